@@ -1,0 +1,42 @@
+# Two commands set everything up on a fresh Debian machine:
+#   make run    installs what is missing, builds, starts the window
+#   make test   installs what is missing, builds, runs every test
+# make build leaves kelvane and kelvane-cli in build/bin/.
+
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgtest-dev libgmock-dev \
+            libbenchmark-dev nlohmann-json3-dev clang libclang-rt-14-dev xvfb xauth
+# Root installs directly; anyone else through sudo.
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps build run test bench clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing:" $$missing; \
+	    $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
+	    $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+$(BUILD_DIR)/build.ninja: CMakeLists.txt | deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: deps $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR)
+
+run: build
+	./$(BUILD_DIR)/bin/kelvane
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600
+
+bench: build
+	./$(BUILD_DIR)/bin/reduce_bench
+
+clean:
+	rm -rf $(BUILD_DIR)

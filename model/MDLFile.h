@@ -1,0 +1,67 @@
+#pragma once
+// Little-endian byte cursors over memory or over an open file. They are the
+// only code that touches the operating system's files; the parser and the
+// writer in MDLClass.cpp see nothing but these two classes.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <system_error>
+#include <vector>
+
+// Builds the error that the file layer throws: the operating system's code,
+// and a message naming what was being done and the file.
+std::system_error FileError(int errorCode, const std::string& action, const std::string& fileName);
+
+class ByteReader {
+public:
+    // Reads from bytes in memory; they must outlive the reader.
+    explicit ByteReader(std::span<const uint8_t> bytes);
+    // Reads fileSize bytes from fd through a buffer. Large reads go straight
+    // into the caller's memory, so a model is never held twice while loading.
+    ByteReader(int fd, uint64_t fileSize, std::string fileName);
+
+    uint64_t BytesLeft() const { return total - consumed; }
+    // Copies n bytes into dst. The caller checks n <= BytesLeft() first.
+    // Throws std::system_error when the file cannot be read.
+    void Read(void* dst, std::size_t n);
+    uint16_t U16();
+    int32_t I32();
+
+private:
+    void Refill();
+
+    std::span<const uint8_t> window;  // bytes at hand: all of memory, or the buffer
+    std::size_t windowPos = 0;
+    uint64_t total = 0;
+    uint64_t consumed = 0;
+    int fd = -1;
+    std::vector<uint8_t> buffer;
+    std::string fileName;
+};
+
+class ByteWriter {
+public:
+    // Appends to sink.
+    explicit ByteWriter(std::vector<uint8_t>& sink);
+    // Writes to fd through a buffer; Flush() must end the writing.
+    ByteWriter(int fd, std::string fileName);
+
+    void Write(const void* src, std::size_t n);
+    void U16(uint16_t value);
+    void I32(int32_t value);
+    // Hands buffered bytes to the file. Throws std::system_error.
+    void Flush();
+
+private:
+    void WriteToFile(const uint8_t* data, std::size_t n);
+
+    std::vector<uint8_t>* sink = nullptr;
+    int fd = -1;
+    std::vector<uint8_t> buffer;
+    std::string fileName;
+};
+
+// Reads the whole of a small file, for tests and tools. Throws std::system_error.
+std::vector<uint8_t> ReadWholeFile(const std::string& fileName);

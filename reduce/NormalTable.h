@@ -1,0 +1,7 @@
+#pragma once
+// The 162 vertex normals that a frame vertex's NormalIndex refers to.
+
+#include <array>
+
+inline constexpr int kNormalTableSize = 162;
+extern const std::array<std::array<float, 3>, kNormalTableSize> NormalTable;

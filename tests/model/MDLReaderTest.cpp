@@ -1,0 +1,337 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "model/MDLClass.h"
+#include "model/MDLFile.h"
+#include "tests/support/ModelBuilder.h"
+#include "tests/support/TestFiles.h"
+
+// The largest single allocation made while a test watches, so that a refusal
+// can be shown to come before any allocation sized from a header count.
+namespace {
+std::atomic<std::size_t> largestAllocation{0};
+}
+
+// The replacement pairs malloc with free on purpose.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size)
+{
+    std::size_t seen = largestAllocation.load(std::memory_order_relaxed);
+    while (size > seen && !largestAllocation.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
+    }
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+const std::string kUnsupported = "ERROR:Unsupported MDL format.(This only supports MDL5,8or16or24or32bit Skin with NO MIPMAP.)";
+
+struct LoadResult {
+    bool Accepted = false;
+    std::vector<std::string> Lines;
+};
+
+LoadResult load(TMDLModel& model, const std::vector<uint8_t>& bytes)
+{
+    LoadResult result;
+    CaptureLog(model, result.Lines);
+    result.Accepted = model.LoadFromBytes(bytes);
+    model.LogLines = nullptr;
+    return result;
+}
+
+LoadResult load(const std::vector<uint8_t>& bytes)
+{
+    TMDLModel model;
+    return load(model, bytes);
+}
+
+void putI32(std::vector<uint8_t>& bytes, std::size_t offset, int32_t value)
+{
+    std::memcpy(bytes.data() + offset, &value, 4);  // the test host is little-endian
+}
+
+void appendI32(std::vector<uint8_t>& bytes, int32_t value)
+{
+    bytes.resize(bytes.size() + 4);
+    putI32(bytes, bytes.size() - 4, value);
+}
+
+// An 84-byte header with the given identifier and counts.
+std::vector<uint8_t> header(const char* ident, int32_t skins, int32_t verts, int32_t tris, int32_t frames, int32_t skinVerts)
+{
+    std::vector<uint8_t> bytes(84, 0);
+    std::memcpy(bytes.data(), ident, 4);
+    for (std::size_t i = 4; i < 48; ++i) bytes[i] = uint8_t(i);
+    putI32(bytes, 48, skins);
+    putI32(bytes, 60, verts);
+    putI32(bytes, 64, tris);
+    putI32(bytes, 68, frames);
+    putI32(bytes, 72, skinVerts);
+    return bytes;
+}
+
+// A model with something in every section, for cutting and damaging.
+TMDLModel fullModel()
+{
+    TMDLModel model = MakeOctahedron();
+    model.Skins = {MakeSkin(4, 4, 2), MakeSkin(0, 3, 3)};
+    model.Header.NumSkins = 2;
+    return model;
+}
+
+}  // namespace
+
+TEST(MDLReader, RoundTripsModelsBuiltInMemory)
+{
+    std::vector<TMDLModel> models;
+    models.push_back(fullModel());
+    models.push_back(MakeTorus(6, 5, 3));
+    for (int type : {0, 2, 3, 4, 5}) {
+        TMDLModel model = MakeOctahedron();
+        model.Skins = {MakeSkin(type, 5, 3)};
+        model.Header.NumSkins = 1;
+        models.push_back(std::move(model));
+    }
+    for (uint32_t seed = 1; seed <= 20; ++seed) models.push_back(MakeRandomModel(seed));
+
+    for (const TMDLModel& original : models) {
+        const std::vector<uint8_t> bytes = original.SaveToBytes();
+        TMDLModel copy;
+        const LoadResult result = load(copy, bytes);
+        EXPECT_TRUE(result.Accepted);
+        EXPECT_EQ(result.Lines, std::vector<std::string>{original.ModelInfoLine()});
+        EXPECT_EQ(copy.SaveToBytes(), bytes);
+        for (const SkinVert& skin : copy.SkinVerts.Items) EXPECT_EQ(skin.Used, 0);
+        EXPECT_TRUE(IsConsistent(copy));
+    }
+}
+
+TEST(MDLReader, RoundTripsRealModelsByteForByte)
+{
+    for (const char* name : {"minigun.mdl", "earth.mdl"}) {
+        const std::string path = SharedModel(name);
+        if (path.empty()) GTEST_SKIP() << "the shared models folder is not beside the project";
+        TMDLModel model;
+        std::vector<std::string> lines;
+        CaptureLog(model, lines);
+        ASSERT_TRUE(model.LoadFromFile(path)) << name;
+        ASSERT_EQ(lines.size(), 1u);
+        ScratchDir dir;
+        model.SaveToFile(dir.File(name));
+        EXPECT_EQ(ReadWholeFile(dir.File(name)), ReadWholeFile(path)) << name;
+    }
+}
+
+TEST(MDLReader, ReadsEmptyAndFrameOnlyModels)
+{
+    // All counts zero: a complete, empty model of 84 bytes.
+    const std::vector<uint8_t> empty = header("MDL5", 0, 0, 0, 0, 0);
+    TMDLModel model;
+    LoadResult result = load(model, empty);
+    EXPECT_TRUE(result.Accepted);
+    EXPECT_EQ(result.Lines, std::vector<std::string>{"MODEL INFO: 0Vertices, 0Faces, 0Skin Vertices."});
+    EXPECT_EQ(model.SaveToBytes(), empty);
+
+    // Two frames of no vertices are two 36-byte heads.
+    std::vector<uint8_t> frames = header("MDL5", 0, 0, 0, 2, 0);
+    for (int i = 0; i < 72; ++i) frames.push_back(uint8_t(i));
+    result = load(model, frames);
+    EXPECT_TRUE(result.Accepted);
+    EXPECT_EQ(model.Frames.size(), 2u);
+    EXPECT_EQ(model.SaveToBytes(), frames);
+
+    // Negative counts are absent sections; bytes after the last frame are ignored.
+    std::vector<uint8_t> negative = header("MDL5", -1, -7, -3, 0, -2);
+    negative.push_back(0xEE);
+    result = load(model, negative);
+    EXPECT_TRUE(result.Accepted);
+    EXPECT_EQ(result.Lines.back(), "MODEL INFO: -7Vertices, -3Faces, -2Skin Vertices.");
+    EXPECT_EQ(model.SaveToBytes(), std::vector<uint8_t>(negative.begin(), negative.end() - 1));
+}
+
+TEST(MDLReader, RefusesForeignIdentifiersAndKeepsThePreviousLists)
+{
+    for (const char* ident : {"MDL7", "mdl5", "MDL\0", "IDPO"}) {
+        TMDLModel model = fullModel();
+        const auto before = model.SaveToBytes();
+        const LoadResult result = load(model, header(ident, 1, 12, 34, 0, 56));
+        EXPECT_FALSE(result.Accepted) << ident;
+        EXPECT_EQ(result.Lines, (std::vector<std::string>{kUnsupported, "MODEL INFO: 12Vertices, 34Faces, 56Skin Vertices."}));
+        EXPECT_EQ(model.Triangles.Count, 8);
+        EXPECT_EQ(model.Frames.size(), 2u);
+        EXPECT_EQ(model.Header.NumVerts, 12);
+    }
+}
+
+TEST(MDLReader, RejectedSkinGoesOnReadingRightAfterItsHead)
+{
+    // Two skins, the second of type 12: refused, the first held as read.
+    std::vector<uint8_t> bytes = header("MDL5", 2, 0, 0, 0, 0);
+    for (int32_t v : {0, 2, 2}) appendI32(bytes, v);
+    for (uint8_t p : {1, 2, 3, 4}) bytes.push_back(p);
+    for (int32_t v : {12, 8, 8}) appendI32(bytes, v);
+    TMDLModel model;
+    LoadResult result = load(model, bytes);
+    EXPECT_FALSE(result.Accepted);
+    EXPECT_EQ(result.Lines, (std::vector<std::string>{
+                                "ERROR:Skin #2 is unsurpported format.(This only supports MDL5,8or16or24or32bit Skin with NO MIPMAP.)",
+                                "MODEL INFO: 0Vertices, 0Faces, 0Skin Vertices."}));
+    ASSERT_EQ(model.Skins.size(), 2u);
+    EXPECT_EQ(model.Skins[0].Pixels, (std::vector<uint8_t>{1, 2, 3, 4}));
+
+    // Type 1, and type 5 of height 0, are rejected too; the skin vertex after
+    // them comes from the bytes right behind their heads.
+    bytes = header("MDL5", 2, 0, 0, 0, 1);
+    for (int32_t v : {1, 4, 4, 5, 4, 0}) appendI32(bytes, v);
+    for (uint8_t b : {9, 0, 8, 0}) bytes.push_back(b);
+    result = load(model, bytes);
+    EXPECT_FALSE(result.Accepted);
+    ASSERT_EQ(result.Lines.size(), 3u);
+    EXPECT_EQ(result.Lines[1].rfind("ERROR:Skin #2 is unsurpported", 0), 0u);
+    ASSERT_EQ(model.SkinVerts.Count, 1);
+    EXPECT_EQ(model.SkinVerts.Items[0].U, 9);
+    EXPECT_EQ(model.SkinVerts.Items[0].V, 8);
+}
+
+TEST(MDLReader, RefusesEveryTruncationWithAnErrorLine)
+{
+    const std::vector<uint8_t> whole = fullModel().SaveToBytes();
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        // Each cut in a buffer of its own exact size, so that a sanitizer sees any overrun.
+        const std::vector<uint8_t> cut(whole.begin(), whole.begin() + std::ptrdiff_t(length));
+        const LoadResult result = load(cut);
+        EXPECT_FALSE(result.Accepted) << "cut at " << length;
+        ASSERT_GE(result.Lines.size(), 2u) << "cut at " << length;
+        EXPECT_EQ(result.Lines.front().rfind("ERROR:", 0), 0u) << result.Lines.front();
+        EXPECT_EQ(result.Lines.back().rfind("MODEL INFO: ", 0), 0u);
+    }
+    EXPECT_TRUE(load(whole).Accepted);
+}
+
+TEST(MDLReader, RefusesImpossibleCountsBeforeAllocating)
+{
+    struct Case {
+        const char* What;
+        std::vector<uint8_t> Bytes;
+        const char* Line;
+    };
+    std::vector<Case> cases = {
+        {"vertices", header("MDL5", 0, 2000000000, 0, 1, 0), "ERROR:The frame vertex list of 2000000000 records is too large."},
+        {"frames", header("MDL5", 0, 100, 0, 2000000000, 0), "ERROR:The file ends before its 2000000000 frames of 100 vertices."},
+        {"triangles", header("MDL5", 0, 0, 100000000, 0, 0), "ERROR:The file ends before its 100000000 triangle records."},
+        {"skin vertices", header("MDL5", 0, 0, 0, 0, 2147483647), "ERROR:The skin vertex list of 2147483647 records is too large."},
+        {"skins", header("MDL5", 2000000000, 0, 0, 0, 0), "ERROR:The skin list of 2000000000 records is too large."},
+        {"negative vertices", header("MDL5", 0, -5, 0, 1, 0), "ERROR:The header gives 1 frames but a negative vertex count (-5)."},
+    };
+    // A skin whose pixels would need more than the file holds, one of negative
+    // size and one whose size does not fit in 32 bits.
+    for (auto [w, h, line] : {std::tuple{1000, 1000, "ERROR:The file ends inside the pixels of Skin #1."},
+                              std::tuple{-3, 4, "ERROR:Skin #1 has a pixel size that is negative or does not fit in 32 bits."},
+                              std::tuple{65536, 65536, "ERROR:Skin #1 has a pixel size that is negative or does not fit in 32 bits."}}) {
+        Case skin{"skin", header("MDL5", 1, 0, 0, 0, 0), line};
+        for (int32_t v : {5, w, h}) appendI32(skin.Bytes, v);
+        cases.push_back(skin);
+    }
+    for (Case& c : cases) {
+        c.Bytes.resize(std::max<std::size_t>(c.Bytes.size(), 100), 0);
+        largestAllocation = 0;
+        const LoadResult result = load(c.Bytes);
+        EXPECT_LT(largestAllocation.load(), 4096u) << c.What;
+        EXPECT_FALSE(result.Accepted) << c.What;
+        ASSERT_EQ(result.Lines.size(), 2u) << c.What;
+        EXPECT_EQ(result.Lines[0], c.Line);
+        EXPECT_EQ(result.Lines[1].rfind("MODEL INFO: ", 0), 0u);
+    }
+}
+
+TEST(MDLReader, RefusesIndicesOutsideTheirListsOnceForEachKind)
+{
+    TMDLModel model = MakeOctahedron();
+    model.Triangles.Items[2].VertIndex[1] = 6;    // one past the vertices
+    model.Triangles.Items[5].VertIndex[0] = 900;  // a second fault of the same kind
+    model.Triangles.Items[3].SkinIndex[2] = 6;    // one past the skin vertices
+    model.Frames[1].Items[4].NormalIndex = 162;   // one past the normal table
+    const LoadResult result = load(model.SaveToBytes());
+    EXPECT_FALSE(result.Accepted);
+    EXPECT_EQ(result.Lines, (std::vector<std::string>{
+                                "ERROR:Triangle #3 refers to vertex 6, beyond the 6 vertices of the model.",
+                                "ERROR:Triangle #4 refers to skin vertex 6, beyond the 6 skin vertices of the model.",
+                                "ERROR:Vertex #5 of frame #2 has normal index 162, beyond the 162 normals of the table.",
+                                "MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices."}));
+
+    // The highest valid values are accepted.
+    TMDLModel edge = MakeOctahedron();
+    edge.Triangles.Items[0].VertIndex[0] = 5;
+    edge.Triangles.Items[0].SkinIndex[0] = 5;
+    edge.Frames[0].Items[0].NormalIndex = 161;
+    EXPECT_TRUE(load(edge.SaveToBytes()).Accepted);
+}
+
+TEST(MDLReader, LoadReplacesTheListsOfThePreviousModel)
+{
+    TMDLModel model = fullModel();
+    std::vector<uint8_t> bare = header("MDL5", 0, 0, 0, 0, 0);
+    EXPECT_TRUE(load(model, bare).Accepted);
+    EXPECT_TRUE(model.Skins.empty());
+    EXPECT_EQ(model.SkinVerts.Count, 0);
+    EXPECT_EQ(model.Triangles.Count, 0);
+    EXPECT_TRUE(model.Frames.empty());
+    EXPECT_EQ(model.SaveToBytes(), bare);
+}
+
+TEST(MDLWriter, WritesTheLow16BitsOfLargeIndices)
+{
+    TMDLModel model = MakeOctahedron();
+    model.Triangles.Items[0].VertIndex = {65536 + 3, 2, 4};
+    model.Triangles.Items[0].SkinIndex = {0x12345, 1, 2};
+    const std::vector<uint8_t> bytes = model.SaveToBytes();
+    const std::size_t firstTriangle = 84 + 6 * 4;
+    EXPECT_EQ(bytes[firstTriangle], 3);
+    EXPECT_EQ(bytes[firstTriangle + 1], 0);
+    EXPECT_EQ(bytes[firstTriangle + 6], 0x45);
+    EXPECT_EQ(bytes[firstTriangle + 7], 0x23);
+}
+
+TEST(MDLModel, DeletionsShiftLaterRecordsAndIgnoreIndicesOutside)
+{
+    TMDLSkinVerts skins;
+    skins.Items = {{10, 20, 0}, {30, 40, 1}};
+    skins.Count = 2;
+    skins.DeleteSkinVert(-1);
+    skins.DeleteSkinVert(2);
+    EXPECT_EQ(skins.Count, 2);
+    skins.DeleteSkinVert(0);
+    ASSERT_EQ(skins.Count, 1);
+    ASSERT_EQ(skins.Items.size(), 1u);
+    EXPECT_EQ(skins.Items[0].U, 30);
+    EXPECT_EQ(skins.Items[0].V, 40);
+    EXPECT_EQ(skins.Items[0].Used, 1);
+
+    TMDLModel model = MakeOctahedron();
+    model.Triangles.DeleteTriangle(model.Triangles.Count);
+    EXPECT_EQ(model.Triangles.Count, 8);
+    model.Triangles.DeleteTriangle(7);
+    EXPECT_EQ(model.Triangles.Count, 7);
+    EXPECT_EQ(model.Triangles.Items.back().VertIndex, (std::array<uint32_t, 3>{3, 1, 5}));
+
+    TMDLFrame& frame = model.Frames[0];
+    frame.DeleteVertex(2);
+    ASSERT_EQ(frame.Count, 5);
+    const std::vector<uint16_t> xs = {frame.Items[0].X, frame.Items[1].X, frame.Items[2].X, frame.Items[3].X, frame.Items[4].X};
+    EXPECT_EQ(xs, (std::vector<uint16_t>{200, 0, 100, 100, 100}));
+    EXPECT_EQ(frame.Items[2].Y, 0);  // former vertex 3
+    EXPECT_EQ(model.Frames[1].Count, 6);
+    EXPECT_EQ(model.Header.NumVerts, 6);
+
+    TMDLFrame emptyFrame;
+    emptyFrame.DeleteVertex(0);
+    EXPECT_EQ(emptyFrame.Count, 0);
+}
