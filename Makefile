@@ -6,7 +6,7 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev nlohmann-json3-dev clang libclang-rt-14-dev xvfb xauth
+            libbenchmark-dev nlohmann-json3-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation
 # Root installs directly; anyone else through sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/MDLClass.h"
+#include "reduce/Reduce.h"
 
 #ifndef KELVANE_VERSION
 #define KELVANE_VERSION "0.0.0"
@@ -21,15 +22,6 @@
 namespace {
 
 enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3 };
-
-constexpr float kUVLimitTexels = 100.0f;
-
-// The level's normal limit: the single-precision value nearest to
-// (10 - level) / 10, divided in extended precision and rounded once.
-float normalLimitForLevel(int level)
-{
-    return float((long double)(10 - level) / 10.0L);
-}
 
 // A model whose container lines go to standard output as they are written.
 TMDLModel printingModel()
@@ -76,7 +68,7 @@ int runReduce(const std::string& input, const std::string& output, int level, in
     try {
         // A refused model is not written at all.
         if (!model.LoadFromFile(input)) return kRefused;
-        for (int pass = 0; pass < passes; ++pass) model.Reduce(normalLimitForLevel(level), kUVLimitTexels);
+        for (int pass = 0; pass < passes; ++pass) model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
         std::cout.flush();
         model.SaveToFile(output);
     } catch (const std::system_error& error) {
@@ -112,7 +104,7 @@ int main(int argc, char** argv)
     reduce->add_option("--level", level,
                        "0 to 10: how different the normals of a vertex and its neighbours may be;\n"
                        "0 removes only vertices in flat, evenly lit areas, 10 ignores normals")
-        ->check(CLI::Range(0, 10))
+        ->check(CLI::Range(kMinLevel, kMaxLevel))
         ->capture_default_str();
     reduce->add_option("--passes", passes, "how many passes to run; each works on the result of the one before")
         ->check(CLI::NonNegativeNumber)

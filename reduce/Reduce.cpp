@@ -11,13 +11,14 @@
 // - Frames, triangles and skin vertices are compacted once, at the end of the
 //   phase that removed them, in one sequential sweep each.
 
-#include "model/MDLClass.h"
+#include "reduce/Reduce.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <limits>
 
+#include "model/MDLClass.h"
 #include "reduce/NormalTable.h"
 #include "reduce/Progress.h"
 #include "reduce/Vector.h"
@@ -185,6 +186,11 @@ bool phaseOneCanRun(const TMDLModel& model, uint32_t vertexCount)
 }
 
 }  // namespace
+
+float NormalLimitForLevel(int level)
+{
+    return float((long double)(10 - level) / 10.0L);
+}
 
 void TMDLModel::Reduce(float NormalLimit, float UVLimit)
 {

@@ -7,6 +7,7 @@
 
 #include "model/MDLClass.h"
 #include "model/MDLFile.h"
+#include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
 
@@ -113,7 +114,7 @@ TEST(Cli, ReduceWritesWhatTheContainerWouldAndNothingForARefusal)
     TMDLModel expected = model;
     std::vector<std::string> lines{expected.ModelInfoLine()};
     CaptureLog(expected, lines);
-    for (int pass = 0; pass < 2; ++pass) expected.Reduce(float(3.0L / 10.0L), 100.0f);
+    for (int pass = 0; pass < 2; ++pass) expected.Reduce(NormalLimitForLevel(7), kUVLimitTexels);
     std::string printed;
     for (const std::string& line : lines) printed += line + "\n";
     EXPECT_EQ(run.Out, printed);

@@ -2,16 +2,12 @@
 
 #include "model/MDLClass.h"
 #include "reduce/Progress.h"
+#include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/ReferenceReduce.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
-
-float levelLimit(int level)
-{
-    return float((long double)(10 - level) / 10.0L);
-}
 
 // Everything a pass shows: the saved bytes, the log lines, the progress texts
 // and where it leaves the generator.
@@ -33,9 +29,9 @@ Outcome reduce(TMDLModel model, Pass pass, int level, int passes, uint32_t seed,
     SetProgressSeed(seed);
     for (int p = 0; p < passes; ++p) {
         if (pass == Pass::Fast)
-            model.Reduce(levelLimit(level), uvLimit);
+            model.Reduce(NormalLimitForLevel(level), uvLimit);
         else
-            ReferenceReduce(model, levelLimit(level), uvLimit);
+            ReferenceReduce(model, NormalLimitForLevel(level), uvLimit);
         EXPECT_TRUE(IsConsistent(model));
         for (const SkinVert& skin : model.SkinVerts.Items) EXPECT_EQ(skin.Used, 1);
     }
@@ -55,13 +51,14 @@ void expectSameAsReference(const TMDLModel& model, int level, int passes, uint32
     EXPECT_TRUE(fast.Bytes == reference.Bytes) << what << ": saved bytes differ";
 }
 
-// A fan of six triangles around vertex 0 whose outer vertices lie on the
-// border, with vertex 4 the nearest:
-//   1---2
-//  / \ / \
-// 6---0---3
-//  \ / \ /
-//   5---4
+/* A fan of six triangles around vertex 0 whose outer vertices lie on the
+   border, with vertex 4 the nearest:
+       1---2
+      / \ / \
+     6---0---3
+      \ / \ /
+       5---4
+*/
 TMDLModel hexagonFan(std::vector<SkinVert> skins = {})
 {
     std::vector<FrameVert> pose = {Vert(1000, 1000, 0), Vert(900, 1170, 0), Vert(1100, 1170, 0), Vert(1200, 1000, 0),
@@ -80,7 +77,7 @@ TEST(Reduce, CollapsesTheOctahedronAsDocumented)
         TMDLModel model = MakeOctahedron();
         std::vector<std::string> lines;
         CaptureLog(model, lines);
-        model.Reduce(levelLimit(level), 100.0f);
+        model.Reduce(NormalLimitForLevel(level), 100.0f);
         EXPECT_EQ(lines, (std::vector<std::string>{"CUT: 3Vertices, 6Faces, 3Skin Vertices.",
                                                    "MODEL INFO: 3Vertices, 2Faces, 3Skin Vertices."}));
         for (const TMDLFrame& frame : model.Frames) {
@@ -99,7 +96,7 @@ TEST(Reduce, CollapsesTheOctahedronAsDocumented)
 
         lines.clear();
         const auto before = model.SaveToBytes();
-        model.Reduce(levelLimit(level), 100.0f);
+        model.Reduce(NormalLimitForLevel(level), 100.0f);
         EXPECT_EQ(lines[0], "CUT: 0Vertices, 0Faces, 0Skin Vertices.");
         EXPECT_EQ(lines[1], "MODEL INFO: 3Vertices, 2Faces, 3Skin Vertices.");
         EXPECT_EQ(model.SaveToBytes(), before);
@@ -149,7 +146,7 @@ TEST(Reduce, KeepsFansThatAreOpenWideOrDisagreeing)
         TMDLModel model = hexagonFan();
         for (TMDLFrame& frame : model.Frames)
             for (int32_t v = 0; v < frame.Count; ++v) frame.Items[std::size_t(v)].NormalIndex = uint8_t(v == 0 ? own : others);
-        model.Reduce(levelLimit(0), 100.0f);
+        model.Reduce(NormalLimitForLevel(0), 100.0f);
         EXPECT_EQ(model.Header.NumVerts, collapses ? 6 : 7) << own << " with " << others;
     }
 }
