@@ -36,7 +36,8 @@ test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600
 
 bench: build
-	./$(BUILD_DIR)/bin/reduce_bench
+	./$(BUILD_DIR)/bin/reduce_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	./$(BUILD_DIR)/bin/cli_bench 7
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -5,19 +5,18 @@
 
 namespace {
 
-// Atomic so that files reduced on several threads at once share one sequence
-// without a data race; a single thread sees exactly the plain generator.
+// Atomic so that files reduced on several threads at once touch the seed
+// without a data race. A draw is a plain load and store, not a locked update:
+// one thread sees exactly the plain generator, and threads that overlap may
+// only repeat a draw, which changes nothing but when progress is shown.
 std::atomic<uint32_t> seed{0};
 
 }  // namespace
 
 uint32_t ProgressDraw()
 {
-    uint32_t current = seed.load(std::memory_order_relaxed);
-    uint32_t next = 0;
-    do {
-        next = current * 134775813u + 1u;
-    } while (!seed.compare_exchange_weak(current, next, std::memory_order_relaxed));
+    const uint32_t next = seed.load(std::memory_order_relaxed) * 134775813u + 1u;
+    seed.store(next, std::memory_order_relaxed);
     return uint32_t((uint64_t(next) * 30u) >> 32);
 }
 

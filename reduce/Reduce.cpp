@@ -80,46 +80,54 @@ void showProgressIfDrawn(const TMDLModel& model, int64_t index, int64_t count, i
 // above it are ever read, so slices of vertices below it are left to rot.
 class TriangleIndex {
 public:
-    TriangleIndex(const std::vector<MDLTriangle>& triangles, uint32_t vertexCount)
-        : start(vertexCount + 1, 0), size(vertexCount, 0), room(vertexCount, 0), unsorted(vertexCount, 0)
+    TriangleIndex(const std::vector<MDLTriangle>& triangles, uint32_t vertexCount) : slices(vertexCount)
     {
-        // 1. count the distinct vertices of each triangle
+        // 1. count the triangles of each vertex
         for (const MDLTriangle& tri : triangles)
-            forEachDistinctCorner(tri, [&](uint32_t v) { ++start[v + 1]; });
-        for (uint32_t v = 0; v < vertexCount; ++v) {
-            room[v] = start[v + 1];
-            start[v + 1] += start[v];
+            forEachDistinctCorner(tri, [&](uint32_t v) { ++slices[v].Room; });
+        // A collapse hands the target the rest of a fan, a few triangles; room
+        // for as many again as a vertex starts with keeps most slices in place.
+        uint32_t next = 0;
+        for (Slice& slice : slices) {
+            slice.Start = next;
+            slice.Room *= 2;
+            next += slice.Room;
         }
         // 2. fill in ascending triangle order, so every slice starts sorted
-        pool.resize(start[vertexCount]);
-        pool.reserve(pool.size() * 2 + 64);
+        pool.resize(next);
+        pool.reserve(pool.size() + pool.size() / 2 + 64);
         for (uint32_t t = 0; t < triangles.size(); ++t)
-            forEachDistinctCorner(triangles[t], [&](uint32_t v) { pool[start[v] + size[v]++] = t; });
+            forEachDistinctCorner(triangles[t], [&](uint32_t v) {
+                Slice& slice = slices[v];
+                pool[slice.Start + slice.Size++] = t;
+            });
     }
 
     void Append(uint32_t v, uint32_t t)
     {
-        if (size[v] == room[v]) {
-            const uint32_t newRoom = std::max<uint32_t>(4, room[v] * 2);
+        Slice& slice = slices[v];
+        if (slice.Size == slice.Room) {
+            const uint32_t newRoom = std::max<uint32_t>(4, slice.Room * 2);
             const auto newStart = uint32_t(pool.size());
             pool.resize(pool.size() + newRoom);
-            std::copy_n(pool.begin() + start[v], size[v], pool.begin() + newStart);
-            start[v] = newStart;
-            room[v] = newRoom;
+            std::copy_n(pool.begin() + slice.Start, slice.Size, pool.begin() + newStart);
+            slice.Start = newStart;
+            slice.Room = newRoom;
         }
-        if (size[v] > 0 && pool[start[v] + size[v] - 1] > t) unsorted[v] = 1;
-        pool[start[v] + size[v]++] = t;
+        if (slice.Size > 0 && pool[slice.Start + slice.Size - 1] > t) slice.Unsorted = true;
+        pool[slice.Start + slice.Size++] = t;
     }
 
     // The triangles that held v at some time, ascending; removed ones included.
     std::span<const uint32_t> Of(uint32_t v)
     {
-        auto slice = std::span<uint32_t>(pool).subspan(start[v], size[v]);
-        if (unsorted[v]) {
-            std::sort(slice.begin(), slice.end());
-            unsorted[v] = 0;
+        Slice& slice = slices[v];
+        auto items = std::span<uint32_t>(pool).subspan(slice.Start, slice.Size);
+        if (slice.Unsorted) {
+            std::sort(items.begin(), items.end());
+            slice.Unsorted = false;
         }
-        return slice;
+        return items;
     }
 
 private:
@@ -132,10 +140,14 @@ private:
         if (c[2] != c[0] && c[2] != c[1]) visit(c[2]);
     }
 
-    std::vector<uint32_t> start;
-    std::vector<uint32_t> size;
-    std::vector<uint32_t> room;
-    std::vector<uint8_t> unsorted;
+    // Everything about one vertex's slice in one place: one cache line per fan.
+    struct Slice {
+        uint32_t Start = 0;
+        uint32_t Size = 0;
+        uint32_t Room = 0;
+        bool Unsorted = false;
+    };
+    std::vector<Slice> slices;
     std::vector<uint32_t> pool;
 };
 

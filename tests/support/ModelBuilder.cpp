@@ -99,22 +99,31 @@ TMDLModel MakeTorus(int width, int height, int frameCount)
     const auto index = [width, height](int x, int y) {
         return uint32_t(((y + height) % height) * width + (x + width) % width);
     };
-    auto frames = std::vector<std::vector<FrameVert>>(std::size_t(frameCount));
     const double twoPi = 2.0 * std::numbers::pi;
+    // The normal of a point depends only on where it lies on the tube.
+    std::vector<uint8_t> normals;
+    normals.reserve(std::size_t(width * height));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double a = twoPi * x / width;
+            const double b = twoPi * y / height;
+            normals.push_back(nearestNormal(std::cos(b) * std::cos(a), std::cos(b) * std::sin(a), std::sin(b)));
+        }
+    }
+    auto frames = std::vector<std::vector<FrameVert>>(std::size_t(frameCount));
+    const auto pack = [](double c) { return uint16_t(std::lround((c + 1.4) / 2.8 * 65535.0)); };
     for (int f = 0; f < frameCount; ++f) {
-        frames[std::size_t(f)].reserve(std::size_t(width * height));
+        std::vector<FrameVert>& pose = frames[std::size_t(f)];
+        pose.reserve(std::size_t(width * height));
         const double wave = 0.05 * std::sin(twoPi * f / std::max(frameCount, 1));
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
                 const double a = twoPi * x / width;
                 const double b = twoPi * y / height;
                 const double tube = 0.3 + wave * std::cos(3 * a);
-                const double px = (1.0 + tube * std::cos(b)) * std::cos(a);
-                const double py = (1.0 + tube * std::cos(b)) * std::sin(a);
-                const double pz = tube * std::sin(b);
-                const auto pack = [](double c) { return uint16_t(std::lround((c + 1.4) / 2.8 * 65535.0)); };
-                frames[std::size_t(f)].push_back(Vert(pack(px), pack(py), pack(pz),
-                                                      nearestNormal(std::cos(b) * std::cos(a), std::cos(b) * std::sin(a), std::sin(b))));
+                const double ring = 1.0 + tube * std::cos(b);
+                pose.push_back(Vert(pack(ring * std::cos(a)), pack(ring * std::sin(a)), pack(tube * std::sin(b)),
+                                    normals[std::size_t(y * width + x)]));
             }
         }
     }
