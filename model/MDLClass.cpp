@@ -78,9 +78,18 @@ void TMDLSkin5::ReadHeadFrom(ByteReader& in)
     SkinType = in.I32();
     Width = in.I32();
     Height = in.I32();
-    const int64_t size = bytesPerPixel(SkinType) * int64_t(Width) * int64_t(Height);
-    // A size outside 32 bits is kept negative here so that the caller refuses it.
-    PixelSize = size > std::numeric_limits<int32_t>::max() ? -1 : int32_t(size);
+    // Width times height always fits in 64 bits; times the bytes per pixel
+    // it might not, so the area is checked first. A size that is negative or
+    // outside 32 bits is kept negative here so that the caller refuses it.
+    const int64_t area = int64_t(Width) * int64_t(Height);
+    const int64_t limit = std::numeric_limits<int32_t>::max();
+    const int64_t perPixel = bytesPerPixel(SkinType);
+    if (perPixel == 0)
+        PixelSize = 0;
+    else if (area < 0 || area > limit || perPixel * area > limit)
+        PixelSize = -1;
+    else
+        PixelSize = int32_t(perPixel * area);
     Pixels.clear();
 }
 

@@ -235,7 +235,8 @@ TEST(MDLReader, RefusesImpossibleCountsBeforeAllocating)
     // size and one whose size does not fit in 32 bits.
     for (auto [w, h, line] : {std::tuple{1000, 1000, "ERROR:The file ends inside the pixels of Skin #1."},
                               std::tuple{-3, 4, "ERROR:Skin #1 has a pixel size that is negative or does not fit in 32 bits."},
-                              std::tuple{65536, 65536, "ERROR:Skin #1 has a pixel size that is negative or does not fit in 32 bits."}}) {
+                              std::tuple{65536, 65536, "ERROR:Skin #1 has a pixel size that is negative or does not fit in 32 bits."},
+                              std::tuple{INT32_MIN, INT32_MIN, "ERROR:Skin #1 has a pixel size that is negative or does not fit in 32 bits."}}) {
         Case skin{"skin", header("MDL5", 1, 0, 0, 0, 0), line};
         for (int32_t v : {5, w, h}) appendI32(skin.Bytes, v);
         cases.push_back(skin);
