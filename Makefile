@@ -5,12 +5,16 @@
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
+# The second build: clang with AddressSanitizer, UndefinedBehaviorSanitizer
+# (LeakSanitizer included) and libFuzzer; its ctest also fuzzes each target.
+SANITIZE_DIR ?= build-asan
+FUZZ_SECONDS ?= 60
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgtest-dev libgmock-dev \
             libbenchmark-dev nlohmann-json3-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation
 # Root installs directly; anyone else through sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build sanitize-build run test fuzz bench clean
 
 all: build
 
@@ -29,15 +33,28 @@ $(BUILD_DIR)/build.ninja: CMakeLists.txt | deps
 build: deps $(BUILD_DIR)/build.ninja
 	cmake --build $(BUILD_DIR)
 
+sanitize-build: deps
+	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_CXX_COMPILER=clang++ \
+	    -DKELVANE_FUZZ=ON -DKELVANE_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	cmake --build $(SANITIZE_DIR)
+
 run: build
 	./$(BUILD_DIR)/bin/kelvane
 
-test: build
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600
+# Every test in the normal build, then every test again under the sanitizers
+# with each fuzz target running for FUZZ_SECONDS.
+test: build sanitize-build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j$$(nproc)
+	cd $(SANITIZE_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900 -j$$(nproc)
+
+# Longer fuzzing: make fuzz FUZZ_SECONDS=1800. The corpus grows in $(SANITIZE_DIR)/fuzz-corpus,
+# findings land in $(SANITIZE_DIR)/fuzz-crashes.
+fuzz: sanitize-build
+	cd $(SANITIZE_DIR) && ctest --output-on-failure -R '^fuzz_' -j$$(nproc)
 
 bench: build
 	./$(BUILD_DIR)/bin/reduce_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./$(BUILD_DIR)/bin/cli_bench 7
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

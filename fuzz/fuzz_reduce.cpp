@@ -1,0 +1,58 @@
+// Loads the bytes after a two-byte prefix; when the model is accepted, runs one
+// to three passes at the level the prefix chooses, saves to memory and loads
+// the result again. The result must be accepted, with header counts equal to
+// the list sizes, every index in range, and no count larger than before.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <algorithm>
+
+#include "model/MDLClass.h"
+#include "reduce/Reduce.h"
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition) std::abort();
+}
+
+void requireConsistent(const TMDLModel& model)
+{
+    // A count of zero or less stands for an empty list.
+    const MDL5Header& h = model.Header;
+    require(std::max(h.NumSkinVerts, 0) == model.SkinVerts.Count && std::size_t(model.SkinVerts.Count) == model.SkinVerts.Items.size());
+    require(std::max(h.NumTris, 0) == model.Triangles.Count && std::size_t(model.Triangles.Count) == model.Triangles.Items.size());
+    require(std::size_t(std::max(h.NumFrames, 0)) == model.Frames.size());
+    for (const TMDLFrame& frame : model.Frames) require(frame.Count == h.NumVerts && std::size_t(frame.Count) == frame.Items.size());
+    for (const MDLTriangle& tri : model.Triangles.Items)
+        for (int j = 0; j < 3; ++j)
+            require(tri.VertIndex[j] < uint32_t(std::max(h.NumVerts, 0)) && tri.SkinIndex[j] < uint32_t(std::max(h.NumSkinVerts, 0)));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
+    if (size < 2) return 0;
+    const int level = data[0] % (kMaxLevel + 1);
+    const int passes = 1 + data[1] % 3;
+    TMDLModel model;
+    if (!model.LoadFromBytes({data + 2, size - 2})) return 0;
+    const MDL5Header before = model.Header;
+    for (int pass = 0; pass < passes; ++pass) {
+        model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
+        requireConsistent(model);
+    }
+    require(model.Header.NumVerts <= before.NumVerts);
+    require(model.Header.NumTris <= before.NumTris);
+    require(model.Header.NumSkinVerts <= before.NumSkinVerts);
+
+    const std::vector<uint8_t> saved = model.SaveToBytes();
+    TMDLModel reloaded;
+    require(reloaded.LoadFromBytes(saved));
+    requireConsistent(reloaded);
+    require(reloaded.SaveToBytes() == saved);
+    return 0;
+}

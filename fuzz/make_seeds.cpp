@@ -1,0 +1,53 @@
+// Writes the seed corpus: small valid models from the project's own builder,
+// each also with the two-byte prefix that fuzz_reduce reads first.
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/support/ModelBuilder.h"
+
+namespace {
+
+void write(const std::filesystem::path& file, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds FOLDER\n");
+        return 2;
+    }
+    const std::filesystem::path load = std::filesystem::path(argv[1]) / "load";
+    const std::filesystem::path reduce = std::filesystem::path(argv[1]) / "reduce";
+    std::filesystem::create_directories(load);
+    std::filesystem::create_directories(reduce);
+
+    std::vector<TMDLModel> models;
+    models.push_back(MakeOctahedron());
+    models.push_back(MakeTorus(6, 4, 2));
+    for (int type : {0, 2, 3, 4, 5}) {
+        TMDLModel model = MakeOctahedron();
+        model.Skins = {MakeSkin(type, 3, 2)};
+        model.Header.NumSkins = 1;
+        models.push_back(std::move(model));
+    }
+    for (uint32_t seed = 1; seed <= 24; ++seed) models.push_back(MakeRandomModel(seed));
+    models.push_back(MakeModel({}, {}, {}));
+
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        const std::vector<uint8_t> bytes = models[i].SaveToBytes();
+        write(load / ("model-" + std::to_string(i) + ".mdl"), bytes);
+        std::vector<uint8_t> prefixed = {uint8_t(i % 11), uint8_t(i % 3)};
+        prefixed.insert(prefixed.end(), bytes.begin(), bytes.end());
+        write(reduce / ("model-" + std::to_string(i) + ".in"), prefixed);
+    }
+    std::printf("%zu seeds in %s\n", models.size(), argv[1]);
+    return 0;
+}
