@@ -267,7 +267,6 @@ bool TMDLModel::Load(ByteReader& in)
     Skins.clear();
     if (Header.NumSkins > 0) {
         if (auto fault = sectionFault(Header.NumSkins, kDiskSkinHeadSize, in.BytesLeft(), "skin")) return refuse(*fault);
-        Skins.reserve(std::size_t(Header.NumSkins));
         for (int32_t n = 1; n <= Header.NumSkins; ++n) {
             const std::string skinName = "Skin #" + std::to_string(n);
             if (in.BytesLeft() < kDiskSkinHeadSize) return refuse("ERROR:The file ends inside the head of " + skinName + ".");

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <span>
 #include <string>
@@ -121,10 +122,12 @@ public:
     LogTarget LogLines;
     ProgressTarget ProgressBar;
     MDL5Header Header;
-    std::vector<TMDLSkin5> Skins;
+    // Skins and frames are kept in blocks rather than one array: a file of
+    // many small heads must not make one allocation larger than itself.
+    std::deque<TMDLSkin5> Skins;
     TMDLSkinVerts SkinVerts;
     TMDLTriangles Triangles;
-    std::vector<TMDLFrame> Frames;
+    std::deque<TMDLFrame> Frames;
 
     // Appends Text as one log line when a log target is set.
     void Log(const std::string& Text) const;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <iostream>
+#include <random>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -38,7 +41,7 @@ struct LoadResult {
     std::vector<std::string> Lines;
 };
 
-LoadResult load(TMDLModel& model, const std::vector<uint8_t>& bytes)
+LoadResult load(TMDLModel& model, std::span<const uint8_t> bytes)
 {
     LoadResult result;
     CaptureLog(model, result.Lines);
@@ -47,7 +50,7 @@ LoadResult load(TMDLModel& model, const std::vector<uint8_t>& bytes)
     return result;
 }
 
-LoadResult load(const std::vector<uint8_t>& bytes)
+LoadResult load(std::span<const uint8_t> bytes)
 {
     TMDLModel model;
     return load(model, bytes);
@@ -335,4 +338,70 @@ TEST(MDLModel, DeletionsShiftLaterRecordsAndIgnoreIndicesOutside)
     TMDLFrame emptyFrame;
     emptyFrame.DeleteVertex(0);
     EXPECT_EQ(emptyFrame.Count, 0);
+}
+
+TEST(MDLReader, RealModelsCutOrDamagedAreRefusedWithoutOverreachingTheirSize)
+{
+#ifdef KELVANE_SANITIZED
+    const std::size_t cutStep = 13;  // the sanitizers make every load several times slower
+#else
+    const std::size_t cutStep = 1;
+#endif
+    for (const char* name : {"minigun.mdl", "earth.mdl"}) {
+        const std::string path = SharedModel(name);
+        if (path.empty()) GTEST_SKIP() << "the shared models folder is not beside the project";
+        const std::vector<uint8_t> whole = ReadWholeFile(path);
+        double slowestSeconds = 0;
+        std::size_t largest = 0;
+        auto timedLoad = [&](std::span<const uint8_t> bytes) {
+            largestAllocation = 0;
+            const auto start = std::chrono::steady_clock::now();
+            LoadResult result = load(bytes);
+            slowestSeconds = std::max(slowestSeconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            largest = std::max(largest, largestAllocation.load());
+            EXPECT_EQ(result.Lines.back().rfind("MODEL INFO: ", 0), 0u);
+            return result;
+        };
+
+        // 1. every truncation is refused with an ERROR: line first
+        for (std::size_t length = 0; length < whole.size(); length += cutStep) {
+            const LoadResult result = timedLoad(std::span(whole.data(), length));
+            ASSERT_FALSE(result.Accepted) << name << " cut at " << length;
+            ASSERT_EQ(result.Lines.front().rfind("ERROR:", 0), 0u) << name << " cut at " << length;
+        }
+
+        // 2. random damage to the header and the first records of each section
+        TMDLModel model;
+        ASSERT_TRUE(model.LoadFromBytes(whole));
+        std::vector<std::size_t> sectionStarts = {0, kDiskHeaderSize};
+        std::size_t offset = kDiskHeaderSize;
+        for (const TMDLSkin5& skin : model.Skins) offset += kDiskSkinHeadSize + skin.Pixels.size();
+        sectionStarts.push_back(offset);
+        offset += model.SkinVerts.Items.size() * kDiskSkinVertSize;
+        sectionStarts.push_back(offset);
+        offset += model.Triangles.Items.size() * kDiskTriangleSize;
+        sectionStarts.push_back(offset);
+        std::mt19937 random(20261207);
+        std::vector<uint8_t> damaged = whole;
+        int refused = 0;
+        for (int round = 0; round < 3000; ++round) {
+            damaged = whole;
+            const int changes = 1 + int(random() % 4);
+            for (int c = 0; c < changes; ++c) {
+                const std::size_t start = sectionStarts[random() % sectionStarts.size()];
+                const std::size_t at = std::min(whole.size() - 1, start + random() % 64);
+                damaged[at] = uint8_t(random());
+            }
+            const LoadResult result = timedLoad(damaged);
+            if (!result.Accepted) {
+                ++refused;
+                EXPECT_EQ(result.Lines.front().rfind("ERROR:", 0), 0u) << name << " round " << round;
+            }
+        }
+        // Triangles take 24 bytes in memory for 12 on disk: no list may need more than that.
+        EXPECT_LE(largest, 2 * whole.size()) << name;
+        std::cout << name << ": " << whole.size() / cutStep << " cuts and 3000 damaged copies (" << refused
+                  << " refused); slowest load " << slowestSeconds * 1e3 << " ms; largest allocation " << largest << " bytes for a file of "
+                  << whole.size() << "\n";
+    }
 }

@@ -56,7 +56,7 @@ TMDLModel MakeModel(std::vector<std::vector<FrameVert>> frames, std::vector<MDLT
     model.Header.NumTris = int32_t(triangles.size());
     model.Header.NumFrames = int32_t(frames.size());
     model.Header.NumSkinVerts = int32_t(skinVerts.size());
-    model.Skins = std::move(skins);
+    model.Skins.assign(std::make_move_iterator(skins.begin()), std::make_move_iterator(skins.end()));
     model.SkinVerts.Count = int32_t(skinVerts.size());
     model.SkinVerts.Items = std::move(skinVerts);
     model.Triangles.Count = int32_t(triangles.size());
