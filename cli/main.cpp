@@ -1,17 +1,22 @@
-// kelvane-cli: the model container and the reduction pass from the command line.
+// kelvane-cli: the model container and the reduction pass from the command line,
+// for one model or whole folders of them.
 //
 // Exit status: 0 every file accepted, 1 a file refused, 2 usage error,
 // 3 a file could not be read or written. Several files give the worst of them.
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <filesystem>
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
+#include "cli/Batch.h"
+#include "cli/Report.h"
 #include "model/MDLClass.h"
 #include "reduce/Reduce.h"
 
@@ -21,61 +26,179 @@
 
 namespace {
 
-enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3 };
+const char* kReduceHelp = R"(How much is removed:
+  A pass removes each vertex that lies inside a closed fan of at least three
+  triangles whose texture coordinates stay within 100 texels, and whose normal
+  agrees with its neighbours' well enough for the level; it is merged into its
+  nearest neighbour in every frame. Level 0 merges only where the normals are
+  the same, level 10 ignores normals. A pass often leaves vertices that the
+  next pass can take: --passes runs several in a row.
+  With a budget (--target-tris or --ratio) the passes are chosen for you: level
+  0, then 1 and so on, one level up whenever a pass removes nothing, until the
+  model has no more triangles than the budget, or level 10 removes nothing.
+  Every pass is one pass of the window's Reduce command, so a result can be
+  reproduced there by hand.
 
-// A model whose container lines go to standard output as they are written.
-TMDLModel printingModel()
+Examples:
+  kelvane-cli reduce --level 4 --passes 3 hero.mdl -o hero-low.mdl
+  kelvane-cli reduce --ratio 0.5 models/ --out-dir models-low/ --json > report.json)";
+
+std::string statusName(ExitStatus status)
 {
-    TMDLModel model;
-    model.LogLines = [](const std::string& line) { std::cout << line << '\n'; };
-    return model;
+    switch (status) {
+    case kAccepted: return "accepted";
+    case kRefused: return "refused";
+    case kFileError: return "error";
+    default: return "usage";
+    }
 }
 
-void reportFileError(const std::system_error& error)
+nlohmann::json countsJson(const ModelCounts& counts)
+{
+    return {{"vertices", counts.Vertices}, {"triangles", counts.Triangles}, {"skinVertices", counts.SkinVertices}};
+}
+
+// Progress on standard error, only when a person watches it there.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool wanted) : shown(wanted && ::isatty(STDERR_FILENO)) {}
+    void Show(const std::string& text) const
+    {
+        if (shown) std::cerr << "\r\033[K" << text << std::flush;
+    }
+    void Clear() const
+    {
+        if (shown) std::cerr << "\r\033[K" << std::flush;
+    }
+    bool Shown() const { return shown; }
+
+private:
+    bool shown;
+};
+
+void reportFileError(const std::string& message)
 {
     std::cout.flush();
-    std::cerr << "kelvane-cli: " << error.what() << '\n';
+    std::cerr << "kelvane-cli: " << message << '\n';
 }
 
-int runInfo(const std::vector<std::string>& files)
+std::string budgetLine(const JobResult& result)
+{
+    std::vector<int> used;
+    for (int level : result.PassLevels)
+        if (used.empty() || used.back() != level) used.push_back(level);
+    std::string levels;
+    for (int level : used) levels += (levels.empty() ? "" : ", ") + std::to_string(level);
+    std::string line = "levels " + (levels.empty() ? std::string("none") : levels) + " in " + std::to_string(result.PassLevels.size()) +
+                       " passes; " + std::to_string(result.After.Triangles) + " triangles, ";
+    if (result.BudgetMet) return line + "within the budget of " + std::to_string(*result.Budget) + ".";
+    return line + "over the budget of " + std::to_string(*result.Budget) + ": a pass at level 10 removed nothing more.";
+}
+
+struct InfoOptions {
+    std::vector<std::string> Files;
+    bool Details = false;
+    bool Json = false;
+};
+
+int runInfo(const InfoOptions& options)
 {
     int status = kAccepted;
-    for (const std::string& file : files) {
-        TMDLModel model = printingModel();
+    nlohmann::json files = nlohmann::json::array();
+    for (const std::string& file : options.Files) {
+        TMDLModel model;
+        std::vector<std::string> lines;
+        model.LogLines = [&](const std::string& line) {
+            lines.push_back(line);
+            if (!options.Json && !options.Details) std::cout << line << '\n';  // as the container writes them
+        };
+        nlohmann::json entry = {{"path", file}};
+        ExitStatus fileStatus = kAccepted;
         try {
-            status = std::max<int>(status, model.LoadFromFile(file) ? kAccepted : kRefused);
+            fileStatus = model.LoadFromFile(file) ? kAccepted : kRefused;
         } catch (const std::system_error& error) {
-            reportFileError(error);
-            status = kFileError;
+            fileStatus = kFileError;
+            entry["message"] = error.what();
+            reportFileError(error.what());
         }
+        status = std::max<int>(status, fileStatus);
+        entry["status"] = statusName(fileStatus);
+        entry["lines"] = lines;
+        std::vector<std::string> errors;
+        std::copy_if(lines.begin(), lines.end(), std::back_inserter(errors), [](const std::string& l) { return l.rfind("ERROR:", 0) == 0; });
+        entry["errors"] = errors;
+        if (fileStatus == kAccepted) entry["details"] = ModelDetails(model);
+        if (options.Details && !options.Json && fileStatus != kFileError) {
+            std::cout << file << ":\n";
+            for (const std::string& line : lines) std::cout << "  " << line << '\n';
+            if (fileStatus == kAccepted)
+                for (const std::string& line : DetailLines(entry["details"])) std::cout << line << '\n';
+            std::cout << "  refused: " << (fileStatus == kRefused ? "yes, for the ERROR lines above" : "no") << '\n';
+        }
+        files.push_back(entry);
     }
+    if (options.Json) std::cout << nlohmann::json{{"files", files}, {"status", status}}.dump(2) << '\n';
     return status;
 }
 
-bool sameFile(const std::string& a, const std::string& b)
-{
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec);
-}
+struct ReduceOptions {
+    std::vector<std::string> Inputs;
+    std::string Output;
+    std::string OutDir;
+    bool InPlace = false;
+    ReducePlan Plan;
+    unsigned Threads = 1;
+    bool Quiet = false;
+    bool Json = false;
+};
 
-int runReduce(const std::string& input, const std::string& output, int level, int passes)
+int runReduce(const ReduceOptions& options)
 {
-    if (sameFile(input, output)) {
-        std::cerr << "kelvane-cli: the output \"" << output << "\" is the input file; choose another name\n";
+    auto planned = PlanJobs(options.Inputs, options.Output, options.OutDir, options.InPlace);
+    if (auto* problem = std::get_if<std::string>(&planned)) {
+        std::cerr << "kelvane-cli: " << *problem << '\n';
         return kUsage;
     }
-    TMDLModel model = printingModel();
-    try {
-        // A refused model is not written at all.
-        if (!model.LoadFromFile(input)) return kRefused;
-        for (int pass = 0; pass < passes; ++pass) model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
-        std::cout.flush();
-        model.SaveToFile(output);
-    } catch (const std::system_error& error) {
-        reportFileError(error);
-        return kFileError;
-    }
-    return kAccepted;
+    const auto& jobs = std::get<std::vector<Job>>(planned);
+    const bool several = jobs.size() > 1;
+    const bool printLines = !options.Quiet && !options.Json;
+    const ProgressLine progress(!options.Quiet);
+
+    int status = kAccepted;
+    std::size_t finished = 0;
+    nlohmann::json files = nlohmann::json::array();
+    auto done = [&](std::size_t index, const JobResult& result) {
+        const Job& job = jobs[index];
+        const std::string prefix = several ? job.Input.string() + ": " : "";
+        progress.Clear();
+        status = std::max<int>(status, result.Status);
+        if (printLines) {
+            for (const std::string& line : result.Lines) std::cout << prefix << line << '\n';
+            if (result.Budget && result.Status == kAccepted) std::cout << prefix << budgetLine(result) << '\n';
+            std::cout.flush();
+        }
+        if (result.Status == kFileError) reportFileError(result.FileError);
+        nlohmann::json entry = {{"path", job.Input.string()},
+                                {"status", statusName(result.Status)},
+                                {"before", countsJson(result.Before)},
+                                {"levels", result.PassLevels},
+                                {"passes", result.PassLevels.size()},
+                                {"seconds", result.Seconds},
+                                {"errors", result.Errors}};
+        if (result.Status == kAccepted) {
+            entry["output"] = job.Output.string();
+            entry["after"] = countsJson(result.After);
+        }
+        if (result.Budget) entry["budget"] = {{"triangles", *result.Budget}, {"met", result.BudgetMet}};
+        if (result.Status == kFileError) entry["message"] = result.FileError;
+        files.push_back(entry);
+        if (several) progress.Show("[" + std::to_string(++finished) + "/" + std::to_string(jobs.size()) + "] " + job.Input.string());
+    };
+    auto passProgress = [&](const std::string& text) { progress.Show(jobs[0].Input.string() + ": " + text); };
+    RunJobs(jobs, options.Plan, options.Threads, done, progress.Shown() ? std::function<void(const std::string&)>(passProgress) : nullptr);
+    progress.Clear();
+    if (options.Json) std::cout << nlohmann::json{{"files", files}, {"status", status}}.dump(2) << '\n';
+    return status;
 }
 
 }  // namespace
@@ -83,40 +206,55 @@ int runReduce(const std::string& input, const std::string& output, int level, in
 int main(int argc, char** argv)
 {
     std::ios::sync_with_stdio(false);
-    CLI::App app{"Kelvane reduces the polygon count of animated MDL5 models.\n"
-                 "Every animation frame loses the same vertices.",
+    CLI::App app{"Kelvane reduces the polygon count of animated MDL5 models;\n"
+                 "every animation frame loses the same vertices.",
                  "kelvane-cli"};
     app.set_version_flag("--version", std::string("kelvane-cli ") + KELVANE_VERSION);
     app.require_subcommand(1);
-    app.footer("Exit status: 0 accepted, 1 a model was refused, 2 usage error, 3 a file could not be read or written.");
+    app.footer("Exit status: 0 accepted, 1 a model was refused, 2 usage error, 3 a file could not be read\n"
+               "or written; for several files the worst of them. See 'kelvane-cli reduce --help'.");
 
-    std::vector<std::string> infoFiles;
-    CLI::App* info = app.add_subcommand("info", "Load each model and print its summary line, or why it is refused.");
-    info->add_option("FILE", infoFiles, "MDL5 model files")->required();
+    InfoOptions info;
+    CLI::App* infoCommand = app.add_subcommand("info", "Print each model's summary line, or why it is refused.");
+    infoCommand->add_option("FILE", info.Files, "MDL5 model files")->required();
+    infoCommand->add_flag("--details", info.Details, "also skins, frames, closed fans and unused skin vertices");
+    infoCommand->add_flag("--json", info.Json, "one JSON document instead of lines");
 
-    std::string input;
-    std::string output;
-    int level = 0;
-    int passes = 1;
-    CLI::App* reduce = app.add_subcommand("reduce", "Reduce a model in one or more passes and save the result.");
-    reduce->add_option("INPUT", input, "the MDL5 model to reduce")->required();
-    reduce->add_option("-o,--output", output, "where to save the reduced model")->required();
-    reduce->add_option("--level", level,
-                       "0 to 10: how different the normals of a vertex and its neighbours may be;\n"
-                       "0 removes only vertices in flat, evenly lit areas, 10 ignores normals")
-        ->check(CLI::Range(kMinLevel, kMaxLevel))
-        ->capture_default_str();
-    reduce->add_option("--passes", passes, "how many passes to run; each works on the result of the one before")
-        ->check(CLI::NonNegativeNumber)
-        ->capture_default_str();
+    ReduceOptions reduce;
+    reduce.Threads = std::max(1u, std::thread::hardware_concurrency());
+    int64_t targetTriangles = 0;
+    double ratio = 0;
+    CLI::App* reduceCommand = app.add_subcommand("reduce", "Reduce models and save the results.");
+    reduceCommand->footer(kReduceHelp);
+    reduceCommand->add_option("INPUT", reduce.Inputs, "model files, or folders searched for *.mdl")->required();
+    reduceCommand->add_option("-o,--output", reduce.Output, "the reduced model, for one INPUT");
+    reduceCommand->add_option("--out-dir", reduce.OutDir, "folder for the reduced models, keeping names and sub-folders");
+    reduceCommand->add_flag("--in-place", reduce.InPlace, "replace each INPUT, once its reduced copy is complete");
+    auto* level = reduceCommand->add_option("--level", reduce.Plan.Level, "0 to 10: how far normals may differ")
+                      ->check(CLI::Range(kMinLevel, kMaxLevel))
+                      ->capture_default_str();
+    auto* passes = reduceCommand->add_option("--passes", reduce.Plan.Passes, "passes in a row, each on the last one's result")
+                       ->check(CLI::NonNegativeNumber)
+                       ->capture_default_str();
+    auto* target = reduceCommand->add_option("--target-tris", targetTriangles, "a budget: at most T triangles")->check(CLI::NonNegativeNumber);
+    auto* share = reduceCommand->add_option("--ratio", ratio, "a budget: at most R (0 < R <= 1) of the triangles")
+                      ->check(CLI::Range(0.0, 1.0));
+    target->excludes(share)->excludes(level)->excludes(passes);
+    share->excludes(level)->excludes(passes);
+    reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors)")->check(CLI::PositiveNumber);
+    reduceCommand->add_flag("-q,--quiet", reduce.Quiet, "print nothing but errors");
+    reduceCommand->add_flag("--json", reduce.Json, "one JSON document instead of lines");
 
     try {
         app.parse(argc, argv);
+        if (share->count() > 0 && ratio <= 0.0) throw CLI::ValidationError("--ratio", "must be above 0");
     } catch (const CLI::ParseError& error) {
         // Help and version exit with 0; every mistake in the words with 2.
         return app.exit(error) == 0 ? kAccepted : kUsage;
     }
+    if (target->count() > 0) reduce.Plan.TargetTriangles = targetTriangles;
+    if (share->count() > 0) reduce.Plan.Ratio = ratio;
 
-    if (info->parsed()) return runInfo(infoFiles);
-    return runReduce(input, output, level, passes);
+    if (infoCommand->parsed()) return runInfo(info);
+    return runReduce(reduce);
 }

@@ -6,8 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,28 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Mounts a tmpfs on folder; returns why not when it cannot.
-std::string mountTmpfs(const fs::path& folder, const char* options)
-{
-    if (::geteuid() != 0) return "not running as root";
-    static const bool privateNamespace =
-        ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    if (!privateNamespace) return std::string("no private mount namespace: ") + std::strerror(errno);
-    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options) != 0) return std::string("mount failed: ") + std::strerror(errno);
-    return {};
-}
-
-class Mount {
-public:
-    explicit Mount(fs::path folder) : folder(std::move(folder)) {}
-    ~Mount() { ::umount2(folder.c_str(), MNT_DETACH); }
-    Mount(const Mount&) = delete;
-    Mount& operator=(const Mount&) = delete;
-
-private:
-    fs::path folder;
-};
 
 std::vector<std::string> namesIn(const fs::path& folder)
 {
@@ -72,7 +48,7 @@ TEST(MDLFault, SaveOntoAFullFileSystemKeepsTheOldFile)
     ScratchDir dir;
     const fs::path folder = dir.path / "small";
     fs::create_directory(folder);
-    if (const std::string why = mountTmpfs(folder, "size=64k"); !why.empty()) GTEST_SKIP() << why;
+    if (const std::string why = MountTmpfs(folder, "size=64k"); !why.empty()) GTEST_SKIP() << why;
     Mount mounted(folder);
     WriteFile((folder / "model.mdl").string(), MakeOctahedron().SaveToBytes());
     const TMDLModel large = MakeTorus(40, 40, 6);  // about 100 KB
@@ -84,10 +60,10 @@ TEST(MDLFault, SaveIntoAReadOnlyFileSystemKeepsTheOldFile)
     ScratchDir dir;
     const fs::path folder = dir.path / "readonly";
     fs::create_directory(folder);
-    if (const std::string why = mountTmpfs(folder, "size=1m"); !why.empty()) GTEST_SKIP() << why;
+    if (const std::string why = MountTmpfs(folder, "size=1m"); !why.empty()) GTEST_SKIP() << why;
     Mount mounted(folder);
     WriteFile((folder / "model.mdl").string(), MakeOctahedron().SaveToBytes());
-    ASSERT_EQ(::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+    ASSERT_EQ(RemountReadOnly(folder), "");
     expectFailedSaveKeepsTarget(MakeTorus(4, 4, 1), folder / "model.mdl", EROFS);
 }
 

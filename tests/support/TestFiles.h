@@ -25,3 +25,30 @@ void WriteFile(const std::string& fileName, const std::vector<uint8_t>& bytes);
 
 // Connects the model's log to a list of lines.
 void CaptureLog(TMDLModel& model, std::vector<std::string>& lines);
+
+// What a run of kelvane-cli gave: exit status, standard output and error.
+struct CliRun {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+// Runs kelvane-cli with these arguments and no input; dir holds its error text.
+CliRun RunCli(const std::vector<std::string>& args, const ScratchDir& dir);
+
+// Mounts a tmpfs on folder in a private mount namespace of this process (its
+// children share it; nothing outside sees it). Returns why not, or "".
+std::string MountTmpfs(const std::filesystem::path& folder, const char* options);
+// Makes a mounted tmpfs read-only. Returns why not, or "".
+std::string RemountReadOnly(const std::filesystem::path& folder);
+
+// Unmounts its folder when it goes.
+class Mount {
+public:
+    explicit Mount(std::filesystem::path folder) : folder(std::move(folder)) {}
+    ~Mount();
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+
+private:
+    std::filesystem::path folder;
+};

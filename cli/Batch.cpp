@@ -1,0 +1,186 @@
+#include "cli/Batch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <variant>
+
+#include "model/MDLClass.h"
+#include "reduce/Reduce.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isModelFile(const fs::path& path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return extension == ".mdl";
+}
+
+fs::path absoluteClean(const fs::path& path)
+{
+    std::error_code ec;
+    const fs::path absolute = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return absolute.empty() ? path : absolute;
+}
+
+ModelCounts countsOf(const TMDLModel& model)
+{
+    return {model.Header.NumVerts, model.Header.NumTris, model.Header.NumSkinVerts};
+}
+
+// Runs the passes a plan asks for. With a budget: passes at level 0, then 1,
+// and so on, moving up when a pass removes nothing, until the triangles are
+// within the budget or a pass at the highest level removes nothing.
+void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
+               const std::function<void(const std::string&)>& progress)
+{
+    auto pass = [&](int level) {
+        if (progress) progress("pass " + std::to_string(result.PassLevels.size() + 1) + " at level " + std::to_string(level));
+        const ModelCounts before = countsOf(model);
+        model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
+        result.PassLevels.push_back(level);
+        const ModelCounts after = countsOf(model);
+        return before.Vertices != after.Vertices || before.Triangles != after.Triangles || before.SkinVertices != after.SkinVertices;
+    };
+    if (!plan.HasBudget()) {
+        for (int p = 0; p < plan.Passes; ++p) pass(plan.Level);
+        return;
+    }
+    const int64_t budget = plan.TargetTriangles ? *plan.TargetTriangles
+                                                : int64_t(std::floor(*plan.Ratio * double(std::max(model.Header.NumTris, 0))));
+    result.Budget = budget;
+    int level = kMinLevel;
+    while (model.Header.NumTris > budget) {
+        if (pass(level)) continue;
+        if (level == kMaxLevel) break;
+        ++level;
+    }
+    result.BudgetMet = model.Header.NumTris <= budget;
+}
+
+}  // namespace
+
+std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::string>& inputs, const std::string& output,
+                                                     const std::string& outDir, bool inPlace)
+{
+    std::vector<Job> jobs;
+    const fs::path outFolder = outDir.empty() ? fs::path() : absoluteClean(outDir);
+    for (const std::string& input : inputs) {
+        std::error_code ec;
+        if (!fs::is_directory(input, ec)) {
+            // A missing or unreadable file is that file's own failure, reported when it runs.
+            jobs.push_back({input, outDir.empty() ? fs::path() : fs::path(outDir) / fs::path(input).filename(), !outDir.empty()});
+            continue;
+        }
+        std::vector<fs::path> found;
+        for (auto it = fs::recursive_directory_iterator(input, fs::directory_options::skip_permission_denied, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            if (!outFolder.empty() && it->is_directory() && absoluteClean(it->path()) == outFolder) {
+                it.disable_recursion_pending();
+                continue;
+            }
+            if (it->is_regular_file() && isModelFile(it->path())) found.push_back(it->path());
+        }
+        if (ec) return "cannot search the folder \"" + input + "\": " + ec.message();
+        std::sort(found.begin(), found.end());  // the same order on every machine
+        for (const fs::path& file : found)
+            jobs.push_back({file, outDir.empty() ? fs::path() : fs::path(outDir) / file.lexically_relative(input), !outDir.empty()});
+    }
+    if (jobs.empty()) return std::string("no model files found");
+
+    if (inPlace) {
+        if (!output.empty() || !outDir.empty()) return std::string("--in-place writes each file over itself; give no -o or --out-dir");
+        for (Job& job : jobs) job.Output = job.Input;
+        return jobs;
+    }
+    if (outDir.empty()) {
+        if (output.empty()) return std::string("say where to write: -o OUTPUT, --out-dir DIR or --in-place");
+        if (jobs.size() > 1) return std::string("several models need --out-dir DIR instead of -o");
+        jobs[0].Output = output;
+    } else if (!output.empty()) {
+        return std::string("give either -o or --out-dir, not both");
+    }
+
+    // Two inputs may not share an output, and no output may be an input.
+    std::map<fs::path, fs::path> writers;
+    for (const Job& job : jobs) writers.emplace(absoluteClean(job.Input), job.Input);
+    std::map<fs::path, fs::path> outputs;
+    for (const Job& job : jobs) {
+        const fs::path target = absoluteClean(job.Output);
+        if (writers.count(target)) return "the output \"" + job.Output.string() + "\" is an input; use --in-place to replace inputs";
+        if (auto [it, added] = outputs.emplace(target, job.Input); !added)
+            return "\"" + it->second.string() + "\" and \"" + job.Input.string() + "\" would both be written to \"" + job.Output.string() + "\"";
+    }
+    return jobs;
+}
+
+JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<void(const std::string&)>& progress)
+{
+    const auto start = std::chrono::steady_clock::now();
+    JobResult result;
+    TMDLModel model;
+    model.LogLines = [&result](const std::string& line) {
+        result.Lines.push_back(line);
+        if (line.rfind("ERROR:", 0) == 0) result.Errors.push_back(line);
+    };
+    if (progress) model.ProgressBar = [&progress](const std::string& text) { progress(text); };
+    try {
+        const bool accepted = model.LoadFromFile(job.Input.string());
+        result.Before = countsOf(model);
+        if (!accepted) {
+            result.Status = kRefused;  // nothing is written for a refused model
+        } else {
+            runPasses(model, plan, result, progress);
+            result.After = countsOf(model);
+            if (job.CreateFolders && job.Output.has_parent_path()) fs::create_directories(job.Output.parent_path());
+            model.SaveToFile(job.Output.string());
+        }
+    } catch (const std::system_error& error) {  // the file layer, and creating output folders
+        result.Status = kFileError;
+        result.FileError = error.what();
+    } catch (const std::bad_alloc&) {
+        result.Status = kFileError;
+        result.FileError = "Not enough memory for \"" + job.Input.string() + "\"";
+    }
+    result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result;
+}
+
+void RunJobs(const std::vector<Job>& jobs, const ReducePlan& plan, unsigned threads,
+             const std::function<void(std::size_t, const JobResult&)>& done,
+             const std::function<void(const std::string&)>& progress)
+{
+    std::vector<std::optional<JobResult>> results(jobs.size());
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::atomic<std::size_t> next{0};
+    auto worker = [&] {
+        for (std::size_t i; (i = next++) < jobs.size();) {
+            JobResult result = RunJob(jobs[i], plan, jobs.size() == 1 ? progress : nullptr);
+            std::lock_guard lock(mutex);
+            results[i] = std::move(result);
+            finished.notify_all();
+        }
+    };
+    std::vector<std::jthread> pool;
+    const unsigned count = std::max(1u, std::min<unsigned>(threads, unsigned(jobs.size())));
+    for (unsigned t = 0; t < count; ++t) pool.emplace_back(worker);
+    // Results go out in the order of the jobs, whatever order they finish in.
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        std::unique_lock lock(mutex);
+        finished.wait(lock, [&] { return results[i].has_value(); });
+        const JobResult result = std::move(*results[i]);
+        results[i].reset();
+        lock.unlock();
+        done(i, result);
+    }
+}

@@ -1,0 +1,64 @@
+#pragma once
+// Reducing many models: which files go where, and running each one as the
+// window would, on several threads, with results that do not depend on how many.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3 };
+
+// How many passes at which level, or a triangle budget that picks them.
+struct ReducePlan {
+    int Level = 0;
+    int Passes = 1;
+    std::optional<int64_t> TargetTriangles;  // a budget in triangles
+    std::optional<double> Ratio;             // a budget as a share of the file's triangles
+    bool HasBudget() const { return TargetTriangles || Ratio; }
+};
+
+struct Job {
+    std::filesystem::path Input;
+    std::filesystem::path Output;
+    bool CreateFolders = false;  // the output's folders are made under --out-dir
+};
+
+struct ModelCounts {
+    int32_t Vertices = 0;
+    int32_t Triangles = 0;
+    int32_t SkinVertices = 0;
+};
+
+struct JobResult {
+    ExitStatus Status = kAccepted;
+    std::vector<std::string> Lines;   // the container's log lines, in order
+    std::vector<std::string> Errors;  // its "ERROR:" lines
+    std::string FileError;            // why a file could not be read or written
+    ModelCounts Before;
+    ModelCounts After;
+    std::vector<int> PassLevels;      // the level of every pass run
+    std::optional<int64_t> Budget;    // the triangle budget, when there was one
+    bool BudgetMet = false;
+    double Seconds = 0;
+};
+
+// Files named directly are taken as they are; folders are searched for
+// "*.mdl" without regard to letter case, skipping outDir if it lies inside.
+// With outDir each output keeps its name and the sub-folders of its search.
+// Returns a usage message instead when the inputs cannot be arranged.
+std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::string>& inputs, const std::string& output,
+                                                     const std::string& outDir, bool inPlace);
+
+// Loads, reduces and saves one file. progress, when set, receives the text of
+// the pass in hand. Never throws for a file's own trouble: it is in the result.
+JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<void(const std::string&)>& progress);
+
+// Runs the jobs on up to threads threads and hands each result to done in
+// the order of jobs, as soon as it and all before it are finished.
+void RunJobs(const std::vector<Job>& jobs, const ReducePlan& plan, unsigned threads,
+             const std::function<void(std::size_t, const JobResult&)>& done,
+             const std::function<void(const std::string&)>& progress);

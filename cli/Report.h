@@ -1,0 +1,15 @@
+#pragma once
+// What `info --details` tells a modder about a model before reducing it.
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+class TMDLModel;
+
+// The details of a loaded model: skins, frames, vertices in closed fans and
+// unused skin vertices. Only meaningful for a model whose load was accepted.
+nlohmann::json ModelDetails(const TMDLModel& model);
+
+// The same details as indented lines of text.
+std::vector<std::string> DetailLines(const nlohmann::json& details);

@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "model/MDLClass.h"
+#include "model/MDLFile.h"
+#include "reduce/Reduce.h"
+#include "tests/support/ModelBuilder.h"
+#include "tests/support/TestFiles.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A folder of models: three good ones (one in a sub-folder, one with an
+// upper-case extension) and one that is refused.
+void writeModels(const fs::path& folder)
+{
+    fs::create_directories(folder / "sub");
+    WriteFile((folder / "torus.mdl").string(), MakeTorus(12, 8, 3).SaveToBytes());
+    WriteFile((folder / "sub" / "octa.MDL").string(), MakeOctahedron().SaveToBytes());
+    WriteFile((folder / "sub" / "random.mdl").string(), MakeRandomModel(7).SaveToBytes());
+    std::vector<uint8_t> refused = MakeOctahedron().SaveToBytes();
+    refused.resize(100);  // cut short
+    WriteFile((folder / "cut.mdl").string(), refused);
+    WriteFile((folder / "notes.txt").string(), {'h', 'i'});
+}
+
+// The JSON report with the times taken out, which differ from run to run.
+nlohmann::json withoutTimes(const std::string& text)
+{
+    nlohmann::json report = nlohmann::json::parse(text);
+    for (auto& file : report["files"]) file.erase("seconds");
+    return report;
+}
+
+}  // namespace
+
+TEST(CliBatch, FolderRunEqualsSingleRunsAndDoesNotDependOnThreads)
+{
+    ScratchDir dir;
+    writeModels(dir.path / "in");
+    const CliRun one = RunCli({"reduce", "--level", "6", "--passes", "2", "-j", "1", "--json", dir.File("in"), "--out-dir", dir.File("j1")}, dir);
+    const CliRun two = RunCli({"reduce", "--level", "6", "--passes", "2", "-j", "2", "--json", dir.File("in"), "--out-dir", dir.File("j2")}, dir);
+    EXPECT_EQ(one.Status, 1);  // the cut file is refused; the others are written
+    EXPECT_EQ(two.Status, 1);
+
+    nlohmann::json first = withoutTimes(one.Out);
+    nlohmann::json second = withoutTimes(two.Out);
+    ASSERT_EQ(first["files"].size(), 4u);
+    for (auto* report : {&first, &second})
+        for (auto& file : (*report)["files"])
+            if (file.contains("output")) file["output"] = fs::path(file["output"].get<std::string>()).filename().string();
+    EXPECT_EQ(first, second);
+
+    for (const char* name : {"torus.mdl", "sub/octa.MDL", "sub/random.mdl"}) {
+        const CliRun single = RunCli({"reduce", "--level", "6", "--passes", "2", dir.File(std::string("in/") + name), "-o", dir.File("single.mdl")}, dir);
+        EXPECT_EQ(single.Status, 0) << name << single.Err;
+        EXPECT_EQ(ReadWholeFile(dir.File(std::string("j1/") + name)), ReadWholeFile(dir.File("single.mdl"))) << name;
+        EXPECT_EQ(ReadWholeFile(dir.File(std::string("j2/") + name)), ReadWholeFile(dir.File("single.mdl"))) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir.path / "j1" / "cut.mdl"));
+    EXPECT_FALSE(fs::exists(dir.path / "j1" / "notes.txt"));
+    const auto& cut = first["files"][0];
+    EXPECT_EQ(cut["path"], dir.File("in/cut.mdl"));
+    EXPECT_EQ(cut["status"], "refused");
+    ASSERT_EQ(cut["errors"].size(), 1u);
+    EXPECT_EQ(cut["errors"][0].get<std::string>().rfind("ERROR:", 0), 0u);
+}
+
+TEST(CliBatch, RealModelsGiveTheSameFilesInABatchAsAlone)
+{
+    const std::string minigun = SharedModel("minigun.mdl");
+    if (minigun.empty()) GTEST_SKIP() << "the shared models folder is not beside the project";
+    const fs::path shared = fs::path(minigun).parent_path();
+    ScratchDir dir;
+    const CliRun batch = RunCli({"reduce", "--ratio", "0.6", "-j", "2", "--json", shared.string(), "--out-dir", dir.File("out")}, dir);
+    ASSERT_EQ(batch.Status, 0) << batch.Err;
+    const nlohmann::json report = nlohmann::json::parse(batch.Out);
+    ASSERT_EQ(report["files"].size(), 2u);  // the README beside them is no model
+    for (const char* name : {"earth.mdl", "minigun.mdl"}) {
+        const CliRun single = RunCli({"reduce", "--ratio", "0.6", (shared / name).string(), "-o", dir.File("single.mdl")}, dir);
+        EXPECT_EQ(single.Status, 0) << single.Err;
+        EXPECT_EQ(ReadWholeFile(dir.File(std::string("out/") + name)), ReadWholeFile(dir.File("single.mdl"))) << name;
+        TMDLModel reduced;
+        EXPECT_TRUE(reduced.LoadFromFile(dir.File("single.mdl"))) << name;
+    }
+}
+
+TEST(CliBatch, LinesOfSeveralFilesCarryTheirNames)
+{
+    ScratchDir dir;
+    writeModels(dir.path / "in");
+    const CliRun run = RunCli({"reduce", dir.File("in/torus.mdl"), dir.File("in/sub/octa.MDL"), "--out-dir", dir.File("out")}, dir);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out.rfind(dir.File("in/torus.mdl") + ": MODEL INFO: 96Vertices, 192Faces, 96Skin Vertices.\n", 0), 0u) << run.Out;
+    EXPECT_NE(run.Out.find(dir.File("in/sub/octa.MDL") + ": CUT: 3Vertices, 6Faces, 3Skin Vertices.\n"), std::string::npos) << run.Out;
+    EXPECT_TRUE(fs::exists(dir.path / "out" / "octa.MDL"));
+
+    const CliRun quiet = RunCli({"reduce", "-q", dir.File("in/torus.mdl"), "-o", dir.File("quiet.mdl")}, dir);
+    EXPECT_EQ(quiet.Status, 0);
+    EXPECT_EQ(quiet.Out, "");
+    EXPECT_EQ(quiet.Err, "");  // no progress when standard error is not a terminal
+}
+
+TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
+{
+    ScratchDir dir;
+    const TMDLModel model = MakeTorus(16, 12, 2);
+    WriteFile(dir.File("in.mdl"), model.SaveToBytes());
+
+    // The same rule by hand: a level goes up when a pass removes nothing.
+    auto byHand = [&](int64_t budget, std::vector<int>& levels) {
+        TMDLModel copy = model;
+        int level = 0;
+        while (copy.Header.NumTris > budget) {
+            const MDL5Header before = copy.Header;
+            copy.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
+            levels.push_back(level);
+            const bool removed = before.NumVerts != copy.Header.NumVerts || before.NumTris != copy.Header.NumTris ||
+                                 before.NumSkinVerts != copy.Header.NumSkinVerts;
+            if (!removed && level == kMaxLevel) break;
+            if (!removed) ++level;
+        }
+        return copy;
+    };
+
+    for (auto [option, value, budget] : {std::tuple{"--ratio", "0.5", int64_t(192)}, std::tuple{"--target-tris", "40", int64_t(40)},
+                                          std::tuple{"--target-tris", "0", int64_t(0)}}) {
+        std::vector<int> levels;
+        const TMDLModel expected = byHand(budget, levels);
+        const CliRun run = RunCli({"reduce", option, value, "--json", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        const nlohmann::json report = nlohmann::json::parse(run.Out);
+        const auto& file = report["files"][0];
+        EXPECT_EQ(file["levels"].get<std::vector<int>>(), levels) << option << " " << value;
+        EXPECT_EQ(file["budget"]["triangles"], budget);
+        EXPECT_EQ(file["budget"]["met"], expected.Header.NumTris <= budget);
+        EXPECT_EQ(file["after"]["triangles"], expected.Header.NumTris);
+        EXPECT_EQ(ReadWholeFile(dir.File("out.mdl")), expected.SaveToBytes());
+    }
+
+    // A budget that cannot be met says so after the levels it used.
+    const CliRun run = RunCli({"reduce", "--target-tris", "0", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
+    EXPECT_NE(run.Out.find("over the budget of 0: a pass at level 10 removed nothing more."), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("levels 0, "), std::string::npos) << run.Out;
+    EXPECT_EQ(RunCli({"reduce", "--ratio", "0", dir.File("in.mdl"), "-o", dir.File("x.mdl")}, dir).Status, 2);
+    EXPECT_EQ(RunCli({"reduce", "--ratio", "0.5", "--level", "3", dir.File("in.mdl"), "-o", dir.File("x.mdl")}, dir).Status, 2);
+}
+
+TEST(CliBatch, InputsAreOnlyReplacedInPlaceAndNeverLeftHalfWritten)
+{
+    ScratchDir dir;
+    writeModels(dir.path / "in");
+    const std::vector<uint8_t> original = ReadWholeFile(dir.File("in/torus.mdl"));
+
+    // Writing over inputs needs --in-place.
+    EXPECT_EQ(RunCli({"reduce", dir.File("in"), "--out-dir", dir.File("in")}, dir).Status, 2);
+    EXPECT_EQ(RunCli({"reduce", dir.File("in/torus.mdl"), "-o", dir.File("in/torus.mdl")}, dir).Status, 2);
+    EXPECT_EQ(RunCli({"reduce", "--in-place", dir.File("in/torus.mdl"), "-o", dir.File("x.mdl")}, dir).Status, 2);
+    EXPECT_EQ(ReadWholeFile(dir.File("in/torus.mdl")), original);
+
+    // In place, each file is replaced by its reduced copy.
+    const CliRun run = RunCli({"reduce", "--in-place", "--level", "10", dir.File("in/torus.mdl")}, dir);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    TMDLModel reduced;
+    ASSERT_TRUE(reduced.LoadFromBytes(original));
+    reduced.Reduce(NormalLimitForLevel(10), kUVLimitTexels);
+    EXPECT_EQ(ReadWholeFile(dir.File("in/torus.mdl")), reduced.SaveToBytes());
+}
+
+TEST(CliBatch, InPlaceInAnUnwritableFolderLeavesTheInputUntouched)
+{
+    ScratchDir dir;
+    const fs::path folder = dir.path / "locked";
+    fs::create_directory(folder);
+    const std::vector<uint8_t> original = MakeTorus(10, 10, 2).SaveToBytes();
+    std::unique_ptr<Mount> mounted;
+    if (::geteuid() == 0) {
+        if (const std::string why = MountTmpfs(folder, "size=1m"); !why.empty()) GTEST_SKIP() << why;
+        mounted = std::make_unique<Mount>(folder);
+        WriteFile((folder / "model.mdl").string(), original);
+        ASSERT_EQ(RemountReadOnly(folder), "");
+    } else {
+        WriteFile((folder / "model.mdl").string(), original);
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    }
+    const CliRun run = RunCli({"reduce", "--in-place", "--level", "10", (folder / "model.mdl").string()}, dir);
+    EXPECT_EQ(run.Status, 3);
+    EXPECT_NE(run.Err.find((folder / "model.mdl").string()), std::string::npos) << run.Err;
+    EXPECT_EQ(ReadWholeFile((folder / "model.mdl").string()), original);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    ::chmod(folder.c_str(), 0755);
+}
+
+TEST(CliBatch, InfoDetailsDescribeTheModel)
+{
+    ScratchDir dir;
+    TMDLModel model = MakeOctahedron();
+    model.Skins = {MakeSkin(4, 4, 2)};
+    model.Header.NumSkins = 1;
+    model.SkinVerts.Items.push_back(SkinVert{1, 1, 0});  // used by no triangle
+    model.SkinVerts.Count = 7;
+    model.Header.NumSkinVerts = 7;
+    WriteFile(dir.File("octa.mdl"), model.SaveToBytes());
+    WriteFile(dir.File("bad.mdl"), {'M', 'D', 'L', '7'});
+
+    const CliRun text = RunCli({"info", "--details", dir.File("octa.mdl")}, dir);
+    EXPECT_EQ(text.Status, 0);
+    EXPECT_NE(text.Out.find("    #1: type 4 (24-bit), 4 x 2, 24 bytes\n"), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find("  frames: 2: frame0, frame1\n"), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find("  vertices in closed fans: 6 of 6\n"), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find("  unused skin vertices: 1 of 7\n"), std::string::npos) << text.Out;
+
+    const CliRun json = RunCli({"info", "--json", dir.File("octa.mdl"), dir.File("bad.mdl")}, dir);
+    EXPECT_EQ(json.Status, 1);
+    const nlohmann::json report = nlohmann::json::parse(json.Out);
+    EXPECT_EQ(report["files"][0]["details"]["closedFanVertices"], 6);
+    EXPECT_EQ(report["files"][0]["details"]["skins"][0]["bits"], 24);
+    EXPECT_EQ(report["files"][1]["status"], "refused");
+    EXPECT_EQ(report["files"][1]["errors"].size(), 1u);  // the identifier is refused before the short header
+    EXPECT_FALSE(report["files"][1].contains("details"));
+}
