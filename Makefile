@@ -24,7 +24,7 @@ deps:
 	if [ -n "$$missing" ]; then \
 	    echo "Installing:" $$missing; \
 	    $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
-	    $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	    $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing; \
 	fi
 
 $(BUILD_DIR)/build.ninja: CMakeLists.txt | deps

@@ -29,17 +29,7 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(load);
     std::filesystem::create_directories(reduce);
 
-    std::vector<TMDLModel> models;
-    models.push_back(MakeOctahedron());
-    models.push_back(MakeTorus(6, 4, 2));
-    for (int type : {0, 2, 3, 4, 5}) {
-        TMDLModel model = MakeOctahedron();
-        model.Skins = {MakeSkin(type, 3, 2)};
-        model.Header.NumSkins = 1;
-        models.push_back(std::move(model));
-    }
-    for (uint32_t seed = 1; seed <= 24; ++seed) models.push_back(MakeRandomModel(seed));
-    models.push_back(MakeModel({}, {}, {}));
+    const std::vector<TMDLModel> models = MakeSampleModels(24);
 
     for (std::size_t i = 0; i < models.size(); ++i) {
         const std::vector<uint8_t> bytes = models[i].SaveToBytes();

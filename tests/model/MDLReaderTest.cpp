@@ -94,16 +94,8 @@ TMDLModel fullModel()
 
 TEST(MDLReader, RoundTripsModelsBuiltInMemory)
 {
-    std::vector<TMDLModel> models;
+    std::vector<TMDLModel> models = MakeSampleModels(20);
     models.push_back(fullModel());
-    models.push_back(MakeTorus(6, 5, 3));
-    for (int type : {0, 2, 3, 4, 5}) {
-        TMDLModel model = MakeOctahedron();
-        model.Skins = {MakeSkin(type, 5, 3)};
-        model.Header.NumSkins = 1;
-        models.push_back(std::move(model));
-    }
-    for (uint32_t seed = 1; seed <= 20; ++seed) models.push_back(MakeRandomModel(seed));
 
     for (const TMDLModel& original : models) {
         const std::vector<uint8_t> bytes = original.SaveToBytes();

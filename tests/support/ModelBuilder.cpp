@@ -255,6 +255,22 @@ TMDLModel MakeOctahedron()
                      skins);
 }
 
+std::vector<TMDLModel> MakeSampleModels(uint32_t randomModels)
+{
+    std::vector<TMDLModel> models;
+    models.push_back(MakeOctahedron());
+    models.push_back(MakeTorus(6, 5, 3));
+    for (int type : {0, 2, 3, 4, 5}) {
+        TMDLModel model = MakeOctahedron();
+        model.Skins = {MakeSkin(type, 5, 3)};
+        model.Header.NumSkins = 1;
+        models.push_back(std::move(model));
+    }
+    for (uint32_t seed = 1; seed <= randomModels; ++seed) models.push_back(MakeRandomModel(seed));
+    models.push_back(MakeModel({}, {}, {}));
+    return models;
+}
+
 bool IsConsistent(const TMDLModel& model)
 {
     const MDL5Header& h = model.Header;

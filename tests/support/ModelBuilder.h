@@ -33,5 +33,9 @@ TMDLModel MakeRandomModel(uint32_t seed);
 // documentation walks through.
 TMDLModel MakeOctahedron();
 
+// A spread of valid models: the octahedron, a small torus, the octahedron with
+// a skin of every supported type, randomModels random ones and an empty model.
+std::vector<TMDLModel> MakeSampleModels(uint32_t randomModels);
+
 // Every index within its list and the header counts equal to the lists.
 bool IsConsistent(const TMDLModel& model);
