@@ -194,7 +194,12 @@ int runReduce(const ReduceOptions& options)
         files.push_back(entry);
         if (several) progress.Show("[" + std::to_string(++finished) + "/" + std::to_string(jobs.size()) + "] " + job.Input.string());
     };
-    auto passProgress = [&](const std::string& text) { progress.Show(jobs[0].Input.string() + ": " + text); };
+    // One file: which pass, and how far into it.
+    std::string passLabel;
+    auto passProgress = [&](const std::string& text) {
+        if (text.rfind("pass ", 0) == 0) passLabel = text;
+        progress.Show(jobs[0].Input.string() + ": " + passLabel + (text == passLabel ? "" : ", " + text));
+    };
     RunJobs(jobs, options.Plan, options.Threads, done, progress.Shown() ? std::function<void(const std::string&)>(passProgress) : nullptr);
     progress.Clear();
     if (options.Json) std::cout << nlohmann::json{{"files", files}, {"status", status}}.dump(2) << '\n';

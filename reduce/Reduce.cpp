@@ -17,6 +17,7 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "model/MDLClass.h"
 #include "reduce/NormalTable.h"
@@ -221,7 +222,8 @@ void TMDLModel::Reduce(float NormalLimit, float UVLimit)
     if (vertexCount > 0) {
         const int64_t maxSpread = maxSquaredSpread(UVLimit);
         const std::vector<uint8_t> agree = normalAgreement(NormalLimit);
-        TriangleIndex fans(collapsible ? triangles : std::vector<MDLTriangle>{}, vertexCount);
+        static const std::vector<MDLTriangle> noTriangles;
+        TriangleIndex fans(collapsible ? std::as_const(triangles) : noTriangles, vertexCount);
         const std::vector<FrameVert>& pose = Frames[0].Items;  // decisions are taken on frame 0
         std::vector<uint32_t> fan;
         std::vector<int32_t> neighbours;
