@@ -137,7 +137,7 @@ public:
     // Replaces the held model by the one in FileName. Returns true when the
     // file was accepted; refusals log "ERROR:" lines, and every load that reads
     // a header ends with the "MODEL INFO: " line. The file is only read.
-    // Throws std::system_error (errno and file name) when the file cannot be read.
+    // Throws MDLFileError (errno and file name) when the file cannot be read.
     bool LoadFromFile(const std::string& FileName);
     // The same from bytes in memory, with the same lines and result.
     bool LoadFromBytes(std::span<const uint8_t> Bytes);
@@ -145,7 +145,7 @@ public:
     // Writes the held model to FileName through a temporary file in the same
     // folder that replaces the target only once it is complete on disk; on any
     // failure the temporary file is removed, an existing target is left as it
-    // was, and std::system_error (errno and file name) is thrown.
+    // was, and MDLFileError (errno and file name) is thrown.
     void SaveToFile(const std::string& FileName) const;
     // The bytes SaveToFile would write.
     std::vector<uint8_t> SaveToBytes() const;

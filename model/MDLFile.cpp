@@ -43,17 +43,17 @@ private:
 int openForReading(const std::string& fileName, uint64_t& fileSize)
 {
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw FileError(errno, "Cannot open", fileName);
+    if (fd < 0) throw MDLFileError(errno, "Cannot open", fileName);
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int err = errno;
         ::close(fd);
-        throw FileError(err, "Cannot open", fileName);
+        throw MDLFileError(err, "Cannot open", fileName);
     }
     // A folder or a device has no size to check counts against.
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        throw FileError(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, "Cannot open", fileName);
+        throw MDLFileError(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, "Cannot open", fileName);
     }
     fileSize = uint64_t(info.st_size);
     return fd;
@@ -85,9 +85,9 @@ std::filesystem::path resolvedTarget(const std::string& fileName)
 
 }  // namespace
 
-std::system_error FileError(int errorCode, const std::string& action, const std::string& fileName)
+MDLFileError::MDLFileError(int errorCode, const std::string& action, std::string fileName)
+    : std::system_error(errorCode, std::generic_category(), action + " \"" + fileName + "\""), fileName(std::move(fileName))
 {
-    return std::system_error(errorCode, std::generic_category(), action + " \"" + fileName + "\"");
 }
 
 // ---- ByteReader ----
@@ -106,8 +106,8 @@ void ByteReader::Refill()
     while (got < want) {
         const ssize_t n = ::read(fd, buffer.data() + got, want - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw FileError(errno, "Cannot read", fileName);
-        if (n == 0) throw FileError(EIO, "The file became shorter while reading", fileName);
+        if (n < 0) throw MDLFileError(errno, "Cannot read", fileName);
+        if (n == 0) throw MDLFileError(EIO, "The file became shorter while reading", fileName);
         got += std::size_t(n);
     }
     window = std::span<const uint8_t>(buffer.data(), got);
@@ -125,8 +125,8 @@ void ByteReader::Read(void* dst, std::size_t n)
                 while (n > 0) {
                     const ssize_t got = ::read(fd, out, n);
                     if (got < 0 && errno == EINTR) continue;
-                    if (got < 0) throw FileError(errno, "Cannot read", fileName);
-                    if (got == 0) throw FileError(EIO, "The file became shorter while reading", fileName);
+                    if (got < 0) throw MDLFileError(errno, "Cannot read", fileName);
+                    if (got == 0) throw MDLFileError(EIO, "The file became shorter while reading", fileName);
                     out += got;
                     n -= std::size_t(got);
                     consumed += uint64_t(got);
@@ -172,7 +172,7 @@ void ByteWriter::WriteToFile(const uint8_t* data, std::size_t n)
     while (n > 0) {
         const ssize_t done = ::write(fd, data, n);
         if (done < 0 && errno == EINTR) continue;
-        if (done < 0) throw FileError(errno, "Cannot write", fileName);
+        if (done < 0) throw MDLFileError(errno, "Cannot write", fileName);
         data += done;
         n -= std::size_t(done);
     }
@@ -234,7 +234,7 @@ bool TMDLModel::LoadFromFile(const std::string& FileName)
     FileHandle file(openForReading(FileName, size));
     ByteReader in(file.Get(), size, FileName);
     const bool accepted = Load(in);
-    if (file.Close() != 0) throw FileError(errno, "Cannot close", FileName);
+    if (file.Close() != 0) throw MDLFileError(errno, "Cannot close", FileName);
     return accepted;
 }
 
@@ -247,7 +247,7 @@ void TMDLModel::SaveToFile(const std::string& FileName) const
     for (int attempt = 0; fd < 0; ++attempt) {
         tempName = temporaryNameFor(target);
         fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt > 100)) throw FileError(errno, "Cannot create a file to save", FileName);
+        if (fd < 0 && (errno != EEXIST || attempt > 100)) throw MDLFileError(errno, "Cannot create a file to save", FileName);
     }
     FileHandle file(fd);
     try {
@@ -259,9 +259,9 @@ void TMDLModel::SaveToFile(const std::string& FileName) const
         Write(out);
         out.Flush();
         // Only a file whose bytes are on disk may take the target's place.
-        if (::fsync(fd) != 0) throw FileError(errno, "Cannot write", FileName);
-        if (file.Close() != 0) throw FileError(errno, "Cannot write", FileName);
-        if (::rename(tempName.c_str(), target.c_str()) != 0) throw FileError(errno, "Cannot replace", FileName);
+        if (::fsync(fd) != 0) throw MDLFileError(errno, "Cannot write", FileName);
+        if (file.Close() != 0) throw MDLFileError(errno, "Cannot write", FileName);
+        if (::rename(tempName.c_str(), target.c_str()) != 0) throw MDLFileError(errno, "Cannot replace", FileName);
     } catch (...) {
         ::unlink(tempName.c_str());
         throw;

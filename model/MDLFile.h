@@ -10,9 +10,17 @@
 #include <system_error>
 #include <vector>
 
-// Builds the error that the file layer throws: the operating system's code,
-// and a message naming what was being done and the file.
-std::system_error FileError(int errorCode, const std::string& action, const std::string& fileName);
+// What the file layer throws: the operating system's error code, and a
+// message naming what was being done, the file and the cause, as in
+// Cannot open "hero.mdl": No such file or directory
+class MDLFileError : public std::system_error {
+public:
+    MDLFileError(int errorCode, const std::string& action, std::string fileName);
+    const std::string& FileName() const { return fileName; }
+
+private:
+    std::string fileName;
+};
 
 class ByteReader {
 public:
@@ -24,7 +32,7 @@ public:
 
     uint64_t BytesLeft() const { return total - consumed; }
     // Copies n bytes into dst. The caller checks n <= BytesLeft() first.
-    // Throws std::system_error when the file cannot be read.
+    // Throws MDLFileError when the file cannot be read.
     void Read(void* dst, std::size_t n);
     uint16_t U16();
     int32_t I32();
@@ -51,7 +59,7 @@ public:
     void Write(const void* src, std::size_t n);
     void U16(uint16_t value);
     void I32(int32_t value);
-    // Hands buffered bytes to the file. Throws std::system_error.
+    // Hands buffered bytes to the file. Throws MDLFileError.
     void Flush();
 
 private:
@@ -63,5 +71,5 @@ private:
     std::string fileName;
 };
 
-// Reads the whole of a small file, for tests and tools. Throws std::system_error.
+// Reads the whole of a small file, for tests and tools. Throws MDLFileError.
 std::vector<uint8_t> ReadWholeFile(const std::string& fileName);

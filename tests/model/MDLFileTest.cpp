@@ -29,8 +29,9 @@ void expectFileError(Action action, int code, const std::string& fileName)
     try {
         action();
         ADD_FAILURE() << "no error for " << fileName;
-    } catch (const std::system_error& error) {
+    } catch (const MDLFileError& error) {
         EXPECT_EQ(error.code().value(), code) << error.what();
+        EXPECT_EQ(error.FileName(), fileName);
         EXPECT_NE(std::string(error.what()).find(fileName), std::string::npos) << error.what();
     }
 }
