@@ -96,6 +96,11 @@ std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::stri
             jobs.push_back({file, outDir.empty() ? fs::path() : fs::path(outDir) / file.lexically_relative(input), !outDir.empty()});
     }
     if (jobs.empty()) return std::string("no model files found");
+    // A file named twice would be reduced twice, or by two threads at once.
+    std::map<fs::path, fs::path> inputsSeen;
+    for (const Job& job : jobs)
+        if (auto [it, added] = inputsSeen.emplace(absoluteClean(job.Input), job.Input); !added)
+            return "\"" + job.Input.string() + "\" is given more than once";
 
     if (inPlace) {
         if (!output.empty() || !outDir.empty()) return std::string("--in-place writes each file over itself; give no -o or --out-dir");
@@ -111,12 +116,10 @@ std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::stri
     }
 
     // Two inputs may not share an output, and no output may be an input.
-    std::map<fs::path, fs::path> writers;
-    for (const Job& job : jobs) writers.emplace(absoluteClean(job.Input), job.Input);
     std::map<fs::path, fs::path> outputs;
     for (const Job& job : jobs) {
         const fs::path target = absoluteClean(job.Output);
-        if (writers.count(target)) return "the output \"" + job.Output.string() + "\" is an input; use --in-place to replace inputs";
+        if (inputsSeen.count(target)) return "the output \"" + job.Output.string() + "\" is an input; use --in-place to replace inputs";
         if (auto [it, added] = outputs.emplace(target, job.Input); !added)
             return "\"" + it->second.string() + "\" and \"" + job.Input.string() + "\" would both be written to \"" + job.Output.string() + "\"";
     }

@@ -162,6 +162,7 @@ TEST(CliBatch, InputsAreOnlyReplacedInPlaceAndNeverLeftHalfWritten)
     EXPECT_EQ(RunCli({"reduce", dir.File("in"), "--out-dir", dir.File("in")}, dir).Status, 2);
     EXPECT_EQ(RunCli({"reduce", dir.File("in/torus.mdl"), "-o", dir.File("in/torus.mdl")}, dir).Status, 2);
     EXPECT_EQ(RunCli({"reduce", "--in-place", dir.File("in/torus.mdl"), "-o", dir.File("x.mdl")}, dir).Status, 2);
+    EXPECT_EQ(RunCli({"reduce", "--in-place", dir.File("in/torus.mdl"), dir.File("in")}, dir).Status, 2);  // named twice
     EXPECT_EQ(ReadWholeFile(dir.File("in/torus.mdl")), original);
 
     // In place, each file is replaced by its reduced copy.
