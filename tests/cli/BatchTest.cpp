@@ -97,6 +97,7 @@ TEST(CliBatch, LinesOfSeveralFilesCarryTheirNames)
     writeModels(dir.path / "in");
     const CliRun run = RunCli({"reduce", dir.File("in/torus.mdl"), dir.File("in/sub/octa.MDL"), "--out-dir", dir.File("out")}, dir);
     EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");  // no progress bar when standard error is not a terminal
     EXPECT_EQ(run.Out.rfind(dir.File("in/torus.mdl") + ": MODEL INFO: 96Vertices, 192Faces, 96Skin Vertices.\n", 0), 0u) << run.Out;
     EXPECT_NE(run.Out.find(dir.File("in/sub/octa.MDL") + ": CUT: 3Vertices, 6Faces, 3Skin Vertices.\n"), std::string::npos) << run.Out;
     EXPECT_TRUE(fs::exists(dir.path / "out" / "octa.MDL"));
@@ -104,7 +105,7 @@ TEST(CliBatch, LinesOfSeveralFilesCarryTheirNames)
     const CliRun quiet = RunCli({"reduce", "-q", dir.File("in/torus.mdl"), "-o", dir.File("quiet.mdl")}, dir);
     EXPECT_EQ(quiet.Status, 0);
     EXPECT_EQ(quiet.Out, "");
-    EXPECT_EQ(quiet.Err, "");  // no progress when standard error is not a terminal
+    EXPECT_EQ(quiet.Err, "");
 }
 
 TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
