@@ -63,6 +63,10 @@ std::vector<uint8_t> normalAgreement(float normalLimit)
     return agree;
 }
 
+// Comparing squared integer distances picks the same target as comparing
+// Distance3D: for 16-bit coordinates the square roots of two different squares
+// differ by far more than a double's rounding, and every distance lies below
+// the starting target distance of 2147483647.
 int64_t squaredDistance(const FrameVert& a, const FrameVert& b)
 {
     const int64_t dx = int64_t(a.X) - b.X;
