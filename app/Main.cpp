@@ -81,13 +81,19 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QAbstractSpinBox(parent)
     setKeyboardTracking(true);
 }
 
-int TSpinEdit::Value() const
+std::optional<int> TSpinEdit::WholeNumber() const
 {
     const QString text = lineEdit()->text();
     bool isNumber = false;
     const int value = text.toInt(&isNumber, 10);
-    // toInt takes "+5" and "-5" but also blanks; the field's text has none.
-    return isNumber && !text.contains(' ') ? value : kMinValue;
+    // toInt takes "+5" and "-5" but also blanks, which the field's number has none of.
+    if (!isNumber || text.contains(' ')) return std::nullopt;
+    return value;
+}
+
+int TSpinEdit::Value() const
+{
+    return WholeNumber().value_or(kMinValue);
 }
 
 void TSpinEdit::stepBy(int steps)
@@ -130,11 +136,8 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event)
 void TSpinEdit::focusOutEvent(QFocusEvent* event)
 {
     // A number outside the range takes the nearer bound; other text stays.
-    const QString text = lineEdit()->text();
-    bool isNumber = false;
-    const int value = text.toInt(&isNumber, 10);
-    if (isNumber && (value < kMinValue || value > kMaxValue))
-        lineEdit()->setText(QString::number(std::clamp(value, kMinValue, kMaxValue)));
+    if (const std::optional<int> value = WholeNumber(); value && (*value < kMinValue || *value > kMaxValue))
+        lineEdit()->setText(QString::number(std::clamp(*value, kMinValue, kMaxValue)));
     QAbstractSpinBox::focusOutEvent(event);
 }
 

@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QFileDialog;
@@ -39,6 +40,8 @@ public:
     using QAbstractSpinBox::lineEdit;  // the text the Reduce command reads
 
 protected:
+    // The whole number the text holds, if it holds one.
+    std::optional<int> WholeNumber() const;
     StepEnabled stepEnabled() const override;
     QValidator::State validate(QString& input, int& pos) const override;
     void fixup(QString& input) const override;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -69,6 +70,14 @@ void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
 
 }  // namespace
 
+std::vector<std::string> ErrorLines(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> errors;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(errors),
+                 [](const std::string& line) { return line.rfind("ERROR:", 0) == 0; });
+    return errors;
+}
+
 std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::string>& inputs, const std::string& output,
                                                      const std::string& outDir, bool inPlace)
 {
@@ -131,10 +140,7 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
     const auto start = std::chrono::steady_clock::now();
     JobResult result;
     TMDLModel model;
-    model.LogLines = [&result](const std::string& line) {
-        result.Lines.push_back(line);
-        if (line.rfind("ERROR:", 0) == 0) result.Errors.push_back(line);
-    };
+    model.LogLines = [&result](const std::string& line) { result.Lines.push_back(line); };
     if (progress) model.ProgressBar = [&progress](const std::string& text) { progress(text); };
     try {
         const bool accepted = model.LoadFromFile(job.Input.string());

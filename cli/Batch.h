@@ -36,7 +36,6 @@ struct ModelCounts {
 struct JobResult {
     ExitStatus Status = kAccepted;
     std::vector<std::string> Lines;   // the container's log lines, in order
-    std::vector<std::string> Errors;  // its "ERROR:" lines
     std::string FileError;            // why a file could not be read or written
     ModelCounts Before;
     ModelCounts After;
@@ -45,6 +44,9 @@ struct JobResult {
     bool BudgetMet = false;
     double Seconds = 0;
 };
+
+// The "ERROR:" lines among a model's log lines.
+std::vector<std::string> ErrorLines(const std::vector<std::string>& lines);
 
 // Files named directly are taken as they are; folders are searched for
 // "*.mdl" without regard to letter case, skipping outDir if it lies inside.

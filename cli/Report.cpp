@@ -6,18 +6,6 @@
 
 namespace {
 
-int bitsPerPixel(int32_t skinType)
-{
-    switch (skinType) {
-    case 0: return 8;
-    case 2:
-    case 3: return 16;
-    case 4: return 24;
-    case 5: return 32;
-    default: return 0;
-    }
-}
-
 std::string frameName(const TMDLFrame& frame)
 {
     std::string name;
@@ -73,7 +61,7 @@ nlohmann::json ModelDetails(const TMDLModel& model)
 {
     nlohmann::json skins = nlohmann::json::array();
     for (const TMDLSkin5& skin : model.Skins)
-        skins.push_back({{"type", skin.SkinType}, {"bits", bitsPerPixel(skin.SkinType)}, {"width", skin.Width},
+        skins.push_back({{"type", skin.SkinType}, {"bits", 8 * SkinBytesPerPixel(skin.SkinType)}, {"width", skin.Width},
                          {"height", skin.Height}, {"bytes", skin.PixelSize}});
     nlohmann::json names = nlohmann::json::array();
     for (const TMDLFrame& frame : model.Frames) names.push_back(frameName(frame));

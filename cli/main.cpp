@@ -124,9 +124,7 @@ int runInfo(const InfoOptions& options)
         status = std::max<int>(status, fileStatus);
         entry["status"] = statusName(fileStatus);
         entry["lines"] = lines;
-        std::vector<std::string> errors;
-        std::copy_if(lines.begin(), lines.end(), std::back_inserter(errors), [](const std::string& l) { return l.rfind("ERROR:", 0) == 0; });
-        entry["errors"] = errors;
+        entry["errors"] = ErrorLines(lines);
         if (fileStatus == kAccepted) entry["details"] = ModelDetails(model);
         if (options.Details && !options.Json && fileStatus != kFileError) {
             std::cout << file << ":\n";
@@ -184,7 +182,7 @@ int runReduce(const ReduceOptions& options)
                                 {"levels", result.PassLevels},
                                 {"passes", result.PassLevels.size()},
                                 {"seconds", result.Seconds},
-                                {"errors", result.Errors}};
+                                {"errors", ErrorLines(result.Lines)}};
         if (result.Status == kAccepted) {
             entry["output"] = job.Output.string();
             entry["after"] = countsJson(result.After);

@@ -22,19 +22,6 @@ void deleteRecord(std::vector<Record>& items, int32_t& count, int32_t index)
     count = int32_t(items.size());
 }
 
-// Bytes per pixel of the skin types this program can step over; 0 for the rest.
-int64_t bytesPerPixel(int32_t skinType)
-{
-    switch (skinType) {
-    case 0: return 1;
-    case 2:
-    case 3: return 2;
-    case 4: return 3;
-    case 5: return 4;
-    default: return 0;
-    }
-}
-
 void readFrameVert(ByteReader& in, FrameVert& vert)
 {
     uint8_t b[kDiskFrameVertSize];
@@ -66,6 +53,18 @@ struct FirstFault {
 
 }  // namespace
 
+int SkinBytesPerPixel(int32_t SkinType)
+{
+    switch (SkinType) {
+    case 0: return 1;
+    case 2:
+    case 3: return 2;
+    case 4: return 3;
+    case 5: return 4;
+    default: return 0;
+    }
+}
+
 bool MDL5Header::HasMDL5Ident() const
 {
     return Ident == std::array<char, 4>{'M', 'D', 'L', '5'};
@@ -83,7 +82,7 @@ void TMDLSkin5::ReadHeadFrom(ByteReader& in)
     // outside 32 bits is kept negative here so that the caller refuses it.
     const int64_t area = int64_t(Width) * int64_t(Height);
     const int64_t limit = std::numeric_limits<int32_t>::max();
-    const int64_t perPixel = bytesPerPixel(SkinType);
+    const int64_t perPixel = SkinBytesPerPixel(SkinType);
     if (perPixel == 0)
         PixelSize = 0;
     else if (area < 0 || area > limit || perPixel * area > limit)

@@ -60,6 +60,10 @@ struct FrameVert {
 };
 static_assert(sizeof(FrameVert) == kDiskFrameVertSize);
 
+// Bytes per pixel of the skin types this program can step over (0, 2, 3, 4, 5);
+// 0 for every other type.
+int SkinBytesPerPixel(int32_t SkinType);
+
 class TMDLSkin5 {
 public:
     int32_t SkinType = 0;

@@ -99,18 +99,23 @@ ByteReader::ByteReader(int fd, uint64_t fileSize, std::string fileName)
 {
 }
 
+void ByteReader::ReadFromFile(uint8_t* dst, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t got = ::read(fd, dst, n);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw MDLFileError(errno, "Cannot read", fileName);
+        if (got == 0) throw MDLFileError(EIO, "The file became shorter while reading", fileName);
+        dst += got;
+        n -= std::size_t(got);
+    }
+}
+
 void ByteReader::Refill()
 {
     const std::size_t want = std::size_t(std::min<uint64_t>(buffer.size(), BytesLeft()));
-    std::size_t got = 0;
-    while (got < want) {
-        const ssize_t n = ::read(fd, buffer.data() + got, want - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw MDLFileError(errno, "Cannot read", fileName);
-        if (n == 0) throw MDLFileError(EIO, "The file became shorter while reading", fileName);
-        got += std::size_t(n);
-    }
-    window = std::span<const uint8_t>(buffer.data(), got);
+    ReadFromFile(buffer.data(), want);
+    window = std::span<const uint8_t>(buffer.data(), want);
     windowPos = 0;
 }
 
@@ -122,15 +127,8 @@ void ByteReader::Read(void* dst, std::size_t n)
         if (windowPos == window.size()) {
             // A large block bypasses the buffer: frames are read once, in place.
             if (fd >= 0 && n >= buffer.size()) {
-                while (n > 0) {
-                    const ssize_t got = ::read(fd, out, n);
-                    if (got < 0 && errno == EINTR) continue;
-                    if (got < 0) throw MDLFileError(errno, "Cannot read", fileName);
-                    if (got == 0) throw MDLFileError(EIO, "The file became shorter while reading", fileName);
-                    out += got;
-                    n -= std::size_t(got);
-                    consumed += uint64_t(got);
-                }
+                ReadFromFile(out, n);
+                consumed += n;
                 return;
             }
             Refill();

@@ -38,6 +38,8 @@ public:
     int32_t I32();
 
 private:
+    // Reads exactly n bytes from the file, or throws.
+    void ReadFromFile(uint8_t* dst, std::size_t n);
     void Refill();
 
     std::span<const uint8_t> window;  // bytes at hand: all of memory, or the buffer

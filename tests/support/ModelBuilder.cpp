@@ -37,8 +37,7 @@ TMDLSkin5 MakeSkin(int32_t type, int32_t width, int32_t height)
     skin.SkinType = type;
     skin.Width = width;
     skin.Height = height;
-    const int bytesPerPixel = type == 0 ? 1 : type == 4 ? 3 : type == 5 ? 4 : 2;
-    skin.PixelSize = bytesPerPixel * width * height;
+    skin.PixelSize = SkinBytesPerPixel(type) * width * height;
     skin.Pixels.resize(std::size_t(skin.PixelSize));
     for (std::size_t i = 0; i < skin.Pixels.size(); ++i) skin.Pixels[i] = uint8_t(i * 7 + 3);
     return skin;
