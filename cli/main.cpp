@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/Batch.h"
+#include "cli/Commands.h"
 #include "cli/Report.h"
 #include "model/MDLClass.h"
 #include "reduce/Reduce.h"
@@ -248,6 +249,9 @@ int main(int argc, char** argv)
     reduceCommand->add_flag("-q,--quiet", reduce.Quiet, "print nothing but errors");
     reduceCommand->add_flag("--json", reduce.Json, "one JSON document instead of lines");
 
+    // Commands kept in files of their own.
+    const std::vector<Command> commands = {};
+
     try {
         app.parse(argc, argv);
         if (share->count() > 0 && ratio <= 0.0) throw CLI::ValidationError("--ratio", "must be above 0");
@@ -259,5 +263,7 @@ int main(int argc, char** argv)
     if (share->count() > 0) reduce.Plan.Ratio = ratio;
 
     if (infoCommand->parsed()) return runInfo(info);
+    for (const Command& command : commands)
+        if (command.Words->parsed()) return command.Run();
     return runReduce(reduce);
 }

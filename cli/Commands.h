@@ -1,0 +1,14 @@
+#pragma once
+// The tool's commands beyond info and reduce, one file each: each adds its
+// words to the tool and hands back what runs it once they are parsed.
+
+#include <functional>
+
+namespace CLI {
+class App;
+}
+
+struct Command {
+    CLI::App* Words = nullptr;       // the sub-command, parsed() once named
+    std::function<int()> Run;        // returns the exit status
+};
