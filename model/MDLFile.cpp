@@ -236,7 +236,7 @@ bool TMDLModel::LoadFromFile(const std::string& FileName)
     return accepted;
 }
 
-void TMDLModel::SaveToFile(const std::string& FileName) const
+void WriteFileAtomically(const std::string& FileName, const std::function<void(ByteWriter&)>& writeBytes)
 {
     const std::filesystem::path target = resolvedTarget(FileName);
     std::string tempName;
@@ -254,7 +254,7 @@ void TMDLModel::SaveToFile(const std::string& FileName) const
         if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
 
         ByteWriter out(fd, FileName);
-        Write(out);
+        writeBytes(out);
         out.Flush();
         // Only a file whose bytes are on disk may take the target's place.
         if (::fsync(fd) != 0) throw MDLFileError(errno, "Cannot write", FileName);
@@ -271,6 +271,11 @@ void TMDLModel::SaveToFile(const std::string& FileName) const
         ::fsync(dirFd);
         ::close(dirFd);
     }
+}
+
+void TMDLModel::SaveToFile(const std::string& FileName) const
+{
+    WriteFileAtomically(FileName, [this](ByteWriter& out) { Write(out); });
 }
 
 std::vector<uint8_t> TMDLModel::SaveToBytes() const

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <system_error>
@@ -75,3 +76,10 @@ private:
 
 // Reads the whole of a small file, for tests and tools. Throws MDLFileError.
 std::vector<uint8_t> ReadWholeFile(const std::string& fileName);
+
+// Writes FileName through a temporary file in the same folder, filled by
+// writeBytes, that replaces the target only once it is complete on disk; on
+// any failure the temporary file is removed, an existing target is left as it
+// was, and MDLFileError (errno and file name) is thrown. A replaced file keeps
+// its permissions; a symbolic link keeps pointing at the file it named.
+void WriteFileAtomically(const std::string& FileName, const std::function<void(ByteWriter&)>& writeBytes);
