@@ -13,6 +13,7 @@
 #include <variant>
 
 #include "model/MDLClass.h"
+#include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
 
 namespace fs = std::filesystem;
@@ -38,6 +39,11 @@ ModelCounts countsOf(const TMDLModel& model)
     return {model.Header.NumVerts, model.Header.NumTris, model.Header.NumSkinVerts};
 }
 
+int64_t budgetOf(const TMDLModel& model, const ReducePlan& plan)
+{
+    return plan.TargetTriangles ? *plan.TargetTriangles : int64_t(std::floor(*plan.Ratio * double(std::max(model.Header.NumTris, 0))));
+}
+
 // Runs the passes a plan asks for. With a budget: passes at level 0, then 1,
 // and so on, moving up when a pass removes nothing, until the triangles are
 // within the budget or a pass at the highest level removes nothing.
@@ -56,8 +62,7 @@ void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
         for (int p = 0; p < plan.Passes; ++p) pass(plan.Level);
         return;
     }
-    const int64_t budget = plan.TargetTriangles ? *plan.TargetTriangles
-                                                : int64_t(std::floor(*plan.Ratio * double(std::max(model.Header.NumTris, 0))));
+    const int64_t budget = budgetOf(model, plan);
     result.Budget = budget;
     int level = kMinLevel;
     while (model.Header.NumTris > budget) {
@@ -66,6 +71,44 @@ void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
         ++level;
     }
     result.BudgetMet = model.Header.NumTris <= budget;
+}
+
+// Reaches a budget by the collapses of least error over every frame.
+void runQuadric(TMDLModel& model, int64_t budget, JobResult& result, const std::function<void(const std::string&)>& progress)
+{
+    const QuadricResult outcome = ReduceQuadric(model, budget, progress);
+    model.Log(model.ModelInfoLine());
+    result.Budget = budget;
+    result.BudgetMet = outcome.BudgetMet;
+    result.StoppedBecause = outcome.StoppedBecause;
+}
+
+void reduce(TMDLModel& model, const ReducePlan& plan, JobResult& result, const std::function<void(const std::string&)>& progress)
+{
+    if (plan.HasBudget() && plan.Method == ReduceMethod::Quadric)
+        runQuadric(model, budgetOf(model, plan), result, progress);
+    else
+        runPasses(model, plan, result, progress);
+}
+
+// Every level reduced from the one before, so that each is a subset of the
+// last; budgets are shares of the file's own triangles.
+void writeLods(TMDLModel& model, const Job& job, const ReducePlan& plan, JobResult& result,
+               const std::function<void(const std::string&)>& progress)
+{
+    const int32_t fileTriangles = model.Header.NumTris;
+    for (std::size_t n = 1; n <= plan.Lods.size(); ++n) {
+        ReducePlan level = plan;
+        level.Ratio.reset();
+        level.TargetTriangles = int64_t(std::floor(plan.Lods[n - 1] * double(std::max(fileTriangles, 0))));
+        JobResult levelResult;
+        reduce(model, level, levelResult, progress);
+        result.PassLevels.insert(result.PassLevels.end(), levelResult.PassLevels.begin(), levelResult.PassLevels.end());
+        LodResult lod{LodPath(job, n), countsOf(model), *levelResult.Budget, levelResult.BudgetMet, levelResult.StoppedBecause};
+        if (job.CreateFolders && lod.Output.has_parent_path()) fs::create_directories(lod.Output.parent_path());
+        model.SaveToFile(lod.Output.string());
+        result.Lods.push_back(lod);
+    }
 }
 
 }  // namespace
@@ -135,6 +178,12 @@ std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::stri
     return jobs;
 }
 
+fs::path LodPath(const Job& job, std::size_t n)
+{
+    const fs::path name = job.Input.stem().string() + "_lod" + std::to_string(n) + job.Input.extension().string();
+    return job.Output.has_parent_path() ? job.Output.parent_path() / name : name;
+}
+
 JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<void(const std::string&)>& progress)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -147,8 +196,11 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
         result.Before = countsOf(model);
         if (!accepted) {
             result.Status = kRefused;  // nothing is written for a refused model
+        } else if (!plan.Lods.empty()) {
+            writeLods(model, job, plan, result, progress);
+            result.After = countsOf(model);
         } else {
-            runPasses(model, plan, result, progress);
+            reduce(model, plan, result, progress);
             result.After = countsOf(model);
             if (job.CreateFolders && job.Output.has_parent_path()) fs::create_directories(job.Output.parent_path());
             model.SaveToFile(job.Output.string());

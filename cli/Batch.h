@@ -12,12 +12,22 @@
 
 enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3 };
 
-// How many passes at which level, or a triangle budget that picks them.
+// How a triangle budget is reached: by passes whose level climbs, as the
+// window's Reduce command runs them, or by the collapses of least error
+// summed over every frame (reduce/Quadric.h).
+enum class ReduceMethod { Passes, Quadric };
+
+// How many passes at which level, or a triangle budget and how to reach it.
 struct ReducePlan {
     int Level = 0;
     int Passes = 1;
     std::optional<int64_t> TargetTriangles;  // a budget in triangles
     std::optional<double> Ratio;             // a budget as a share of the file's triangles
+    ReduceMethod Method = ReduceMethod::Passes;
+    // Levels of detail: shares of the file's triangles, falling, each level
+    // reduced from the one before and written to LodPath; the output itself
+    // is then not written.
+    std::vector<double> Lods;
     bool HasBudget() const { return TargetTriangles || Ratio; }
 };
 
@@ -33,6 +43,15 @@ struct ModelCounts {
     int32_t SkinVertices = 0;
 };
 
+// One level of detail as written.
+struct LodResult {
+    std::filesystem::path Output;
+    ModelCounts After;
+    int64_t Budget = 0;
+    bool BudgetMet = false;
+    std::string StoppedBecause;
+};
+
 struct JobResult {
     ExitStatus Status = kAccepted;
     std::vector<std::string> Lines;   // the container's log lines, in order
@@ -42,6 +61,8 @@ struct JobResult {
     std::vector<int> PassLevels;      // the level of every pass run
     std::optional<int64_t> Budget;    // the triangle budget, when there was one
     bool BudgetMet = false;
+    std::string StoppedBecause;       // why the collapses stopped above the budget
+    std::vector<LodResult> Lods;      // the levels of detail written, in order
     double Seconds = 0;
 };
 
@@ -54,6 +75,10 @@ std::vector<std::string> ErrorLines(const std::vector<std::string>& lines);
 // Returns a usage message instead when the inputs cannot be arranged.
 std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::string>& inputs, const std::string& output,
                                                      const std::string& outDir, bool inPlace);
+
+// Where level n (from 1) of a job's levels of detail goes: the output's
+// folder, the input's name with "_lod<n>" before its extension.
+std::filesystem::path LodPath(const Job& job, std::size_t n);
 
 // Loads, reduces and saves one file. progress, when set, receives the text of
 // the pass in hand. Never throws for a file's own trouble: it is in the result.

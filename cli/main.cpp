@@ -28,19 +28,33 @@
 namespace {
 
 const char* kReduceHelp = R"(How much is removed:
+  With a budget (--target-tris or --ratio) vertices are merged into a
+  neighbour one at a time, the one that changes the surface least first,
+  where the change is summed over every frame of the animation, until the
+  model has no more triangles than the budget (one or two fewer at most).
+  Every kept vertex keeps its place in every frame; texture seams and open
+  borders are only shortened along themselves, and no triangle turns over or
+  flattens in any frame. When every merge left would break one of these
+  rules, the report says so and how far it got. --lods R1,R2,... writes
+  several levels of detail in one run, each reduced from the one before and
+  named after the input with _lod1, _lod2... before the extension.
+
+  With --method passes, or with --level and --passes, whole passes run instead:
   A pass removes each vertex that lies inside a closed fan of at least three
   triangles whose texture coordinates stay within 100 texels, and whose normal
   agrees with its neighbours' well enough for the level; it is merged into its
   nearest neighbour in every frame. Level 0 merges only where the normals are
   the same, level 10 ignores normals. A pass often leaves vertices that the
   next pass can take: --passes runs several in a row.
-  With a budget (--target-tris or --ratio) the passes are chosen for you: level
+  With a budget and --method passes the passes are chosen for you: level
   0, then 1 and so on, one level up whenever a pass removes nothing, until the
   model has no more triangles than the budget, or level 10 removes nothing.
   Every pass is one pass of the window's Reduce command, so a result can be
   reproduced there by hand.
 
 Examples:
+  kelvane-cli reduce --ratio 0.5 hero.mdl -o hero-half.mdl
+  kelvane-cli reduce --lods 0.5,0.25,0.1 hero.mdl --out-dir lods/
   kelvane-cli reduce --level 4 --passes 3 hero.mdl -o hero-low.mdl
   kelvane-cli reduce --ratio 0.5 models/ --out-dir models-low/ --json > report.json)";
 
@@ -83,8 +97,13 @@ void reportFileError(const std::string& message)
     std::cerr << "kelvane-cli: " << message << '\n';
 }
 
-std::string budgetLine(const JobResult& result)
+std::string budgetLine(const JobResult& result, ReduceMethod method)
 {
+    if (method == ReduceMethod::Quadric) {
+        const std::string line = "collapses: " + std::to_string(result.After.Triangles) + " triangles, ";
+        if (result.BudgetMet) return line + "within the budget of " + std::to_string(*result.Budget) + ".";
+        return line + "over the budget of " + std::to_string(*result.Budget) + ": " + result.StoppedBecause + ".";
+    }
     std::vector<int> used;
     for (int level : result.PassLevels)
         if (used.empty() || used.back() != level) used.push_back(level);
@@ -173,7 +192,11 @@ int runReduce(const ReduceOptions& options)
         status = std::max<int>(status, result.Status);
         if (printLines) {
             for (const std::string& line : result.Lines) std::cout << prefix << line << '\n';
-            if (result.Budget && result.Status == kAccepted) std::cout << prefix << budgetLine(result) << '\n';
+            if (result.Budget && result.Status == kAccepted) std::cout << prefix << budgetLine(result, options.Plan.Method) << '\n';
+            for (const LodResult& lod : result.Lods)
+                std::cout << prefix << lod.Output.string() << ": " << lod.After.Triangles << " triangles, "
+                          << (lod.BudgetMet ? "within" : "over") << " the budget of " << lod.Budget
+                          << (lod.BudgetMet ? "." : ": " + lod.StoppedBecause + ".") << '\n';
             std::cout.flush();
         }
         if (result.Status == kFileError) reportFileError(result.FileError);
@@ -185,10 +208,19 @@ int runReduce(const ReduceOptions& options)
                                 {"seconds", result.Seconds},
                                 {"errors", ErrorLines(result.Lines)}};
         if (result.Status == kAccepted) {
-            entry["output"] = job.Output.string();
+            if (result.Lods.empty()) entry["output"] = job.Output.string();
             entry["after"] = countsJson(result.After);
         }
         if (result.Budget) entry["budget"] = {{"triangles", *result.Budget}, {"met", result.BudgetMet}};
+        if (options.Plan.HasBudget() || !options.Plan.Lods.empty())
+            entry["method"] = options.Plan.Method == ReduceMethod::Quadric ? "quadric" : "passes";
+        if (!result.StoppedBecause.empty()) entry["stoppedBecause"] = result.StoppedBecause;
+        for (const LodResult& lod : result.Lods) {
+            nlohmann::json level = {{"output", lod.Output.string()}, {"after", countsJson(lod.After)},
+                                    {"budget", {{"triangles", lod.Budget}, {"met", lod.BudgetMet}}}};
+            if (!lod.StoppedBecause.empty()) level["stoppedBecause"] = lod.StoppedBecause;
+            entry["lods"].push_back(level);
+        }
         if (result.Status == kFileError) entry["message"] = result.FileError;
         files.push_back(entry);
         if (several) progress.Show("[" + std::to_string(++finished) + "/" + std::to_string(jobs.size()) + "] " + job.Input.string());
@@ -197,7 +229,7 @@ int runReduce(const ReduceOptions& options)
     std::string passLabel;
     auto passProgress = [&](const std::string& text) {
         if (text.rfind("pass ", 0) == 0) passLabel = text;
-        progress.Show(jobs[0].Input.string() + ": " + passLabel + (text == passLabel ? "" : ", " + text));
+        progress.Show(jobs[0].Input.string() + ": " + passLabel + (text == passLabel ? "" : (passLabel.empty() ? "" : ", ") + text));
     };
     RunJobs(jobs, options.Plan, options.Threads, done, progress.Shown() ? std::function<void(const std::string&)>(passProgress) : nullptr);
     progress.Clear();
@@ -243,8 +275,18 @@ int main(int argc, char** argv)
     auto* target = reduceCommand->add_option("--target-tris", targetTriangles, "a budget: at most T triangles")->check(CLI::NonNegativeNumber);
     auto* share = reduceCommand->add_option("--ratio", ratio, "a budget: at most R (0 < R <= 1) of the triangles")
                       ->check(CLI::Range(0.0, 1.0));
+    std::string method;
+    auto* methodOption = reduceCommand->add_option("--method", method, "how a budget is reached: quadric (the default) or passes")
+                             ->check(CLI::IsMember({"quadric", "passes"}));
+    std::vector<double> lods;
+    auto* lodOption = reduceCommand->add_option("--lods", lods, "levels of detail: falling shares R1,R2,... of the triangles")
+                          ->delimiter(',')
+                          ->allow_extra_args(false)  // one word: the files that follow are inputs
+                          ->check(CLI::Range(0.0, 1.0));
     target->excludes(share)->excludes(level)->excludes(passes);
     share->excludes(level)->excludes(passes);
+    lodOption->excludes(target)->excludes(share)->excludes(level)->excludes(passes);
+    methodOption->excludes(level)->excludes(passes);
     reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors)")->check(CLI::PositiveNumber);
     reduceCommand->add_flag("-q,--quiet", reduce.Quiet, "print nothing but errors");
     reduceCommand->add_flag("--json", reduce.Json, "one JSON document instead of lines");
@@ -255,12 +297,21 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
         if (share->count() > 0 && ratio <= 0.0) throw CLI::ValidationError("--ratio", "must be above 0");
+        for (std::size_t n = 0; n < lods.size(); ++n)
+            if (lods[n] <= 0.0 || (n > 0 && lods[n] >= lods[n - 1]))
+                throw CLI::ValidationError("--lods", "each share must be above 0 and below the one before");
+        if (methodOption->count() > 0 && share->count() + target->count() == 0 && lods.empty())
+            throw CLI::ValidationError("--method", "needs a budget: --ratio, --target-tris or --lods");
+        if (!lods.empty() && !reduce.Output.empty())
+            throw CLI::ValidationError("--lods", "writes several files beside each input or under --out-dir; give no -o");
     } catch (const CLI::ParseError& error) {
         // Help and version exit with 0; every mistake in the words with 2.
         return app.exit(error) == 0 ? kAccepted : kUsage;
     }
     if (target->count() > 0) reduce.Plan.TargetTriangles = targetTriangles;
     if (share->count() > 0) reduce.Plan.Ratio = ratio;
+    reduce.Plan.Lods = lods;
+    reduce.Plan.Method = method == "passes" ? ReduceMethod::Passes : ReduceMethod::Quadric;
 
     if (infoCommand->parsed()) return runInfo(info);
     for (const Command& command : commands)

@@ -2,13 +2,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "model/MDLClass.h"
 #include "model/MDLFile.h"
+#include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
+#include "tests/support/AnimatedModels.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
 
@@ -134,7 +137,7 @@ TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
                                           std::tuple{"--target-tris", "0", int64_t(0)}}) {
         std::vector<int> levels;
         const TMDLModel expected = byHand(budget, levels);
-        const CliRun run = RunCli({"reduce", option, value, "--json", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
+        const CliRun run = RunCli({"reduce", "--method", "passes", option, value, "--json", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
         ASSERT_EQ(run.Status, 0) << run.Err;
         const nlohmann::json report = nlohmann::json::parse(run.Out);
         const auto& file = report["files"][0];
@@ -146,11 +149,62 @@ TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
     }
 
     // A budget that cannot be met says so after the levels it used.
-    const CliRun run = RunCli({"reduce", "--target-tris", "0", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
+    const CliRun run = RunCli({"reduce", "--method", "passes", "--target-tris", "0", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
     EXPECT_NE(run.Out.find("over the budget of 0: a pass at level 10 removed nothing more."), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("levels 0, "), std::string::npos) << run.Out;
     EXPECT_EQ(RunCli({"reduce", "--ratio", "0", dir.File("in.mdl"), "-o", dir.File("x.mdl")}, dir).Status, 2);
     EXPECT_EQ(RunCli({"reduce", "--ratio", "0.5", "--level", "3", dir.File("in.mdl"), "-o", dir.File("x.mdl")}, dir).Status, 2);
+}
+
+TEST(CliBatch, BudgetsGoToTheCollapsesAndLevelsOfDetailNest)
+{
+    ScratchDir dir;
+    const TMDLModel tube = MakeBendingTube(12, 8, 3);
+    WriteFile(dir.File("tube.mdl"), tube.SaveToBytes());
+
+    // A budget without --method is met exactly by the collapses, as the window's Apply would.
+    const CliRun run = RunCli({"reduce", "--ratio", "0.5", "--json", dir.File("tube.mdl"), "-o", dir.File("half.mdl")}, dir);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const auto file = nlohmann::json::parse(run.Out)["files"][0];
+    EXPECT_EQ(file["method"], "quadric");
+    EXPECT_EQ(file["budget"]["triangles"], tube.Header.NumTris / 2);
+    TMDLModel direct = tube;
+    ReduceQuadric(direct, tube.Header.NumTris / 2);
+    EXPECT_EQ(ReadWholeFile(dir.File("half.mdl")), direct.SaveToBytes());
+
+    // Each level is a subset of the one before: every vertex of a level is one of
+    // the level before, in order, in every frame.
+    const CliRun lods = RunCli({"reduce", "--lods", "0.6,0.3,0.1", dir.File("tube.mdl"), "--out-dir", dir.File("lods")}, dir);
+    ASSERT_EQ(lods.Status, 0) << lods.Err;
+    EXPECT_FALSE(fs::exists(dir.File("lods/tube.mdl")));
+    TMDLModel previous = tube;
+    for (int n = 1; n <= 3; ++n) {
+        TMDLModel level;
+        ASSERT_TRUE(level.LoadFromFile(dir.File("lods/tube_lod" + std::to_string(n) + ".mdl")));
+        EXPECT_LE(level.Header.NumTris, int32_t(std::vector<double>{0.6, 0.3, 0.1}[std::size_t(n - 1)] * tube.Header.NumTris));
+        EXPECT_NE(lods.Out.find("tube_lod" + std::to_string(n) + ".mdl: " + std::to_string(level.Header.NumTris) + " triangles"),
+                  std::string::npos) << lods.Out;
+        std::size_t next = 0;
+        for (std::size_t v = 0; v < level.Frames[0].Items.size(); ++v, ++next) {
+            const auto same = [&](std::size_t p) {
+                for (std::size_t f = 0; f < level.Frames.size(); ++f)
+                    if (std::memcmp(&previous.Frames[f].Items[p], &level.Frames[f].Items[v], sizeof(FrameVert)) != 0) return false;
+                return true;
+            };
+            while (next < previous.Frames[0].Items.size() && !same(next)) ++next;
+            ASSERT_LT(next, previous.Frames[0].Items.size()) << "level " << n << " is not a subset of the one before";
+        }
+        previous = level;
+    }
+
+    for (const std::vector<std::string>& words : {std::vector<std::string>{"--method", "quadric"},  // no budget
+                                                  {"--method", "passes", "--level", "3"},
+                                                  {"--lods", "0.5,0.6"},  // levels must fall
+                                                  {"--lods", "0.5", "-o", dir.File("x.mdl")}}) {
+        std::vector<std::string> args = {"reduce", dir.File("tube.mdl"), "--out-dir", dir.File("usage")};
+        args.insert(args.end(), words.begin(), words.end());
+        EXPECT_EQ(RunCli(args, dir).Status, 2) << words[0] << " " << words[1];
+    }
 }
 
 TEST(CliBatch, InputsAreOnlyReplacedInPlaceAndNeverLeftHalfWritten)
