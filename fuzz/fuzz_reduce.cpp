@@ -1,14 +1,18 @@
 // Loads the bytes after a two-byte prefix; when the model is accepted, runs one
-// to three passes at the level the prefix chooses, saves to memory and loads
-// the result again. The result must be accepted, with header counts equal to
-// the list sizes, every index in range, and no count larger than before.
+// to three passes at the level the prefix chooses, or, when the second byte's
+// top bit is set, the collapses to a budget the first byte chooses; then saves
+// to memory and loads the result again. The result must be accepted, with
+// header counts equal to the list sizes, every index in range, and no count
+// larger than before; the collapses' result must also be a subset of the input.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <algorithm>
 
 #include "model/MDLClass.h"
+#include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
 
 namespace {
@@ -31,6 +35,28 @@ void requireConsistent(const TMDLModel& model)
             require(tri.VertIndex[j] < uint32_t(std::max(h.NumVerts, 0)) && tri.SkinIndex[j] < uint32_t(std::max(h.NumSkinVerts, 0)));
 }
 
+// Every vertex of reduced is one of original, in order, the same in every
+// frame; every skin vertex likewise.
+void requireSubset(const TMDLModel& original, const TMDLModel& reduced)
+{
+    std::size_t next = 0;
+    const std::size_t vertexCount = original.Frames.empty() ? 0 : original.Frames[0].Items.size();
+    for (std::size_t v = 0; !reduced.Frames.empty() && v < reduced.Frames[0].Items.size(); ++v, ++next) {
+        const auto same = [&](std::size_t o) {
+            for (std::size_t f = 0; f < reduced.Frames.size(); ++f)
+                if (std::memcmp(&original.Frames[f].Items[o], &reduced.Frames[f].Items[v], sizeof(FrameVert)) != 0) return false;
+            return true;
+        };
+        while (next < vertexCount && !same(next)) ++next;
+        require(next < vertexCount);
+    }
+    next = 0;
+    for (const SkinVert& skin : reduced.SkinVerts.Items) {
+        while (next < original.SkinVerts.Items.size() && (original.SkinVerts.Items[next].U != skin.U || original.SkinVerts.Items[next].V != skin.V)) ++next;
+        require(next++ < original.SkinVerts.Items.size());
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
@@ -41,9 +67,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     TMDLModel model;
     if (!model.LoadFromBytes({data + 2, size - 2})) return 0;
     const MDL5Header before = model.Header;
-    for (int pass = 0; pass < passes; ++pass) {
-        model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
+    if (data[1] & 0x80) {
+        const TMDLModel original = model;
+        const int64_t budget = int64_t(std::max(model.Header.NumTris, 0)) * data[0] / 255;
+        const QuadricResult result = ReduceQuadric(model, budget);
         requireConsistent(model);
+        require(result.BudgetMet ? model.Header.NumTris <= budget : !result.StoppedBecause.empty());
+        requireSubset(original, model);
+    } else {
+        for (int pass = 0; pass < passes; ++pass) {
+            model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
+            requireConsistent(model);
+        }
     }
     require(model.Header.NumVerts <= before.NumVerts);
     require(model.Header.NumTris <= before.NumTris);

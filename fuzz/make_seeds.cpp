@@ -37,6 +37,10 @@ int main(int argc, char** argv)
         std::vector<uint8_t> prefixed = {uint8_t(i % 11), uint8_t(i % 3)};
         prefixed.insert(prefixed.end(), bytes.begin(), bytes.end());
         write(reduce / ("model-" + std::to_string(i) + ".in"), prefixed);
+        // The same model for the collapses, to a budget of a fifth to all of its triangles.
+        prefixed[0] = uint8_t(51 + i * 37 % 205);
+        prefixed[1] = 0x80;
+        write(reduce / ("collapse-" + std::to_string(i) + ".in"), prefixed);
     }
     std::printf("%zu seeds in %s\n", models.size(), argv[1]);
     return 0;
