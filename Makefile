@@ -3,6 +3,7 @@
 #   make test   installs what is missing, builds, runs every test
 # make build leaves kelvane and kelvane-cli in build/bin/.
 #   make install    installs them under PREFIX (default /usr/local), into DESTDIR if given
+#   make package    leaves the Debian package build/kelvane_<version>_amd64.deb
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -17,7 +18,7 @@ PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgt
 # Root installs directly; anyone else through sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build sanitize-build run install test fuzz bench clean
+.PHONY: all deps build sanitize-build run install package test fuzz bench clean
 
 all: build
 
@@ -46,6 +47,10 @@ run: build
 
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The version in the file name is the project's VERSION in CMakeLists.txt.
+package: build
+	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(BUILD_DIR)
 
 # Every test in the normal build, then every test again under the sanitizers
 # with each fuzz target running for FUZZ_SECONDS.
