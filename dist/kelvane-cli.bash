@@ -2,7 +2,7 @@
 # program's own --help, so whatever it gains completes without an edit here.
 
 # Prints one line per word that `PROGRAM [COMMAND] --help` lists:
-# "command NAME", "flag NAME" or "value NAME TYPE" (an option that takes a value).
+# "command NAME", "flag NAME" or "value NAME TYPE..." (an option that takes a value).
 _kelvane_cli_help()
 {
     "$@" --help 2>/dev/null | awk '
@@ -10,10 +10,13 @@ _kelvane_cli_help()
         /^$/ { section = "" }
         section == "subcommands:" && NF > 0 { print "command", $1 }
         section == "options:" && $1 ~ /^-/ {
-            # The value type follows the names in capitals: TEXT, INT, UINT:POSITIVE, FLOAT ...
+            # The value type follows the names in capitals: TEXT, INT, UINT:POSITIVE,
+            # ENUM:value in {fast->0,best->1} ...; the rest of the line goes with it.
             kind = ($2 ~ /^(TEXT|INT|UINT|FLOAT|NUMBER|ENUM)/) ? "value" : "flag"
-            count = split($1, names, ",")
-            for (i = 1; i <= count; i++) print kind, names[i], (kind == "value" ? $2 : "")
+            names = $1
+            sub(/^ *[^ ]+ */, "")
+            count = split(names, name, ",")
+            for (i = 1; i <= count; i++) print kind, name[i], (kind == "value" ? $0 : "")
         }'
 }
 
@@ -33,11 +36,19 @@ _kelvane_cli()
     done
     mapfile -t listed < <(_kelvane_cli_help "$program" $command)
 
-    # After an option that takes a value: files for text, nothing for numbers.
+    # After an option that takes a value: its choices when the help lists them
+    # ("TEXT:{edge,quadric}", "{fast->0,best->1}"), files for other text,
+    # nothing for numbers.
     if [[ $prev == -* ]]; then
         for word in "${listed[@]}"; do
             read -r kind name type <<<"$word"
             if [[ $kind == value && $name == "$prev" ]]; then
+                if [[ $type =~ \{([^}]*)\} ]]; then
+                    local choices=${BASH_REMATCH[1]//,/ }
+                    choices=$(sed -E 's/->[^ ]*//g' <<<"$choices")
+                    mapfile -t COMPREPLY < <(compgen -W "$choices" -- "$cur")
+                    return 0
+                fi
                 [[ $type == TEXT* ]] || return 0
                 compopt -o filenames 2>/dev/null
                 mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.mdl' -- "$cur")

@@ -91,11 +91,12 @@ grep -qx NAME <<<"$(render "$usr/share/man/man1/kelvane.1.gz")" || fail "kelvane
 
 # The completion, as bash runs it on Tab, in a folder of models and other files.
 mkdir -p "$work/models/sub" && touch "$work/models/a.mdl" "$work/models/b.txt"
-completions() {  # the words typed before the cursor, then the word being completed
+completionsOf() {  # the program, the words typed before the cursor, then the word being completed
     (cd "$work/models" && bash -c '
         source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _kelvane_cli; printf "%s\n" "${COMPREPLY[@]}"' \
-        _ "$usr/share/bash-completion/completions/kelvane-cli" "$cli" "$@" | sort)
+        _ "$usr/share/bash-completion/completions/kelvane-cli" "$@" | sort)
 }
+completions() { completionsOf "$cli" "$@"; }
 [[ $(completions '') == "$(sort <<<"$commands")" ]] || fail "completing a command gives: $(completions '' | tr '\n' ' ')"
 for command in $commands; do
     offered=$(completions "$command" -)
@@ -106,5 +107,14 @@ for command in $commands; do
 done
 [[ -z $(completions reduce --level '') ]] || fail "completing a level offers words: $(completions reduce --level '')"
 [[ $(completions reduce -o '') == $'a.mdl\nsub' ]] || fail "completing -o gives: $(completions reduce -o '' | tr '\n' ' ')"
+
+# Commands and choices added later complete from the help alone.
+printf '%s\n' '#!/bin/sh' 'case "$1" in' \
+    "--help) printf 'Options:\n  -h,--help  this\n\nSubcommands:\n  render  a picture\n' ;;" \
+    "render) printf 'Options:\n  --shading ENUM:value in {flat->0,smooth->1} OR {0,1}\n  --size INT  pixels\n' ;;" \
+    'esac' >"$work/later-cli" && chmod +x "$work/later-cli"
+[[ $(completionsOf "$work/later-cli" '') == render ]] || fail "a later command does not complete"
+[[ $(completionsOf "$work/later-cli" render --shading '') == $'flat\nsmooth' ]] ||
+    fail "a later option's choices complete as: $(completionsOf "$work/later-cli" render --shading '' | tr '\n' ' ')"
 
 ((failures == 0))
