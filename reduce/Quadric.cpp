@@ -578,6 +578,12 @@ private:
             const Packed* pw = &positions[std::size_t(w) * frameCount];
             const Packed* pa = &positions[std::size_t(a) * frameCount];
             const Packed* pb = &positions[std::size_t(b) * frameCount];
+            // Triangle t as it came in: vertices never move, so its normal in
+            // any frame is at hand. Checking against it too keeps small turns,
+            // each allowed, from adding up to a triangle facing backwards.
+            const Packed* o0 = &positions[std::size_t(originalCorners[3 * std::size_t(t)]) * frameCount];
+            const Packed* o1 = &positions[std::size_t(originalCorners[3 * std::size_t(t) + 1]) * frameCount];
+            const Packed* o2 = &positions[std::size_t(originalCorners[3 * std::size_t(t) + 2]) * frameCount];
             for (uint32_t f = 0; f < frameCount; ++f) {
                 const auto diff = [&](const Packed& p, const Packed& q) {
                     return std::array<double, 3>{(double(p[0]) - q[0]) * scale[0], (double(p[1]) - q[1]) * scale[1],
@@ -591,6 +597,7 @@ private:
                 const double agreement = dot(before, after);
                 if (agreement <= 0) return false;
                 if (agreement * agreement < kMinNormalCosine * kMinNormalCosine * beforeLength2 * dot(after, after)) return false;
+                if (dot(cross(diff(o1[f], o0[f]), diff(o2[f], o0[f])), after) < 0) return false;
             }
         }
         return true;
