@@ -188,7 +188,8 @@ public:
     Collapser(TMDLModel& model, const QuadricOptions& options)
         : triangles(model.Triangles.Items), skinVerts(model.SkinVerts.Items),
           vertexCount(uint32_t(model.Frames[0].Items.size())), frameCount(uint32_t(model.Frames.size())),
-          fans(model.Triangles.Items, vertexCount), triangleRemoved(triangles.size(), 0), version(vertexCount, 0)
+          fans(model.Triangles.Items, vertexCount), triangleRemoved(triangles.size(), 0), version(vertexCount, 0),
+          waiting(vertexCount, 0)
     {
         liveTriangles = int64_t(triangles.size());
         transposeFrames(model);
@@ -541,6 +542,7 @@ private:
     void schedule(uint32_t v)
     {
         ++version[v];
+        waiting[v] = 0;
         candidatesOf(v, candidates);
         if (!candidates.empty()) queue.push({candidates[0].Cost, v, candidates[0].Target, version[v]});
     }
@@ -625,7 +627,9 @@ private:
             collapse(v, candidate.Target);
             return;
         }
-        // Nothing allowed: v waits until a collapse nearby changes its fan.
+        // Nothing allowed: v waits until a collapse nearby changes its fan or
+        // the fan of a neighbour.
+        waiting[v] = 1;
     }
 
     void collapse(uint32_t v, uint32_t w)
@@ -633,17 +637,15 @@ private:
         const bool mapped = mapSkinSides(v, w, fanOfV, sides);
         assert(mapped);
         (void)mapped;
-        // The third corners of removed triangles lose a triangle even where
-        // they share none with w any more: their costs change too.
         touched.clear();
         touched.push_back(w);
         for (uint32_t t : fanOfV) {
             MDLTriangle& tri = triangles[t];
+            for (uint32_t x : tri.VertIndex)
+                if (x != v) touched.push_back(x);
             if (cornerOf(tri, w) >= 0) {
                 triangleRemoved[t] = 1;
                 --liveTriangles;
-                for (uint32_t x : tri.VertIndex)
-                    if (x != v && x != w) touched.push_back(x);
                 continue;
             }
             const auto j = std::size_t(cornerOf(tri, v));
@@ -654,11 +656,13 @@ private:
         }
         for (std::size_t k = 0; k < errorFrames.size(); ++k) quadricOf(w, k).Add(quadricOf(v, k));
 
-        // w's quadric and every fan around w changed: their costs with them.
+        // The fans that changed (w's and those of v's neighbours) change their
+        // costs. w's other neighbours keep theirs; only the ones waiting for a
+        // change nearby may now find a collapse into w allowed.
         gatherFan(w, fanOfW);
         for (uint32_t t : fanOfW)
             for (uint32_t x : triangles[t].VertIndex)
-                if (std::find(touched.begin(), touched.end(), x) == touched.end()) touched.push_back(x);
+                if (waiting[x]) touched.push_back(x);
         std::sort(touched.begin(), touched.end());
         touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
         for (uint32_t x : touched) schedule(x);
@@ -671,6 +675,7 @@ private:
     FanIndex fans;
     std::vector<uint8_t> triangleRemoved;
     std::vector<uint32_t> version;  // bumped whenever a vertex's costs are worked out again
+    std::vector<uint8_t> waiting;   // queued no more: every collapse it had was refused
     int64_t liveTriangles = 0;
     std::vector<uint32_t> originalCorners;
     std::vector<uint32_t> originalSkinCorners;
