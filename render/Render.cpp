@@ -31,7 +31,7 @@ constexpr double kDiffuse = 0.7;
 // surface it bounds, which its own rasterized pixels only approximate.
 constexpr float kWireDepthSlack = 1.01f;
 constexpr uint8_t kSurfaceColour[3] = {200, 196, 188};  // untextured: warm grey
-constexpr uint8_t kWireColour[3] = {16, 16, 16};
+constexpr uint8_t kWireColour[3] = {250, 210, 60};  // amber: shows on dark skins and light ones
 
 Vec operator-(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 Vec operator+(const Vec& a, const Vec& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
