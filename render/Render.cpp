@@ -87,13 +87,6 @@ Camera cameraFor(const WorldBox& view, const RenderOptions& options)
     return camera;
 }
 
-// The first skin the renderer can read, as RGB bytes, rows top to bottom.
-struct SkinImage {
-    int Width = 0;
-    int Height = 0;
-    std::vector<uint8_t> Rgb;
-};
-
 // Expands an n-bit channel to 8 bits, so that the largest value becomes 255.
 uint8_t expandBits(unsigned value, int bits)
 {
@@ -101,49 +94,55 @@ uint8_t expandBits(unsigned value, int bits)
     return uint8_t((value * 255 + top / 2) / top);
 }
 
-SkinImage decodeFirstSkin(const TMDLModel& model)
+// The first skin the renderer can read. Texels are decoded where they are
+// drawn: a large skin on a small picture costs nothing up front.
+struct SkinImage {
+    int Width = 0;  // 0: no skin to draw with
+    int Height = 0;
+    int32_t Type = 0;
+    const uint8_t* Pixels = nullptr;
+
+    void Colour(std::size_t texel, uint8_t rgb[3]) const
+    {
+        switch (Type) {
+        case 0:  // 8 bits without a palette in the file: grey levels
+            rgb[0] = rgb[1] = rgb[2] = Pixels[texel];
+            return;
+        case 2: {  // 5-6-5, red in the top bits
+            const unsigned v = unsigned(Pixels[2 * texel]) | unsigned(Pixels[2 * texel + 1]) << 8;
+            rgb[0] = expandBits(v >> 11, 5);
+            rgb[1] = expandBits((v >> 5) & 0x3F, 6);
+            rgb[2] = expandBits(v & 0x1F, 5);
+            return;
+        }
+        case 3: {  // 4-4-4-4, alpha in the top bits, then red, green, blue
+            const unsigned v = unsigned(Pixels[2 * texel]) | unsigned(Pixels[2 * texel + 1]) << 8;
+            rgb[0] = expandBits((v >> 8) & 0xF, 4);
+            rgb[1] = expandBits((v >> 4) & 0xF, 4);
+            rgb[2] = expandBits(v & 0xF, 4);
+            return;
+        }
+        default: {  // 4 and 5: blue, green, red (then alpha)
+            const uint8_t* bgr = &Pixels[texel * std::size_t(Type == 4 ? 3 : 4)];
+            rgb[0] = bgr[2];
+            rgb[1] = bgr[1];
+            rgb[2] = bgr[0];
+        }
+        }
+    }
+};
+
+SkinImage firstReadableSkin(const TMDLModel& model)
 {
-    SkinImage image;
     for (const TMDLSkin5& skin : model.Skins) {
         const int bytesPerPixel = SkinBytesPerPixel(skin.SkinType);
         if (bytesPerPixel == 0 || skin.Width <= 0 || skin.Height <= 0) continue;
         const std::size_t texels = std::size_t(skin.Width) * std::size_t(skin.Height);
         // The loader sizes the pixels; a skin built in memory may fall short.
         if (skin.Pixels.size() / std::size_t(bytesPerPixel) < texels) continue;
-        image.Width = skin.Width;
-        image.Height = skin.Height;
-        image.Rgb.resize(texels * 3);
-        const uint8_t* in = skin.Pixels.data();
-        uint8_t* out = image.Rgb.data();
-        for (std::size_t t = 0; t < texels; ++t, in += bytesPerPixel, out += 3) {
-            switch (skin.SkinType) {
-            case 0:  // 8 bits without a palette in the file: grey levels
-                out[0] = out[1] = out[2] = in[0];
-                break;
-            case 2: {  // 5-6-5, red in the top bits
-                const unsigned v = unsigned(in[0]) | unsigned(in[1]) << 8;
-                out[0] = expandBits(v >> 11, 5);
-                out[1] = expandBits((v >> 5) & 0x3F, 6);
-                out[2] = expandBits(v & 0x1F, 5);
-                break;
-            }
-            case 3: {  // 4-4-4-4, alpha in the top bits, then red, green, blue
-                const unsigned v = unsigned(in[0]) | unsigned(in[1]) << 8;
-                out[0] = expandBits((v >> 8) & 0xF, 4);
-                out[1] = expandBits((v >> 4) & 0xF, 4);
-                out[2] = expandBits(v & 0xF, 4);
-                break;
-            }
-            default:  // 4 and 5: blue, green, red (then alpha)
-                out[0] = in[2];
-                out[1] = in[1];
-                out[2] = in[0];
-                break;
-            }
-        }
-        return image;
+        return {skin.Width, skin.Height, skin.SkinType, skin.Pixels.data()};
     }
-    return image;
+    return {};
 }
 
 // One frame vertex as the rasterizer needs it.
@@ -157,6 +156,16 @@ struct ScreenVert {
     bool HasNormal = false;
     Vec World{};
 };
+
+// Rounds a screen position to the nearest 1/16 pixel. |pixels| < kMaxScreenPixels,
+// so the shifted value is positive and truncating it rounds down: nearest
+// rounding (halves up) without a library call per vertex. Only positions
+// within 2^-23 subpixel of a half may round the other way, the same on every machine.
+int64_t snapToSubpixel(double pixels)
+{
+    constexpr double kShift = kMaxScreenPixels * kSubpixels * 2;
+    return int64_t(pixels * kSubpixels + 0.5 + kShift) - int64_t(kShift);
+}
 
 float lightThrough(const Vec& normal, const Camera& camera)
 {
@@ -246,10 +255,23 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
     const bool textured = Skin.Width > 0 && u != nullptr;
     const float maxU = float(Skin.Width - 1), maxV = float(Skin.Height - 1);
     for (int64_t y = minY; y <= maxY; ++y, row0 += stepY0, row1 += stepY1, row2 += stepY2) {
-        int64_t w0 = row0, w1 = row1, w2 = row2;
-        std::size_t at = std::size_t(y * width + minX);
-        for (int64_t x = minX; x <= maxX; ++x, ++at, w0 += stepX0, w1 += stepX1, w2 += stepX2) {
-            if ((w0 | w1 | w2) < 0) continue;  // some edge function is negative: outside
+        // Each edge function is linear along the row, so each bounds the
+        // pixels inside from one side; exact integer division finds the span
+        // the per-pixel test would, and long thin triangles cost their pixels,
+        // not their boxes.
+        int64_t first = 0, last = maxX - minX;
+        const auto bound = [&first, &last](int64_t w, int64_t step) {
+            if (step > 0 && w < 0) first = std::max(first, (-w + step - 1) / step);
+            if (step < 0) last = w < 0 ? -1 : std::min(last, w / -step);
+            if (step == 0 && w < 0) last = -1;
+        };
+        bound(row0, stepX0);
+        bound(row1, stepX1);
+        bound(row2, stepX2);
+        int64_t w0 = row0 + first * stepX0, w1 = row1 + first * stepX1, w2 = row2 + first * stepX2;
+        std::size_t at = std::size_t(y * width + minX + first);
+        for (int64_t x = minX + first; x <= minX + last; ++x, ++at, w0 += stepX0, w1 += stepX1, w2 += stepX2) {
+            assert((w0 | w1 | w2) >= 0);  // inside every edge, by the span's construction
             const float p0 = float(w0) * invArea * z0;
             const float p1 = float(w1) * invArea * z1;
             const float p2 = float(w2) * invArea * z2;
@@ -259,10 +281,12 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
             const float toWeight = 1.0f / invDepth;
             const float shade = (p0 * light[0] + p1 * light[1] + p2 * light[2]) * toWeight;
             const uint8_t* colour = kSurfaceColour;
+            uint8_t texel[3];
             if (textured) {
                 const float su = std::clamp((p0 * us[0] + p1 * us[1] + p2 * us[2]) * toWeight, 0.0f, maxU);
                 const float sv = std::clamp((p0 * vs[0] + p1 * vs[1] + p2 * vs[2]) * toWeight, 0.0f, maxV);
-                colour = &Skin.Rgb[(std::size_t(sv) * std::size_t(Skin.Width) + std::size_t(su)) * 3];
+                Skin.Colour(std::size_t(sv) * std::size_t(Skin.Width) + std::size_t(su), texel);
+                colour = texel;
             }
             uint8_t* pixel = &Image.Pixels[at * 4];
             for (int k = 0; k < 3; ++k) pixel[k] = uint8_t(std::min(255.0f, float(colour[k]) * shade + 0.5f));
@@ -311,8 +335,8 @@ RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, cons
         const double y = camera.CentreY - camera.Focal * dot(fromEye, camera.Up) / depth;
         out.Drawable = depth > camera.NearDepth && std::abs(x) < kMaxScreenPixels && std::abs(y) < kMaxScreenPixels;
         if (out.Drawable) {
-            out.X = std::llround(x * kSubpixels);
-            out.Y = std::llround(y * kSubpixels);
+            out.X = snapToSubpixel(x);
+            out.Y = snapToSubpixel(y);
             out.InvDepth = float(1.0 / depth);
         }
         // Normal indices are checked at load; a model built in memory may still hold any byte.
@@ -326,7 +350,7 @@ RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, cons
     }
 
     // 2. every triangle, in list order, so that equal depths always resolve alike
-    const SkinImage skin = options.Textured && !model.SkinVerts.Items.empty() ? decodeFirstSkin(model) : SkinImage{};
+    const SkinImage skin = options.Textured && !model.SkinVerts.Items.empty() ? firstReadableSkin(model) : SkinImage{};
     std::vector<float> depth(std::size_t(image.Width) * std::size_t(image.Height), 0.0f);
     Rasterizer rasterizer{image, depth, skin};
     const std::vector<SkinVert>& skinVerts = model.SkinVerts.Items;
