@@ -54,6 +54,7 @@ fuzz: sanitize-build
 
 bench: build
 	./$(BUILD_DIR)/bin/reduce_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	./$(BUILD_DIR)/bin/render_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./$(BUILD_DIR)/bin/cli_bench 7
 
 clean:
