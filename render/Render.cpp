@@ -21,7 +21,7 @@ constexpr double kHalfFieldRadians = 20.0 * std::numbers::pi / 180.0;
 // exact integer arithmetic: no crack between neighbours, same pixels everywhere.
 constexpr int kSubpixelBits = 4;
 constexpr int64_t kSubpixels = int64_t(1) << kSubpixelBits;
-// Beyond this many pixels from the centre a corner is not drawn: it keeps the
+// Beyond this many pixels from the picture a corner is not drawn: it keeps the
 // edge products far inside 64 bits. Only a view box that misses the model
 // (or a huge zoom) puts corners there.
 constexpr double kMaxScreenPixels = double(1 << 24);
@@ -296,6 +296,9 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
 
 void Rasterizer::Edge(const ScreenVert& a, const ScreenVert& b)
 {
+    // Both ends beyond one side of the picture: nothing to walk.
+    const int64_t right = int64_t(Image.Width) * kSubpixels, bottom = int64_t(Image.Height) * kSubpixels;
+    if ((a.X < 0 && b.X < 0) || (a.Y < 0 && b.Y < 0) || (a.X >= right && b.X >= right) || (a.Y >= bottom && b.Y >= bottom)) return;
     const int64_t dx = b.X - a.X;
     const int64_t dy = b.Y - a.Y;
     // One sample per pixel along the longer axis, both ends included.
@@ -436,7 +439,8 @@ std::vector<int> SheetFrames(int frameCount, int maxFrames)
 
 RGBAImage RenderSheet(const TMDLModel& model, const RenderOptions& options, int maxFrames)
 {
-    const std::vector<int> frames = SheetFrames(int(std::min<std::size_t>(model.Frames.size(), kMaxImageSide)), maxFrames);
+    // A header count is an int32, so the frame count fits an int.
+    const std::vector<int> frames = SheetFrames(int(model.Frames.size()), maxFrames);
     const int cells = std::max<int>(1, int(frames.size()));
     const int columns = int(std::ceil(std::sqrt(double(cells))));
     const int rows = (cells + columns - 1) / columns;
