@@ -55,6 +55,7 @@ struct Camera {
     Vec ToLight{};     // unit vector from a surface towards the light
     double Focal = 1;  // pixels per unit of x / depth
     double NearDepth = 0;
+    double Distance = 1;  // from the eye to the box's centre
     double CentreX = 0;
     double CentreY = 0;
 };
@@ -76,6 +77,7 @@ Camera cameraFor(const WorldBox& view, const RenderOptions& options)
     // At this distance the ball's outline is seen under the half field exactly.
     const double distance = radius / std::sin(kHalfFieldRadians);
     camera.Eye = centre + towardsEye * distance;
+    camera.Distance = distance;
     const double zoom = std::isfinite(options.Zoom) && options.Zoom > 0 ? std::clamp(options.Zoom, 1e-3, 1e3) : 1.0;
     // Zoom narrows the field rather than moving the eye, which therefore
     // never enters the ball and never needs to clip a triangle at the eye.
@@ -283,8 +285,9 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
             const uint8_t* colour = kSurfaceColour;
             uint8_t texel[3];
             if (textured) {
-                const float su = std::clamp((p0 * us[0] + p1 * us[1] + p2 * us[2]) * toWeight, 0.0f, maxU);
-                const float sv = std::clamp((p0 * vs[0] + p1 * vs[1] + p2 * vs[2]) * toWeight, 0.0f, maxV);
+                // max(0, NaN) is 0: no texel position, however damaged, reads outside the skin.
+                const float su = std::min(maxU, std::max(0.0f, (p0 * us[0] + p1 * us[1] + p2 * us[2]) * toWeight));
+                const float sv = std::min(maxV, std::max(0.0f, (p0 * vs[0] + p1 * vs[1] + p2 * vs[2]) * toWeight));
                 Skin.Colour(std::size_t(sv) * std::size_t(Skin.Width) + std::size_t(su), texel);
                 colour = texel;
             }
@@ -336,11 +339,16 @@ RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, cons
         const double depth = dot(fromEye, camera.Forward);
         const double x = camera.CentreX + camera.Focal * dot(fromEye, camera.Right) / depth;
         const double y = camera.CentreY - camera.Focal * dot(fromEye, camera.Up) / depth;
-        out.Drawable = depth > camera.NearDepth && std::abs(x) < kMaxScreenPixels && std::abs(y) < kMaxScreenPixels;
+        // Depth in units of the eye's distance, so that a float holds its
+        // inverse at any model size; a vertex too far for one (only with a
+        // view box that misses the model) is not drawn.
+        const float invDepth = float(camera.Distance / depth);
+        out.Drawable = depth > camera.NearDepth && std::abs(x) < kMaxScreenPixels && std::abs(y) < kMaxScreenPixels &&
+                       std::isnormal(invDepth);
         if (out.Drawable) {
             out.X = snapToSubpixel(x);
             out.Y = snapToSubpixel(y);
-            out.InvDepth = float(1.0 / depth);
+            out.InvDepth = invDepth;
         }
         // Normal indices are checked at load; a model built in memory may still hold any byte.
         out.HasNormal = verts[i].NormalIndex < kNormalTableSize;
