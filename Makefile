@@ -10,9 +10,11 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE_DIR ?= build-asan
 FUZZ_SECONDS ?= 60
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev nlohmann-json3-dev libspng-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation
+            libbenchmark-dev nlohmann-json3-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation
 # Root installs directly; anyone else through sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# The PNG library of kelvane-cli render.
+PACKAGES += libspng-dev
 
 .PHONY: all deps build sanitize-build run test fuzz bench clean
 
