@@ -13,12 +13,13 @@ class TMDLModel;
 
 // Area samples on each surface unless told otherwise: enough that the largest
 // RMS of a real reduction moves by well under 1% from one seed to another.
-inline constexpr int kDefaultSamplesPerSide = 20000;
+inline constexpr int kDefaultSamplesPerSide = 10000;
 
 struct MeasureOptions {
     int SamplesPerSide = 0;       // area samples drawn on each surface; 0 picks the default
     uint64_t Seed = 1;            // the same seed gives the same result, bit for bit
     std::vector<int> Frames;      // the frames to measure; empty measures every frame
+    int Threads = 0;              // frames measured at once; 0: one per processor
 };
 
 // Distances as fractions of the diagonal of the first model's box in that frame.
