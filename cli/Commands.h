@@ -12,3 +12,6 @@ struct Command {
     CLI::App* Words = nullptr;       // the sub-command, parsed() once named
     std::function<int()> Run;        // returns the exit status
 };
+
+// kelvane-cli compare ORIGINAL OTHER: the deviation of every frame (cli/CompareCommand.cpp).
+Command AddCompareCommand(CLI::App& tool);
