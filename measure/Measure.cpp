@@ -93,33 +93,29 @@ struct SideResult {
 // Returns the weights of B and C.
 std::array<double, 2> placeInTriangle(double u, SampleRandom& random)
 {
-    // Corners of the current sub-triangle as weights of B and C; A is (0, 0).
-    std::array<double, 2> p0{0, 0};
-    std::array<double, 2> p1{1, 0};
-    std::array<double, 2> p2{0, 1};
     // 5 digits tell 1,024 places apart: a triangle with more samples than that
     // is rare, and its samples still fall evenly, a few to each place.
-    for (int digit = 0; digit < 5; ++digit) {
-        u *= 4;
-        const int quarter = std::min(int(u), 3);
-        u -= quarter;
-        const std::array<double, 2> m01{(p0[0] + p1[0]) / 2, (p0[1] + p1[1]) / 2};
-        const std::array<double, 2> m12{(p1[0] + p2[0]) / 2, (p1[1] + p2[1]) / 2};
-        const std::array<double, 2> m20{(p2[0] + p0[0]) / 2, (p2[1] + p0[1]) / 2};
-        switch (quarter) {
-        case 0: p1 = m01, p2 = m20; break;
-        case 1: p0 = m01, p2 = m12; break;
-        case 2: p0 = m20, p1 = m12; break;
-        default: p0 = m12, p1 = m20, p2 = m01; break;
-        }
+    constexpr int kDigits = 5;
+    const auto digits = uint32_t(std::min(u * (1u << (2 * kDigits)), double((1u << (2 * kDigits)) - 1)));
+    // Every sub-triangle is the whole one (weights (0, 0), (1, 0), (0, 1))
+    // scaled by size, turned half a turn when flip is -1, and moved to corner.
+    // Halving keeps every value exact.
+    double cornerB = 0;
+    double cornerC = 0;
+    double size = 1;
+    double flip = 1;
+    for (int digit = kDigits - 1; digit >= 0; --digit) {
+        const uint32_t quarter = (digits >> (2 * digit)) & 3;
+        size /= 2;
+        // Children at corner A, B and C keep their turn; the middle one is turned.
+        cornerB += (quarter == 1 || quarter == 3) ? flip * size : 0.0;
+        cornerC += (quarter == 2 || quarter == 3) ? flip * size : 0.0;
+        if (quarter == 3) flip = -flip;
     }
     // Uniform over the last sub-triangle: the square root spreads by area.
     const double s = std::sqrt(random.Unit());
     const double r = random.Unit();
-    const double w0 = 1.0 - s;
-    const double w1 = s * (1.0 - r);
-    const double w2 = s * r;
-    return {w0 * p0[0] + w1 * p1[0] + w2 * p2[0], w0 * p0[1] + w1 * p1[1] + w2 * p2[1]};
+    return {cornerB + flip * size * s * (1.0 - r), cornerC + flip * size * s * r};
 }
 
 // Samples from's surface and measures each sample against to's triangles.

@@ -140,6 +140,7 @@ void TriangleGrid::Build(const std::vector<WorldTriangle>& triangles)
     cellSize = std::sqrt(area / count);
     if (!(cellSize > 0)) cellSize = box.Diagonal() / std::cbrt(count);
     if (!(cellSize > 0)) cellSize = 1;  // every corner at one point: one cell
+    cellsPerUnit = 1 / cellSize;
     for (;;) {
         double cells = 1;
         for (int axis = 0; axis < 3; ++axis) {
@@ -160,6 +161,7 @@ void TriangleGrid::Build(const std::vector<WorldTriangle>& triangles)
             if (entries <= kEntriesPerTriangle * count + 64) break;
         }
         cellSize *= 1.5;
+        cellsPerUnit = 1 / cellSize;
     }
 
     // 3. each triangle listed in every cell its box meets: counts, offsets, items
@@ -198,7 +200,7 @@ TriangleGrid::CellRange TriangleGrid::cellsOf(const WorldPoint& min, const World
     CellRange range;
     for (int axis = 0; axis < 3; ++axis) {
         const auto cell = [&](double at) {
-            const double index = std::floor((at - origin[axis]) / cellSize);
+            const double index = std::floor((at - origin[axis]) * cellsPerUnit);
             return int64_t(std::clamp(index, 0.0, double(cellCount[axis] - 1)));
         };
         range.Low[axis] = cell(min[axis]);
@@ -214,11 +216,15 @@ double TriangleGrid::distance2(const WorldPoint& point, const Facet& facet)
 
 void TriangleGrid::searchCells(const CellRange& range, const WorldPoint& point, double& best, uint32_t& nearest) const
 {
-    // The distance from point to a cell's slab along one axis, squared; 0 inside it.
+    // The distance from point to a cell's slab along one axis, squared; 0 inside it. A point is
+    // put in a cell by rounding, so it may stand a hair outside the slab: the margin keeps every
+    // point of the cell within the distance.
+    const double margin = 1e-9 * cellSize;
     const auto gap2 = [&](int axis, int64_t index) {
         const double low = origin[axis] + double(index) * cellSize;
-        const double gap = point[axis] < low ? low - point[axis] : std::max(point[axis] - (low + cellSize), 0.0);
-        return gap * gap;
+        const double gap = point[axis] < low ? low - point[axis] : point[axis] - (low + cellSize);
+        const double outside = std::max(gap - margin, 0.0);
+        return outside * outside;
     };
     for (int64_t z = range.Low[2]; z <= range.High[2]; ++z) {
         const double z2 = gap2(2, z);

@@ -57,6 +57,7 @@ private:
     std::vector<Facet> facets;            // in the order given
     WorldPoint origin{0, 0, 0};           // the low corner of the grid
     double cellSize = 1;
+    double cellsPerUnit = 1;              // 1 / cellSize: cells are found by multiplying
     std::array<int64_t, 3> cellCount{1, 1, 1};
     std::vector<uint32_t> cellStart;      // cell c lists cellItems[cellStart[c] .. cellStart[c + 1])
     std::vector<uint32_t> cellItems;      // triangle indices, each in every cell its box meets
