@@ -236,7 +236,7 @@ void TriangleGrid::searchCells(const CellRange& range, const WorldPoint& point, 
                 const bool inner = x > 0 && y > 0 && z > 0 && x + 1 < cellCount[0] && y + 1 < cellCount[1] && z + 1 < cellCount[2];
                 if (inner && yz2 + gap2(0, x) >= best) continue;
                 const auto cell = std::size_t((z * cellCount[1] + y) * cellCount[0] + x);
-                for (uint32_t item = cellStart[cell]; item < cellStart[cell + 1]; ++item) {
+                for (std::size_t item = cellStart[cell]; item < cellStart[cell + 1]; ++item) {
                     const uint32_t t = cellItems[item];
                     // A triangle listed in several cells is measured once per query.
                     if (seenAt[t] == query) continue;

@@ -59,7 +59,7 @@ private:
     double cellSize = 1;
     double cellsPerUnit = 1;              // 1 / cellSize: cells are found by multiplying
     std::array<int64_t, 3> cellCount{1, 1, 1};
-    std::vector<uint32_t> cellStart;      // cell c lists cellItems[cellStart[c] .. cellStart[c + 1])
+    std::vector<std::size_t> cellStart;   // cell c lists cellItems[cellStart[c] .. cellStart[c + 1])
     std::vector<uint32_t> cellItems;      // triangle indices, each in every cell its box meets
     // The query that last measured each triangle: queries change them, so a
     // grid answers one query at a time.
