@@ -100,6 +100,12 @@ std::array<double, 2> placeInTriangle(double u, SampleRandom& random)
     // Every sub-triangle is the whole one (weights (0, 0), (1, 0), (0, 1))
     // scaled by size, turned half a turn when flip is -1, and moved to corner.
     // Halving keeps every value exact.
+    // Tables rather than branches: the digits are random, so a branch on them
+    // is mispredicted half the time. Children at corner A, B and C keep their
+    // turn; the middle one (3) starts at the midpoint of BC and is turned.
+    static constexpr double kStepB[4] = {0, 1, 0, 1};
+    static constexpr double kStepC[4] = {0, 0, 1, 1};
+    static constexpr double kTurn[4] = {1, 1, 1, -1};
     double cornerB = 0;
     double cornerC = 0;
     double size = 1;
@@ -107,10 +113,9 @@ std::array<double, 2> placeInTriangle(double u, SampleRandom& random)
     for (int digit = kDigits - 1; digit >= 0; --digit) {
         const uint32_t quarter = (digits >> (2 * digit)) & 3;
         size /= 2;
-        // Children at corner A, B and C keep their turn; the middle one is turned.
-        cornerB += (quarter == 1 || quarter == 3) ? flip * size : 0.0;
-        cornerC += (quarter == 2 || quarter == 3) ? flip * size : 0.0;
-        if (quarter == 3) flip = -flip;
+        cornerB += flip * size * kStepB[quarter];
+        cornerC += flip * size * kStepC[quarter];
+        flip *= kTurn[quarter];
     }
     // Uniform over the last sub-triangle: the square root spreads by area.
     const double s = std::sqrt(random.Unit());
