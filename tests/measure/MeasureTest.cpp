@@ -60,9 +60,13 @@ TEST(TriangleGrid, FindsTheNearestOfEveryTriangle)
     grid.Build(triangles);
     std::mt19937 random(7);
     std::uniform_real_distribution<double> coordinate(-10000, 75000);
+    std::uniform_real_distribution<double> nudge(-300, 300);
     uint32_t hint = 0;
-    for (int i = 0; i < 2000; ++i) {
-        const WorldPoint point{coordinate(random), coordinate(random), coordinate(random) * (i % 2 ? 1.0 : 0.01)};
+    for (int i = 0; i < 3000; ++i) {
+        // Points anywhere, and points just off a triangle's corner, where cells are skipped most.
+        const WorldTriangle& near = triangles[std::size_t(random()) % triangles.size()];
+        const WorldPoint point = i % 2 ? WorldPoint{coordinate(random), coordinate(random), coordinate(random)}
+                                       : WorldPoint{near.A[0] + nudge(random), near.A[1] + nudge(random), near.A[2] + nudge(random)};
         double best = std::numeric_limits<double>::infinity();
         for (const WorldTriangle& t : triangles) best = std::min(best, PointTriangleDistance2(point, t));
         ASSERT_EQ(grid.Nearest2(point, hint), best) << i;
