@@ -69,6 +69,7 @@ bench: build
 	./$(BUILD_DIR)/bin/reduce_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./$(BUILD_DIR)/bin/render_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./$(BUILD_DIR)/bin/cli_bench 7
+	./$(BUILD_DIR)/bin/measure_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

@@ -148,8 +148,11 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
         if (!accepted) {
             result.Status = kRefused;  // nothing is written for a refused model
         } else {
+            std::optional<TMDLModel> loaded;
+            if (plan.Measure) loaded = model;  // the ruler for the reduced model
             runPasses(model, plan, result, progress);
             result.After = countsOf(model);
+            if (loaded) result.Deviation = MeasureDeviation(*loaded, model);
             if (job.CreateFolders && job.Output.has_parent_path()) fs::create_directories(job.Output.parent_path());
             model.SaveToFile(job.Output.string());
         }

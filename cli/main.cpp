@@ -17,6 +17,7 @@
 
 #include "cli/Batch.h"
 #include "cli/Commands.h"
+#include "cli/Deviation.h"
 #include "cli/Report.h"
 #include "model/MDLClass.h"
 #include "reduce/Reduce.h"
@@ -174,6 +175,7 @@ int runReduce(const ReduceOptions& options)
         if (printLines) {
             for (const std::string& line : result.Lines) std::cout << prefix << line << '\n';
             if (result.Budget && result.Status == kAccepted) std::cout << prefix << budgetLine(result) << '\n';
+            if (result.Deviation) std::cout << prefix << DeviationLine(*result.Deviation) << '\n';
             std::cout.flush();
         }
         if (result.Status == kFileError) reportFileError(result.FileError);
@@ -190,6 +192,7 @@ int runReduce(const ReduceOptions& options)
         }
         if (result.Budget) entry["budget"] = {{"triangles", *result.Budget}, {"met", result.BudgetMet}};
         if (result.Status == kFileError) entry["message"] = result.FileError;
+        if (result.Deviation) entry["deviation"] = DeviationJson(*result.Deviation);
         files.push_back(entry);
         if (several) progress.Show("[" + std::to_string(++finished) + "/" + std::to_string(jobs.size()) + "] " + job.Input.string());
     };
@@ -248,9 +251,10 @@ int main(int argc, char** argv)
     reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors)")->check(CLI::PositiveNumber);
     reduceCommand->add_flag("-q,--quiet", reduce.Quiet, "print nothing but errors");
     reduceCommand->add_flag("--json", reduce.Json, "one JSON document instead of lines");
+    reduceCommand->add_flag("--measure", reduce.Plan.Measure, "also measure each result against its input (see compare --help)");
 
     // Commands kept in files of their own.
-    const std::vector<Command> commands = {AddRenderCommand(app)};
+    const std::vector<Command> commands = {AddRenderCommand(app), AddCompareCommand(app)};
 
     try {
         app.parse(argc, argv);
