@@ -87,3 +87,24 @@ TEST(Cli, ReduceWritesWhatTheContainerWouldAndNothingForARefusal)
     EXPECT_EQ(run.Status, 3);
     EXPECT_EQ(run.Err, "kelvane-cli: Cannot create a file to save \"" + dir.File("no-folder/out.mdl") + "\": No such file or directory\n");
 }
+
+TEST(Cli, InfoOfAHostileFileCostsNoMoreThanAFewTimesItsSize)
+{
+#ifdef KELVANE_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+    // 300 KB of triangles under a header that claims 268 million vertices
+    // and no frames: the vertex count is backed by no bytes.
+    std::vector<MDLTriangle> triangles;
+    for (uint32_t t = 0; t < 25000; ++t) triangles.push_back(Tri(t % 60000, (t + 1) % 60000, (t + 2) % 60000, 0, 0, 0));
+    TMDLModel model = MakeModel({}, triangles, {SkinVert{}});
+    model.Header.NumVerts = 268435668;
+    model.Header.NumFrames = -1;
+    ScratchDir dir;
+    WriteFile(dir.File("hostile.mdl"), model.SaveToBytes());
+    for (const char* option : {"--details", "--json"}) {
+        const CliRun run = RunCli({"info", option, dir.File("hostile.mdl")}, dir, 256 * 1024);
+        EXPECT_EQ(run.Status, 0) << option << run.Err;
+        EXPECT_NE(run.Out.find("268435668"), std::string::npos) << run.Out;
+    }
+}
