@@ -53,7 +53,17 @@ void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
         return before.Vertices != after.Vertices || before.Triangles != after.Triangles || before.SkinVertices != after.SkinVertices;
     };
     if (!plan.HasBudget()) {
-        for (int p = 0; p < plan.Passes; ++p) pass(plan.Level);
+        for (int p = 0; p < plan.Passes; ++p) {
+            if (pass(plan.Level)) continue;
+            // A pass that removes nothing leaves the model exactly as it was, so
+            // every later pass at this level would remove nothing and write the
+            // same two lines again: they are written without running the passes.
+            const std::vector<std::string> unchanged(result.Lines.end() - 2, result.Lines.end());
+            for (++p; p < plan.Passes; ++p) {
+                for (const std::string& line : unchanged) model.Log(line);
+                result.PassLevels.push_back(plan.Level);
+            }
+        }
         return;
     }
     const int64_t budget = plan.TargetTriangles ? *plan.TargetTriangles

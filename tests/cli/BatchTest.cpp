@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli/Batch.h"
 #include "model/MDLClass.h"
 #include "model/MDLFile.h"
+#include "reduce/Progress.h"
 #include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
@@ -226,4 +228,37 @@ TEST(CliBatch, InfoDetailsDescribeTheModel)
     EXPECT_EQ(report["files"][1]["status"], "refused");
     EXPECT_EQ(report["files"][1]["errors"].size(), 1u);  // the identifier is refused before the short header
     EXPECT_FALSE(report["files"][1].contains("details"));
+}
+
+TEST(CliBatch, PassesAfterOneThatRemovesNothingAreReportedButNotRun)
+{
+    ScratchDir dir;
+    const TMDLModel model = MakeTorus(16, 12, 2);
+    WriteFile(dir.File("in.mdl"), model.SaveToBytes());
+
+    // By hand: passes at level 10 until one removes nothing, which draws from
+    // the progress generator like every pass that runs.
+    TMDLModel expected = model;
+    std::vector<std::string> lines{expected.ModelInfoLine()};
+    CaptureLog(expected, lines);
+    SetProgressSeed(0);
+    for (int32_t before = -1; before != expected.Header.NumTris;) {
+        before = expected.Header.NumTris;
+        expected.Reduce(NormalLimitForLevel(10), kUVLimitTexels);
+    }
+    const uint32_t seedAfterPassesRun = ProgressSeed();
+    ASSERT_GE(lines.size(), 5u);  // a pass removed something before one removed nothing
+    const int passes = 50;
+    const std::vector<std::string> unchanged(lines.end() - 2, lines.end());
+    while (lines.size() < std::size_t(1 + 2 * passes)) lines.insert(lines.end(), unchanged.begin(), unchanged.end());
+
+    ReducePlan plan;
+    plan.Level = 10;
+    plan.Passes = passes;
+    SetProgressSeed(0);
+    const JobResult result = RunJob({dir.File("in.mdl"), dir.File("out.mdl")}, plan, nullptr);
+    EXPECT_EQ(result.Lines, lines);
+    EXPECT_EQ(result.PassLevels, std::vector<int>(passes, 10));
+    EXPECT_EQ(ProgressSeed(), seedAfterPassesRun);
+    EXPECT_EQ(ReadWholeFile(dir.File("out.mdl")), expected.SaveToBytes());
 }
