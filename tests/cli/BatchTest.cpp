@@ -262,3 +262,34 @@ TEST(CliBatch, PassesAfterOneThatRemovesNothingAreReportedButNotRun)
     EXPECT_EQ(ProgressSeed(), seedAfterPassesRun);
     EXPECT_EQ(ReadWholeFile(dir.File("out.mdl")), expected.SaveToBytes());
 }
+
+TEST(CliBatch, BudgetIsTheWholeNumberBelowAndIsMetWithoutAnotherPass)
+{
+    ScratchDir dir;
+    WriteFile(dir.File("octa.mdl"), MakeOctahedron().SaveToBytes());
+    // The octahedron's eight triangles; one pass at level 0 leaves two, and no
+    // pass at any level takes more.
+    const std::vector<int> everyLevel = {0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const struct {
+        const char* What;
+        std::optional<int64_t> Target;
+        std::optional<double> Ratio;
+        int64_t Budget;
+        std::vector<int> Levels;
+    } cases[] = {
+        {"0.2 of 8 is 1.6", std::nullopt, 0.2, 1, everyLevel},
+        {"lands on the budget", 2, std::nullopt, 2, {0}},
+        {"starts on the budget", 8, std::nullopt, 8, {}},
+    };
+    for (const auto& c : cases) {
+        ReducePlan plan;
+        plan.TargetTriangles = c.Target;
+        plan.Ratio = c.Ratio;
+        const JobResult result = RunJob({dir.File("octa.mdl"), dir.File("out.mdl")}, plan, nullptr);
+        ASSERT_EQ(result.Status, kAccepted) << c.What;
+        EXPECT_EQ(result.Budget, c.Budget) << c.What;
+        EXPECT_EQ(result.PassLevels, c.Levels) << c.What;
+        EXPECT_EQ(result.BudgetMet, result.After.Triangles <= c.Budget) << c.What;
+    }
+    EXPECT_EQ(ReadWholeFile(dir.File("out.mdl")), ReadWholeFile(dir.File("octa.mdl")));  // no pass ran last
+}
