@@ -83,6 +83,14 @@ void reportFileError(const std::string& message)
     std::cerr << "kelvane-cli: " << message << '\n';
 }
 
+// One JSON document on standard output. File names are bytes, not always
+// UTF-8: a byte that is not is replaced rather than ending the run.
+void printJson(const nlohmann::json& files, int status)
+{
+    std::cout << nlohmann::json{{"files", files}, {"status", status}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+              << '\n';
+}
+
 std::string budgetLine(const JobResult& result)
 {
     std::vector<int> used;
@@ -136,7 +144,7 @@ int runInfo(const InfoOptions& options)
         }
         files.push_back(entry);
     }
-    if (options.Json) std::cout << nlohmann::json{{"files", files}, {"status", status}}.dump(2) << '\n';
+    if (options.Json) printJson(files, status);
     return status;
 }
 
@@ -201,7 +209,7 @@ int runReduce(const ReduceOptions& options)
     };
     RunJobs(jobs, options.Plan, options.Threads, done, progress.Shown() ? std::function<void(const std::string&)>(passProgress) : nullptr);
     progress.Clear();
-    if (options.Json) std::cout << nlohmann::json{{"files", files}, {"status", status}}.dump(2) << '\n';
+    if (options.Json) printJson(files, status);
     return status;
 }
 

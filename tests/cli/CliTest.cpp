@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 
 #include "model/MDLClass.h"
@@ -106,5 +108,20 @@ TEST(Cli, InfoOfAHostileFileCostsNoMoreThanAFewTimesItsSize)
         const CliRun run = RunCli({"info", option, dir.File("hostile.mdl")}, dir, 256 * 1024);
         EXPECT_EQ(run.Status, 0) << option << run.Err;
         EXPECT_NE(run.Out.find("268435668"), std::string::npos) << run.Out;
+    }
+}
+
+TEST(Cli, JsonStaysAValidDocumentForNamesThatAreNotUtf8)
+{
+    ScratchDir dir;
+    const std::string latin1 = dir.File("lat\xe9n.mdl");
+    WriteFile(latin1, MakeOctahedron().SaveToBytes());
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"info", "--json", latin1},
+                                                 std::vector<std::string>{"reduce", "--json", latin1, "-o", dir.File("out\xff.mdl")}}) {
+        const CliRun run = RunCli(args, dir);
+        EXPECT_EQ(run.Status, 0) << args[0] << run.Err;
+        const nlohmann::json report = nlohmann::json::parse(run.Out, nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << run.Out;
+        EXPECT_EQ(report["files"][0]["path"], dir.File("lat\xef\xbf\xbdn.mdl"));  // U+FFFD in place of the byte
     }
 }
