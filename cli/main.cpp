@@ -8,7 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -43,6 +46,45 @@ const char* kReduceHelp = R"(How much is removed:
 Examples:
   kelvane-cli reduce --level 4 --passes 3 hero.mdl -o hero-low.mdl
   kelvane-cli reduce --ratio 0.5 models/ --out-dir models-low/ --json > report.json)";
+
+// Option values, checked before CLI11 converts them, so that every message says
+// the allowed range in plain numbers and tells text that is no number apart.
+std::string rangeText(int64_t low, int64_t high)
+{
+    return "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+}
+
+CLI::Validator wholeNumberIn(int64_t low, int64_t high)
+{
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            const char* first = text.data() + (text.starts_with('+') ? 1 : 0);
+            const char* end = text.data() + text.size();
+            int64_t value = 0;
+            const auto [stop, error] = std::from_chars(first, end, value);
+            if (stop != end || (error != std::errc() && error != std::errc::result_out_of_range))
+                return "\"" + text + "\" is not a whole number";
+            if (error != std::errc() || value < low || value > high) return text + " is not " + rangeText(low, high);
+            return {};
+        },
+        "INT " + std::to_string(low) + " to " + std::to_string(high));
+}
+
+// A share of the triangles: finite, above 0, at most 1.
+CLI::Validator shareOfOne()
+{
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const char* end = text.data() + text.size();
+            double value = 0;
+            const auto [stop, error] = std::from_chars(text.data(), end, value);
+            if (stop != end || (error != std::errc() && error != std::errc::result_out_of_range)) return "\"" + text + "\" is not a number";
+            if (error != std::errc() || !std::isfinite(value) || !(value > 0.0 && value <= 1.0))
+                return text + " is not a number above 0 and at most 1";
+            return {};
+        },
+        "R above 0, at most 1");
+}
 
 std::string statusName(ExitStatus status)
 {
@@ -243,17 +285,18 @@ int main(int argc, char** argv)
     reduceCommand->add_option("--out-dir", reduce.OutDir, "folder for the reduced models, keeping names and sub-folders");
     reduceCommand->add_flag("--in-place", reduce.InPlace, "replace each INPUT, once its reduced copy is complete");
     auto* level = reduceCommand->add_option("--level", reduce.Plan.Level, "0 to 10: how far normals may differ")
-                      ->check(CLI::Range(kMinLevel, kMaxLevel))
+                      ->check(wholeNumberIn(kMinLevel, kMaxLevel))
                       ->capture_default_str();
     auto* passes = reduceCommand->add_option("--passes", reduce.Plan.Passes, "passes in a row, each on the last one's result")
-                       ->check(CLI::NonNegativeNumber)
+                       ->check(wholeNumberIn(0, std::numeric_limits<int>::max()))
                        ->capture_default_str();
-    auto* target = reduceCommand->add_option("--target-tris", targetTriangles, "a budget: at most T triangles")->check(CLI::NonNegativeNumber);
-    auto* share = reduceCommand->add_option("--ratio", ratio, "a budget: at most R (0 < R <= 1) of the triangles")
-                      ->check(CLI::Range(0.0, 1.0));
+    // A budget of no triangles cannot be met by any model.
+    auto* target = reduceCommand->add_option("--target-tris", targetTriangles, "a budget: at most T triangles")
+                       ->check(wholeNumberIn(1, std::numeric_limits<int32_t>::max()));
+    auto* share = reduceCommand->add_option("--ratio", ratio, "a budget: at most R (0 < R <= 1) of the triangles")->check(shareOfOne());
     target->excludes(share)->excludes(level)->excludes(passes);
     share->excludes(level)->excludes(passes);
-    reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors)")->check(CLI::PositiveNumber);
+    reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors)")->check(wholeNumberIn(1, std::numeric_limits<int>::max()));
     reduceCommand->add_flag("-q,--quiet", reduce.Quiet, "print nothing but errors");
     reduceCommand->add_flag("--json", reduce.Json, "one JSON document instead of lines");
 
@@ -262,7 +305,6 @@ int main(int argc, char** argv)
 
     try {
         app.parse(argc, argv);
-        if (share->count() > 0 && ratio <= 0.0) throw CLI::ValidationError("--ratio", "must be above 0");
     } catch (const CLI::ParseError& error) {
         // Help and version exit with 0; every mistake in the words with 2.
         return app.exit(error) == 0 ? kAccepted : kUsage;

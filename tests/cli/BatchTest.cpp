@@ -133,7 +133,7 @@ TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
     };
 
     for (auto [option, value, budget] : {std::tuple{"--ratio", "0.5", int64_t(192)}, std::tuple{"--target-tris", "40", int64_t(40)},
-                                          std::tuple{"--target-tris", "0", int64_t(0)}}) {
+                                          std::tuple{"--target-tris", "1", int64_t(1)}}) {
         std::vector<int> levels;
         const TMDLModel expected = byHand(budget, levels);
         const CliRun run = RunCli({"reduce", option, value, "--json", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
@@ -148,8 +148,8 @@ TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
     }
 
     // A budget that cannot be met says so after the levels it used.
-    const CliRun run = RunCli({"reduce", "--target-tris", "0", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
-    EXPECT_NE(run.Out.find("over the budget of 0: a pass at level 10 removed nothing more."), std::string::npos) << run.Out;
+    const CliRun run = RunCli({"reduce", "--target-tris", "1", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
+    EXPECT_NE(run.Out.find("over the budget of 1: a pass at level 10 removed nothing more."), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("levels 0, "), std::string::npos) << run.Out;
     EXPECT_EQ(RunCli({"reduce", "--ratio", "0", dir.File("in.mdl"), "-o", dir.File("x.mdl")}, dir).Status, 2);
     EXPECT_EQ(RunCli({"reduce", "--ratio", "0.5", "--level", "3", dir.File("in.mdl"), "-o", dir.File("x.mdl")}, dir).Status, 2);

@@ -55,6 +55,36 @@ TEST(Cli, UsageMistakesGiveStatusTwoAndHelpGivesZero)
     EXPECT_EQ(version.Out.rfind("kelvane-cli ", 0), 0u);
 }
 
+TEST(Cli, OptionValuesOutsideTheirRangeSayTheRangeInPlainNumbers)
+{
+    ScratchDir dir;
+    WriteFile(dir.File("in.mdl"), MakeOctahedron().SaveToBytes());
+    const struct {
+        std::vector<std::string> Words;
+        const char* Message;
+    } cases[] = {
+        {{"--ratio", "nan"}, "nan is not a number above 0 and at most 1"},
+        {{"--ratio", "inf"}, "inf is not a number above 0 and at most 1"},
+        {{"--ratio", "0"}, "0 is not a number above 0 and at most 1"},
+        {{"--ratio", "1.5"}, "1.5 is not a number above 0 and at most 1"},
+        {{"--target-tris", "0"}, "0 is not a whole number from 1 to 2147483647"},
+        {{"--target-tris", "-4"}, "-4 is not a whole number from 1 to 2147483647"},
+        {{"--passes", "-1"}, "-1 is not a whole number from 0 to 2147483647"},
+        {{"-j", "0"}, "0 is not a whole number from 1 to 2147483647"},
+        {{"--level", "11"}, "11 is not a whole number from 0 to 10"},
+        {{"--level", "abc"}, "\"abc\" is not a whole number"},
+        {{"--level", "99999999999999999999"}, "99999999999999999999 is not a whole number from 0 to 10"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"reduce", dir.File("in.mdl"), "-o", dir.File("out.mdl")};
+        args.insert(args.end(), c.Words.begin(), c.Words.end());
+        const CliRun run = RunCli(args, dir);
+        EXPECT_EQ(run.Status, 2) << c.Words[0] << " " << c.Words[1];
+        EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.mdl")));
+}
+
 TEST(Cli, ReduceWritesWhatTheContainerWouldAndNothingForARefusal)
 {
     ScratchDir dir;
