@@ -156,12 +156,14 @@ int runInfo(const InfoOptions& options)
 {
     int status = kAccepted;
     nlohmann::json files = nlohmann::json::array();
+    // With several files each line says whose it is, as reduce does.
+    const bool several = options.Files.size() > 1;
     for (const std::string& file : options.Files) {
         TMDLModel model;
         std::vector<std::string> lines;
         model.LogLines = [&](const std::string& line) {
             lines.push_back(line);
-            if (!options.Json && !options.Details) std::cout << line << '\n';  // as the container writes them
+            if (!options.Json && !options.Details) std::cout << (several ? file + ": " : "") << line << '\n';  // as the container writes them
         };
         nlohmann::json entry = {{"path", file}};
         ExitStatus fileStatus = kAccepted;

@@ -23,11 +23,12 @@ TEST(Cli, InfoPrintsTheContainerLinesAndTheWorstStatus)
     EXPECT_EQ(run.Status, 0);
     EXPECT_EQ(run.Out, "MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n");
 
+    // With several files each line starts with its file's name.
     run = RunCli({"info", dir.File("good.mdl"), dir.File("bad.mdl")}, dir);
     EXPECT_EQ(run.Status, 1);
-    EXPECT_EQ(run.Out, "MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n"
-                       "ERROR:Unsupported MDL format.(This only supports MDL5,8or16or24or32bit Skin with NO MIPMAP.)\n"
-                       "MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n");
+    EXPECT_EQ(run.Out, dir.File("good.mdl") + ": MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n" + dir.File("bad.mdl") +
+                           ": ERROR:Unsupported MDL format.(This only supports MDL5,8or16or24or32bit Skin with NO MIPMAP.)\n" +
+                           dir.File("bad.mdl") + ": MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n");
 
     run = RunCli({"info", dir.File("missing.mdl"), dir.File("bad.mdl")}, dir);
     EXPECT_EQ(run.Status, 3);
