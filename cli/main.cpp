@@ -228,6 +228,11 @@ int runReduce(const ReduceOptions& options)
             if (result.Budget && result.Status == kAccepted) std::cout << prefix << budgetLine(result) << '\n';
             std::cout.flush();
         }
+        // Quiet still says why a model was refused, or a build rule would fail in silence.
+        if (options.Quiet && result.Status == kRefused) {
+            std::cout.flush();
+            for (const std::string& line : ErrorLines(result.Lines)) std::cerr << job.Input.string() << ": " << line << '\n';
+        }
         if (result.Status == kFileError) reportFileError(result.FileError);
         nlohmann::json entry = {{"path", job.Input.string()},
                                 {"status", statusName(result.Status)},

@@ -108,6 +108,12 @@ TEST(CliBatch, LinesOfSeveralFilesCarryTheirNames)
     EXPECT_EQ(quiet.Status, 0);
     EXPECT_EQ(quiet.Out, "");
     EXPECT_EQ(quiet.Err, "");
+
+    // Quiet still says why a model was refused, and whose the reason is.
+    const CliRun refused = RunCli({"reduce", "-q", dir.File("in/notes.txt"), "-o", dir.File("notes.mdl")}, dir);
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_EQ(refused.Out, "");
+    EXPECT_EQ(refused.Err, dir.File("in/notes.txt") + ": ERROR:Unsupported MDL format.(This only supports MDL5,8or16or24or32bit Skin with NO MIPMAP.)\n");
 }
 
 TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
