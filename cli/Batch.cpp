@@ -158,6 +158,7 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
         if (!accepted) {
             result.Status = kRefused;  // nothing is written for a refused model
         } else {
+            result.Loaded = true;
             runPasses(model, plan, result, progress);
             result.After = countsOf(model);
             if (job.CreateFolders && job.Output.has_parent_path()) fs::create_directories(job.Output.parent_path());

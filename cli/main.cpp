@@ -236,7 +236,8 @@ int runReduce(const ReduceOptions& options)
         if (result.Status == kFileError) reportFileError(result.FileError);
         nlohmann::json entry = {{"path", job.Input.string()},
                                 {"status", statusName(result.Status)},
-                                {"before", countsJson(result.Before)},
+                                // A refused file's header is no model's: its counts would be garbage.
+                                {"before", result.Loaded ? countsJson(result.Before) : nlohmann::json()},
                                 {"levels", result.PassLevels},
                                 {"passes", result.PassLevels.size()},
                                 {"seconds", result.Seconds},

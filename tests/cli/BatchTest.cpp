@@ -70,6 +70,7 @@ TEST(CliBatch, FolderRunEqualsSingleRunsAndDoesNotDependOnThreads)
     const auto& cut = first["files"][0];
     EXPECT_EQ(cut["path"], dir.File("in/cut.mdl"));
     EXPECT_EQ(cut["status"], "refused");
+    EXPECT_TRUE(cut["before"].is_null());  // no counts read from a refused file's bytes
     ASSERT_EQ(cut["errors"].size(), 1u);
     EXPECT_EQ(cut["errors"][0].get<std::string>().rfind("ERROR:", 0), 0u);
 }
