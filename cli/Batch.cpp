@@ -92,6 +92,7 @@ std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::stri
                                                      const std::string& outDir, bool inPlace)
 {
     std::vector<Job> jobs;
+    std::string emptyFolders;  // named when they are all there is
     const fs::path outFolder = outDir.empty() ? fs::path() : absoluteClean(outDir);
     for (const std::string& input : inputs) {
         std::error_code ec;
@@ -111,10 +112,11 @@ std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::stri
         }
         if (ec) return "cannot search the folder \"" + input + "\": " + ec.message();
         std::sort(found.begin(), found.end());  // the same order on every machine
+        if (found.empty()) emptyFolders += (emptyFolders.empty() ? "\"" : ", \"") + input + "\"";
         for (const fs::path& file : found)
             jobs.push_back({file, outDir.empty() ? fs::path() : fs::path(outDir) / file.lexically_relative(input), !outDir.empty()});
     }
-    if (jobs.empty()) return std::string("no model files found");
+    if (jobs.empty()) return "no model files (*.mdl) in " + emptyFolders;
     // A file named twice would be reduced twice, or by two threads at once.
     std::map<fs::path, fs::path> inputsSeen;
     for (const Job& job : jobs)

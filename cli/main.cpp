@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <limits>
 #include <string>
@@ -211,6 +212,15 @@ int runReduce(const ReduceOptions& options)
         return kUsage;
     }
     const auto& jobs = std::get<std::vector<Job>>(planned);
+    // An output folder that cannot be made is one failure, named once, not one per file.
+    if (!options.OutDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(options.OutDir, ec);
+        if (ec) {
+            reportFileError("Cannot create the folder \"" + options.OutDir + "\": " + ec.message());
+            return kFileError;
+        }
+    }
     const bool several = jobs.size() > 1;
     const bool printLines = !options.Quiet && !options.Json;
     const ProgressLine progress(!options.Quiet);

@@ -300,3 +300,18 @@ TEST(CliBatch, BudgetIsTheWholeNumberBelowAndIsMetWithoutAnotherPass)
     }
     EXPECT_EQ(ReadWholeFile(dir.File("out.mdl")), ReadWholeFile(dir.File("octa.mdl")));  // no pass ran last
 }
+
+TEST(CliBatch, OutputFolderTroubleIsOneLineNamingTheFolder)
+{
+    ScratchDir dir;
+    writeModels(dir.path / "in");
+    WriteFile(dir.File("plain"), {'x'});
+    CliRun run = RunCli({"reduce", dir.File("in/torus.mdl"), dir.File("in/sub/octa.MDL"), "--out-dir", dir.File("plain")}, dir);
+    EXPECT_EQ(run.Status, 3);
+    EXPECT_EQ(run.Err, "kelvane-cli: Cannot create the folder \"" + dir.File("plain") + "\": Not a directory\n");
+
+    fs::create_directory(dir.path / "empty");
+    run = RunCli({"reduce", dir.File("empty"), "--out-dir", dir.File("out")}, dir);
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_NE(run.Err.find("\"" + dir.File("empty") + "\""), std::string::npos) << run.Err;
+}
