@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <limits>
+#include <pthread.h>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -23,6 +25,7 @@
 #include "cli/Commands.h"
 #include "cli/Report.h"
 #include "model/MDLClass.h"
+#include "model/MDLFile.h"
 #include "reduce/Reduce.h"
 
 #ifndef KELVANE_VERSION
@@ -193,6 +196,26 @@ int runInfo(const InfoOptions& options)
     return status;
 }
 
+// Ctrl-C or SIGTERM ends a batch at once, with 128 plus the signal's number,
+// leaving each output complete or absent. The signals are blocked before any
+// worker starts, so every thread inherits the mask and only the watcher takes
+// them, as an ordinary thread free to remove the temporary files in flight.
+void endCleanlyOnInterrupt()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+    std::thread([signals] {
+        int signal = 0;
+        while (sigwait(&signals, &signal) != 0) {
+        }
+        RemoveTemporaryFilesForExit();
+        std::_Exit(128 + signal);
+    }).detach();
+}
+
 struct ReduceOptions {
     std::vector<std::string> Inputs;
     std::string Output;
@@ -212,6 +235,7 @@ int runReduce(const ReduceOptions& options)
         return kUsage;
     }
     const auto& jobs = std::get<std::vector<Job>>(planned);
+    endCleanlyOnInterrupt();
     // An output folder that cannot be made is one failure, named once, not one per file.
     if (!options.OutDir.empty()) {
         std::error_code ec;

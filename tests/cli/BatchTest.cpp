@@ -2,8 +2,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "cli/Batch.h"
@@ -237,6 +243,21 @@ TEST(CliBatch, InfoDetailsDescribeTheModel)
     EXPECT_FALSE(report["files"][1].contains("details"));
 }
 
+TEST(CliBatch, OutputFolderTroubleIsOneLineNamingTheFolder)
+{
+    ScratchDir dir;
+    writeModels(dir.path / "in");
+    WriteFile(dir.File("plain"), {'x'});
+    CliRun run = RunCli({"reduce", dir.File("in/torus.mdl"), dir.File("in/sub/octa.MDL"), "--out-dir", dir.File("plain")}, dir);
+    EXPECT_EQ(run.Status, 3);
+    EXPECT_EQ(run.Err, "kelvane-cli: Cannot create the folder \"" + dir.File("plain") + "\": Not a directory\n");
+
+    fs::create_directory(dir.path / "empty");
+    run = RunCli({"reduce", dir.File("empty"), "--out-dir", dir.File("out")}, dir);
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_NE(run.Err.find("\"" + dir.File("empty") + "\""), std::string::npos) << run.Err;
+}
+
 TEST(CliBatch, PassesAfterOneThatRemovesNothingAreReportedButNotRun)
 {
     ScratchDir dir;
@@ -301,17 +322,39 @@ TEST(CliBatch, BudgetIsTheWholeNumberBelowAndIsMetWithoutAnotherPass)
     EXPECT_EQ(ReadWholeFile(dir.File("out.mdl")), ReadWholeFile(dir.File("octa.mdl")));  // no pass ran last
 }
 
-TEST(CliBatch, OutputFolderTroubleIsOneLineNamingTheFolder)
+TEST(CliBatch, InterruptRemovesTemporaryFilesAndKeepsFinishedOutputs)
 {
     ScratchDir dir;
-    writeModels(dir.path / "in");
-    WriteFile(dir.File("plain"), {'x'});
-    CliRun run = RunCli({"reduce", dir.File("in/torus.mdl"), dir.File("in/sub/octa.MDL"), "--out-dir", dir.File("plain")}, dir);
-    EXPECT_EQ(run.Status, 3);
-    EXPECT_EQ(run.Err, "kelvane-cli: Cannot create the folder \"" + dir.File("plain") + "\": Not a directory\n");
+    const std::vector<uint8_t> model = MakeTorus(200, 100, 8).SaveToBytes();  // about 2 MB
+    fs::create_directory(dir.path / "in");
+    for (int i = 0; i < 24; ++i) WriteFile(dir.File("in/m" + std::to_string(i) + ".mdl"), model);
 
-    fs::create_directory(dir.path / "empty");
-    run = RunCli({"reduce", dir.File("empty"), "--out-dir", dir.File("out")}, dir);
-    EXPECT_EQ(run.Status, 2);
-    EXPECT_NE(run.Err.find("\"" + dir.File("empty") + "\""), std::string::npos) << run.Err;
+    for (auto [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        const fs::path out = dir.path / ("out" + std::to_string(signal));
+        const std::vector<std::string> words = {KELVANE_CLI, "reduce", "--passes", "0", "-j", "2", dir.File("in"), "--out-dir", out.string()};
+        std::vector<char*> argv;
+        for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, KELVANE_CLI, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+
+        // Interrupted as soon as a save is under way.
+        std::error_code ec;
+        int waited = 0;
+        pid_t ended = 0;
+        while ((!fs::exists(out, ec) || fs::is_empty(out, ec)) && (ended = waitpid(pid, &waited, WNOHANG)) == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ASSERT_EQ(ended, 0) << "the batch ended before it could be interrupted";
+        ::kill(pid, signal);
+        ASSERT_EQ(waitpid(pid, &waited, 0), pid);
+        EXPECT_TRUE(WIFEXITED(waited) && WEXITSTATUS(waited) == status) << "signal " << signal << ", wait status " << waited;
+        for (const auto& entry : fs::directory_iterator(out)) {
+            EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+            EXPECT_TRUE(ReadWholeFile(entry.path().string()) == model) << entry.path() << " is not complete";
+        }
+    }
 }
