@@ -71,7 +71,7 @@ CLI::Validator wholeNumberIn(int64_t low, int64_t high)
             if (error != std::errc() || value < low || value > high) return text + " is not " + rangeText(low, high);
             return {};
         },
-        "INT " + std::to_string(low) + " to " + std::to_string(high));
+        "from " + std::to_string(low) + " to " + std::to_string(high));
 }
 
 // A share of the triangles: finite, above 0, at most 1.
@@ -87,7 +87,7 @@ CLI::Validator shareOfOne()
                 return text + " is not a number above 0 and at most 1";
             return {};
         },
-        "R above 0, at most 1");
+        "above 0, at most 1");
 }
 
 std::string statusName(ExitStatus status)
