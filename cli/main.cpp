@@ -66,8 +66,11 @@ CLI::Validator wholeNumberIn(int64_t low, int64_t high)
             const char* end = text.data() + text.size();
             int64_t value = 0;
             const auto [stop, error] = std::from_chars(first, end, value);
-            if (stop != end || (error != std::errc() && error != std::errc::result_out_of_range))
-                return "\"" + text + "\" is not a whole number";
+            if (stop != end || (error != std::errc() && error != std::errc::result_out_of_range)) {
+                double number = 0;
+                const bool isNumber = std::from_chars(first, end, number).ptr == end;
+                return "\"" + text + "\" is not " + (isNumber ? "a whole number" : "a number");
+            }
             if (error != std::errc() || value < low || value > high) return text + " is not " + rangeText(low, high);
             return {};
         },

@@ -73,7 +73,8 @@ TEST(Cli, OptionValuesOutsideTheirRangeSayTheRangeInPlainNumbers)
         {{"--passes", "-1"}, "-1 is not a whole number from 0 to 2147483647"},
         {{"-j", "0"}, "0 is not a whole number from 1 to 2147483647"},
         {{"--level", "11"}, "11 is not a whole number from 0 to 10"},
-        {{"--level", "abc"}, "\"abc\" is not a whole number"},
+        {{"--level", "abc"}, "\"abc\" is not a number"},
+        {{"--passes", "2.5"}, "\"2.5\" is not a whole number"},
         {{"--level", "99999999999999999999"}, "99999999999999999999 is not a whole number from 0 to 10"},
     };
     for (const auto& c : cases) {
