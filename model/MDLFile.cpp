@@ -305,8 +305,9 @@ void WriteFileAtomically(const std::string& FileName, const std::function<void(B
 
 void RemoveTemporaryFilesForExit()
 {
-    // The lock is never given back: no save may make or rename a file from
-    // here until the process ends.
+    // The lock is never given back, so no save lists, and so makes, another
+    // temporary file before the process ends; a save whose file is removed
+    // here fails at its rename and leaves its target as it was.
     inFlightMutex.lock();
     for (const std::string& name : inFlight) ::unlink(name.c_str());
 }
