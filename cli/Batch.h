@@ -40,6 +40,7 @@ struct JobResult {
     ExitStatus Status = kAccepted;
     std::vector<std::string> Lines;   // the container's log lines, in order
     std::string FileError;            // why a file could not be read or written
+    bool Loaded = false;              // the model was accepted: Before holds its counts
     ModelCounts Before;
     ModelCounts After;
     std::vector<int> PassLevels;      // the level of every pass run
