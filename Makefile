@@ -17,6 +17,8 @@ PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgt
             help2man groff-base desktop-file-utils dpkg-dev file
 # Root installs directly; anyone else through sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# The PNG library of kelvane-cli render.
+PACKAGES += libspng-dev
 
 .PHONY: all deps build sanitize-build run install package test fuzz bench clean
 
@@ -65,7 +67,9 @@ fuzz: sanitize-build
 
 bench: build
 	./$(BUILD_DIR)/bin/reduce_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	./$(BUILD_DIR)/bin/render_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./$(BUILD_DIR)/bin/cli_bench 7
+	./$(BUILD_DIR)/bin/measure_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

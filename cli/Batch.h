@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "measure/Measure.h"
+
 enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3 };
 
 // How a triangle budget is reached: by passes whose level climbs, as the
@@ -23,6 +25,7 @@ struct ReducePlan {
     int Passes = 1;
     std::optional<int64_t> TargetTriangles;  // a budget in triangles
     std::optional<double> Ratio;             // a budget as a share of the file's triangles
+    bool Measure = false;                    // measure the result against the model as loaded
     ReduceMethod Method = ReduceMethod::Passes;
     // Levels of detail: shares of the file's triangles, falling, each level
     // reduced from the one before and written to LodPath; the output itself
@@ -50,12 +53,14 @@ struct LodResult {
     int64_t Budget = 0;
     bool BudgetMet = false;
     std::string StoppedBecause;
+    std::optional<std::variant<DeviationSummary, std::string>> Deviation;  // with ReducePlan::Measure
 };
 
 struct JobResult {
     ExitStatus Status = kAccepted;
     std::vector<std::string> Lines;   // the container's log lines, in order
     std::string FileError;            // why a file could not be read or written
+    bool Loaded = false;              // the model was accepted: Before holds its counts
     ModelCounts Before;
     ModelCounts After;
     std::vector<int> PassLevels;      // the level of every pass run
@@ -64,6 +69,7 @@ struct JobResult {
     std::string StoppedBecause;       // why the collapses stopped above the budget
     std::vector<LodResult> Lods;      // the levels of detail written, in order
     double Seconds = 0;
+    std::optional<std::variant<DeviationSummary, std::string>> Deviation;  // with ReducePlan::Measure
 };
 
 // The "ERROR:" lines among a model's log lines.

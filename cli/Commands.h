@@ -12,3 +12,9 @@ struct Command {
     CLI::App* Words = nullptr;       // the sub-command, parsed() once named
     std::function<int()> Run;        // returns the exit status
 };
+
+// kelvane-cli render (cli/RenderCommand.cpp): a model's frame, a pair or a sheet as a PNG.
+Command AddRenderCommand(CLI::App& tool);
+
+// kelvane-cli compare ORIGINAL OTHER: the deviation of every frame (cli/CompareCommand.cpp).
+Command AddCompareCommand(CLI::App& tool);

@@ -4,13 +4,18 @@
 // to memory and loads the result again. The result must be accepted, with
 // header counts equal to the list sizes, every index in range, and no count
 // larger than before; the collapses' result must also be a subset of the input.
+// The result is then measured against the model as loaded, with few samples:
+// a reason not to measure is fine, a deviation must be finite.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <cmath>
+#include <variant>
 
+#include "measure/Measure.h"
 #include "model/MDLClass.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
@@ -67,13 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     TMDLModel model;
     if (!model.LoadFromBytes({data + 2, size - 2})) return 0;
     const MDL5Header before = model.Header;
+    const TMDLModel loaded = model;
     if (data[1] & 0x80) {
-        const TMDLModel original = model;
         const int64_t budget = int64_t(std::max(model.Header.NumTris, 0)) * data[0] / 255;
         const QuadricResult result = ReduceQuadric(model, budget);
         requireConsistent(model);
         require(result.BudgetMet ? model.Header.NumTris <= budget : !result.StoppedBecause.empty());
-        requireSubset(original, model);
+        requireSubset(loaded, model);
     } else {
         for (int pass = 0; pass < passes; ++pass) {
             model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
@@ -89,5 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     require(reloaded.LoadFromBytes(saved));
     requireConsistent(reloaded);
     require(reloaded.SaveToBytes() == saved);
+
+    MeasureOptions options;
+    options.SamplesPerSide = 64;
+    options.Threads = 1;
+    const auto measured = MeasureDeviation(loaded, model, options);
+    if (const auto* summary = std::get_if<DeviationSummary>(&measured)) {
+        require(std::isfinite(summary->Hausdorff) && std::isfinite(summary->Rms) && summary->Rms >= 0);
+        require(summary->Rms <= summary->Hausdorff * (1 + 1e-9));  // a mean of squares never passes their largest
+    }
     return 0;
 }
