@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <numbers>
@@ -91,12 +90,7 @@ public:
             }
         }
         TMDLModel model = MakeModel(std::move(packed), triangles, skins, {MakeSkin(0, 256, 256)});
-        // The scale at file offset 8 and the offset at 20, after the four-byte ident.
-        for (std::size_t a = 0; a < 3; ++a) {
-            const float offset = float(low[a]);
-            std::memcpy(&model.Header.Carried1[4 + 4 * a], &scale, 4);
-            std::memcpy(&model.Header.Carried1[16 + 4 * a], &offset, 4);
-        }
+        SetPositionTransform(model, {scale, scale, scale}, {float(low[0]), float(low[1]), float(low[2])});
         return model;
     }
 
