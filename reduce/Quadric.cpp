@@ -5,8 +5,11 @@
 // Its cost is the quadric error of v (the planes of the triangles v has
 // gathered so far) at w's position, summed over frames, each frame's planes
 // against that frame's position of w. Per-frame quadrics are stored for a few
-// frames chosen to span the animation's poses (memory: 40 bytes per vertex and
-// chosen frame); flips and flattened triangles are checked in every frame.
+// frames chosen to span the animation's poses (52 bytes per vertex and chosen
+// frame, with the positions beside them); flips and flattened triangles are
+// checked in every frame, on a vertex-major copy of the positions (6 bytes per
+// vertex and frame). With 16 chosen frames of a 200-frame model the scratch
+// is about 1.3 times the frames' own size.
 //
 // The lists stay in place until the end: triangles are only marked removed, a
 // fan index of triangles by vertex is kept in step with every collapse, and one
