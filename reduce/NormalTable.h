@@ -1,7 +1,4 @@
 #pragma once
-// The 162 vertex normals that a frame vertex's NormalIndex refers to.
+// The normal table lives in model/, where the renderer can read it too.
 
-#include <array>
-
-inline constexpr int kNormalTableSize = 162;
-extern const std::array<std::array<float, 3>, kNormalTableSize> NormalTable;
+#include "model/NormalTable.h"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <random>
 
@@ -71,6 +72,20 @@ TMDLModel MakeModel(std::vector<std::vector<FrameVert>> frames, std::vector<MDLT
         frame.Items = std::move(frames[f]);
     }
     return model;
+}
+
+void SetPositionTransform(TMDLModel& model, std::array<float, 3> scale, std::array<float, 3> offset)
+{
+    // Carried1 starts at file offset 4; little-endian floats, as in the file.
+    const auto put = [&model](std::size_t fileOffset, float value) {
+        uint32_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        for (std::size_t b = 0; b < 4; ++b) model.Header.Carried1[fileOffset - 4 + b] = uint8_t(bits >> (8 * b));
+    };
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        put(8 + 4 * axis, scale[axis]);
+        put(20 + 4 * axis, offset[axis]);
+    }
 }
 
 namespace {

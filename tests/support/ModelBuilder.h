@@ -1,6 +1,7 @@
 #pragma once
 // Models built in memory for tests, benchmarks and fuzz seeds.
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -17,6 +18,10 @@ TMDLSkin5 MakeSkin(int32_t type, int32_t width, int32_t height);
 // distinct name and head; frames must all have the same number of vertices.
 TMDLModel MakeModel(std::vector<std::vector<FrameVert>> frames, std::vector<MDLTriangle> triangles,
                     std::vector<SkinVert> skinVerts, std::vector<TMDLSkin5> skins = {});
+
+// Writes a position scale and offset into the header (offsets 8 and 20), so
+// that world = packed * scale + offset; MakeModel leaves a pattern there.
+void SetPositionTransform(TMDLModel& model, std::array<float, 3> scale, std::array<float, 3> offset);
 
 // A closed, animated surface: a torus of width x height vertices and
 // 2 x width x height triangles, with one skin vertex per vertex laid out in

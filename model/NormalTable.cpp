@@ -1,4 +1,4 @@
-#include "reduce/NormalTable.h"
+#include "model/NormalTable.h"
 
 // The values are the ones that count, not the ideal directions: entries 0, 76
 // and 161 differ slightly from their mirror images, and the squared length of

@@ -1,0 +1,9 @@
+#pragma once
+// The 162 vertex normals that a frame vertex's NormalIndex refers to. Kept in
+// model/ because both the reduction and the renderer read it, and neither may
+// use the other.
+
+#include <array>
+
+inline constexpr int kNormalTableSize = 162;
+extern const std::array<std::array<float, 3>, kNormalTableSize> NormalTable;

@@ -1,0 +1,432 @@
+#include "render/Render.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cmath>
+#include <cstddef>
+#include <numbers>
+
+#include "model/MDLClass.h"
+#include "model/NormalTable.h"
+
+namespace {
+
+using Vec = std::array<double, 3>;
+
+// Half the vertical and horizontal field of view: a mild perspective, enough
+// to tell near from far without distorting a model seen close up.
+constexpr double kHalfFieldRadians = 20.0 * std::numbers::pi / 180.0;
+// Screen positions are snapped to 1/16 pixel, so that coverage is decided in
+// exact integer arithmetic: no crack between neighbours, same pixels everywhere.
+constexpr int kSubpixelBits = 4;
+constexpr int64_t kSubpixels = int64_t(1) << kSubpixelBits;
+// Beyond this many pixels from the centre a corner is not drawn: it keeps the
+// edge products far inside 64 bits. Only a view box that misses the model
+// (or a huge zoom) puts corners there.
+constexpr double kMaxScreenPixels = double(1 << 24);
+constexpr double kAmbient = 0.3;
+constexpr double kDiffuse = 0.7;
+// An edge stays visible up to this far (as a share of 1/depth) behind the
+// surface it bounds, which its own rasterized pixels only approximate.
+constexpr float kWireDepthSlack = 1.01f;
+constexpr uint8_t kSurfaceColour[3] = {200, 196, 188};  // untextured: warm grey
+constexpr uint8_t kWireColour[3] = {16, 16, 16};
+
+Vec operator-(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+Vec operator+(const Vec& a, const Vec& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+Vec operator*(const Vec& a, double k) { return {a[0] * k, a[1] * k, a[2] * k}; }
+double dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+Vec cross(const Vec& a, const Vec& b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+Vec normalized(const Vec& a)
+{
+    const double length = std::sqrt(dot(a, a));
+    return length > 0 ? a * (1.0 / length) : Vec{0, 0, 0};
+}
+
+struct Camera {
+    Vec Eye{};
+    Vec Right{};
+    Vec Up{};
+    Vec Forward{};
+    Vec ToLight{};     // unit vector from a surface towards the light
+    double Focal = 1;  // pixels per unit of x / depth
+    double NearDepth = 0;
+    double CentreX = 0;
+    double CentreY = 0;
+};
+
+Camera cameraFor(const WorldBox& view, const RenderOptions& options)
+{
+    Camera camera;
+    const Vec centre = view.Empty ? Vec{0, 0, 0} : (view.Min + view.Max) * 0.5;
+    double radius = view.Diagonal() * 0.5;
+    // A point, or no box at all: any size frames nothing worth seeing.
+    if (!(radius > 0) || !std::isfinite(radius)) radius = 1;
+    const double yaw = options.YawDegrees * std::numbers::pi / 180.0;
+    const double pitch = std::clamp(options.PitchDegrees, -90.0, 90.0) * std::numbers::pi / 180.0;
+    const Vec towardsEye{std::cos(pitch) * std::cos(yaw), std::cos(pitch) * std::sin(yaw), std::sin(pitch)};
+    // Right depends on the yaw alone, so a view straight down still has one.
+    camera.Right = {-std::sin(yaw), std::cos(yaw), 0};
+    camera.Forward = towardsEye * -1.0;
+    camera.Up = cross(camera.Right, camera.Forward);
+    // At this distance the ball's outline is seen under the half field exactly.
+    const double distance = radius / std::sin(kHalfFieldRadians);
+    camera.Eye = centre + towardsEye * distance;
+    const double zoom = std::isfinite(options.Zoom) && options.Zoom > 0 ? std::clamp(options.Zoom, 1e-3, 1e3) : 1.0;
+    // Zoom narrows the field rather than moving the eye, which therefore
+    // never enters the ball and never needs to clip a triangle at the eye.
+    camera.Focal = zoom * kFrameFill * 0.5 * std::min(options.Width, options.Height) / std::tan(kHalfFieldRadians);
+    camera.NearDepth = 1e-3 * radius;
+    camera.CentreX = 0.5 * options.Width;
+    camera.CentreY = 0.5 * options.Height;
+    camera.ToLight = normalized(camera.Forward * -0.7 + camera.Up * 0.55 + camera.Right * -0.45);
+    return camera;
+}
+
+// The first skin the renderer can read, as RGB bytes, rows top to bottom.
+struct SkinImage {
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint8_t> Rgb;
+};
+
+// Expands an n-bit channel to 8 bits, so that the largest value becomes 255.
+uint8_t expandBits(unsigned value, int bits)
+{
+    const unsigned top = (1u << bits) - 1;
+    return uint8_t((value * 255 + top / 2) / top);
+}
+
+SkinImage decodeFirstSkin(const TMDLModel& model)
+{
+    SkinImage image;
+    for (const TMDLSkin5& skin : model.Skins) {
+        const int bytesPerPixel = SkinBytesPerPixel(skin.SkinType);
+        if (bytesPerPixel == 0 || skin.Width <= 0 || skin.Height <= 0) continue;
+        const std::size_t texels = std::size_t(skin.Width) * std::size_t(skin.Height);
+        // The loader sizes the pixels; a skin built in memory may fall short.
+        if (skin.Pixels.size() / std::size_t(bytesPerPixel) < texels) continue;
+        image.Width = skin.Width;
+        image.Height = skin.Height;
+        image.Rgb.resize(texels * 3);
+        const uint8_t* in = skin.Pixels.data();
+        uint8_t* out = image.Rgb.data();
+        for (std::size_t t = 0; t < texels; ++t, in += bytesPerPixel, out += 3) {
+            switch (skin.SkinType) {
+            case 0:  // 8 bits without a palette in the file: grey levels
+                out[0] = out[1] = out[2] = in[0];
+                break;
+            case 2: {  // 5-6-5, red in the top bits
+                const unsigned v = unsigned(in[0]) | unsigned(in[1]) << 8;
+                out[0] = expandBits(v >> 11, 5);
+                out[1] = expandBits((v >> 5) & 0x3F, 6);
+                out[2] = expandBits(v & 0x1F, 5);
+                break;
+            }
+            case 3: {  // 4-4-4-4, alpha in the top bits, then red, green, blue
+                const unsigned v = unsigned(in[0]) | unsigned(in[1]) << 8;
+                out[0] = expandBits((v >> 8) & 0xF, 4);
+                out[1] = expandBits((v >> 4) & 0xF, 4);
+                out[2] = expandBits(v & 0xF, 4);
+                break;
+            }
+            default:  // 4 and 5: blue, green, red (then alpha)
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+                break;
+            }
+        }
+        return image;
+    }
+    return image;
+}
+
+// One frame vertex as the rasterizer needs it.
+struct ScreenVert {
+    int64_t X = 0;  // in 1/16 pixels, right
+    int64_t Y = 0;  // in 1/16 pixels, down
+    float InvDepth = 0;
+    float LightFront = 0;  // lit through its normal
+    float LightBack = 0;   // lit through the opposite normal, for faces seen from behind
+    bool Drawable = false;
+    bool HasNormal = false;
+    Vec World{};
+};
+
+float lightThrough(const Vec& normal, const Camera& camera)
+{
+    return float(kAmbient + kDiffuse * std::max(0.0, dot(normal, camera.ToLight)));
+}
+
+void fill(RGBAImage& image, const uint8_t colour[4])
+{
+    for (std::size_t i = 0; i < image.Pixels.size(); i += 4) std::copy_n(colour, 4, &image.Pixels[i]);
+}
+
+// Copies a picture into a larger one at (left, top); it fits by construction.
+void place(RGBAImage& target, const RGBAImage& part, int left, int top)
+{
+    assert(left + part.Width <= target.Width && top + part.Height <= target.Height);
+    for (int y = 0; y < part.Height; ++y)
+        std::copy_n(&part.Pixels[std::size_t(y) * std::size_t(part.Width) * 4], std::size_t(part.Width) * 4,
+                    &target.Pixels[(std::size_t(top + y) * std::size_t(target.Width) + std::size_t(left)) * 4]);
+}
+
+RGBAImage background(int width, int height)
+{
+    RGBAImage image;
+    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return image;
+    image.Width = width;
+    image.Height = height;
+    image.Pixels.resize(std::size_t(width) * std::size_t(height) * 4);
+    fill(image, kBackground);
+    return image;
+}
+
+struct Rasterizer {
+    RGBAImage& Image;
+    std::vector<float>& Depth;  // 1/depth of the nearest surface so far; 0 is nothing
+    const SkinImage& Skin;
+
+    // Fills one triangle, corners a, b, c; light and texel positions per corner.
+    void Triangle(const ScreenVert* a, const ScreenVert* b, const ScreenVert* c, std::array<float, 3> light,
+                  const std::array<float, 3>* u, const std::array<float, 3>* v);
+    void Edge(const ScreenVert& a, const ScreenVert& b);
+};
+
+void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const ScreenVert* c, std::array<float, 3> light,
+                          const std::array<float, 3>* u, const std::array<float, 3>* v)
+{
+    int64_t area = (b->X - a->X) * (c->Y - a->Y) - (b->Y - a->Y) * (c->X - a->X);
+    if (area == 0) return;  // degenerate on screen: nothing to fill
+    std::array<float, 3> us = u ? *u : std::array<float, 3>{};
+    std::array<float, 3> vs = v ? *v : std::array<float, 3>{};
+    // The edge functions below want one winding; the other is mirrored.
+    if (area < 0) {
+        std::swap(b, c);
+        std::swap(light[1], light[2]);
+        std::swap(us[1], us[2]);
+        std::swap(vs[1], vs[2]);
+        area = -area;
+    }
+    const int64_t width = Image.Width;
+    const int64_t height = Image.Height;
+    // Pixel centres at (x + 1/2, y + 1/2) inside the corners' box and the picture.
+    const auto firstPixel = [](int64_t low) { return (low - kSubpixels / 2 + kSubpixels - 1) >> kSubpixelBits; };
+    const auto lastPixel = [](int64_t high) { return (high - kSubpixels / 2) >> kSubpixelBits; };
+    const int64_t minX = std::max<int64_t>(0, firstPixel(std::min({a->X, b->X, c->X})));
+    const int64_t maxX = std::min<int64_t>(width - 1, lastPixel(std::max({a->X, b->X, c->X})));
+    const int64_t minY = std::max<int64_t>(0, firstPixel(std::min({a->Y, b->Y, c->Y})));
+    const int64_t maxY = std::min<int64_t>(height - 1, lastPixel(std::max({a->Y, b->Y, c->Y})));
+    if (minX > maxX || minY > maxY) return;
+
+    // w0 weighs corner a: it is the edge function of b->c, zero on that edge.
+    // Every product is exact, so a pixel on a shared edge is inside both
+    // triangles (the depth test settles it) and none falls between them.
+    const auto edgeAt = [](const ScreenVert* p, const ScreenVert* q, int64_t x, int64_t y) {
+        return (q->X - p->X) * (y - p->Y) - (q->Y - p->Y) * (x - p->X);
+    };
+    const int64_t startX = minX * kSubpixels + kSubpixels / 2;
+    const int64_t startY = minY * kSubpixels + kSubpixels / 2;
+    int64_t row0 = edgeAt(b, c, startX, startY);
+    int64_t row1 = edgeAt(c, a, startX, startY);
+    int64_t row2 = edgeAt(a, b, startX, startY);
+    const int64_t stepX0 = -(c->Y - b->Y) * kSubpixels, stepY0 = (c->X - b->X) * kSubpixels;
+    const int64_t stepX1 = -(a->Y - c->Y) * kSubpixels, stepY1 = (a->X - c->X) * kSubpixels;
+    const int64_t stepX2 = -(b->Y - a->Y) * kSubpixels, stepY2 = (b->X - a->X) * kSubpixels;
+
+    // Perspective: 1/depth, and each quantity over depth, are linear on screen.
+    const float invArea = 1.0f / float(area);
+    const float z0 = a->InvDepth, z1 = b->InvDepth, z2 = c->InvDepth;
+    const bool textured = Skin.Width > 0 && u != nullptr;
+    const float maxU = float(Skin.Width - 1), maxV = float(Skin.Height - 1);
+    for (int64_t y = minY; y <= maxY; ++y, row0 += stepY0, row1 += stepY1, row2 += stepY2) {
+        int64_t w0 = row0, w1 = row1, w2 = row2;
+        std::size_t at = std::size_t(y * width + minX);
+        for (int64_t x = minX; x <= maxX; ++x, ++at, w0 += stepX0, w1 += stepX1, w2 += stepX2) {
+            if ((w0 | w1 | w2) < 0) continue;  // some edge function is negative: outside
+            const float p0 = float(w0) * invArea * z0;
+            const float p1 = float(w1) * invArea * z1;
+            const float p2 = float(w2) * invArea * z2;
+            const float invDepth = p0 + p1 + p2;
+            if (!(invDepth > Depth[at])) continue;  // ties keep the first triangle drawn
+            Depth[at] = invDepth;
+            const float toWeight = 1.0f / invDepth;
+            const float shade = (p0 * light[0] + p1 * light[1] + p2 * light[2]) * toWeight;
+            const uint8_t* colour = kSurfaceColour;
+            if (textured) {
+                const float su = std::clamp((p0 * us[0] + p1 * us[1] + p2 * us[2]) * toWeight, 0.0f, maxU);
+                const float sv = std::clamp((p0 * vs[0] + p1 * vs[1] + p2 * vs[2]) * toWeight, 0.0f, maxV);
+                colour = &Skin.Rgb[(std::size_t(sv) * std::size_t(Skin.Width) + std::size_t(su)) * 3];
+            }
+            uint8_t* pixel = &Image.Pixels[at * 4];
+            for (int k = 0; k < 3; ++k) pixel[k] = uint8_t(std::min(255.0f, float(colour[k]) * shade + 0.5f));
+        }
+    }
+}
+
+void Rasterizer::Edge(const ScreenVert& a, const ScreenVert& b)
+{
+    const int64_t dx = b.X - a.X;
+    const int64_t dy = b.Y - a.Y;
+    // One sample per pixel along the longer axis, both ends included.
+    const int64_t steps = std::max<int64_t>(1, (std::max(std::abs(dx), std::abs(dy)) + kSubpixels - 1) / kSubpixels);
+    for (int64_t i = 0; i <= steps; ++i) {
+        const int64_t x = (a.X + dx * i / steps) >> kSubpixelBits;
+        const int64_t y = (a.Y + dy * i / steps) >> kSubpixelBits;
+        if (x < 0 || y < 0 || x >= Image.Width || y >= Image.Height) continue;
+        const float t = float(i) / float(steps);
+        const float invDepth = a.InvDepth + (b.InvDepth - a.InvDepth) * t;
+        const std::size_t at = std::size_t(y * Image.Width + x);
+        if (invDepth * kWireDepthSlack < Depth[at]) continue;  // behind a nearer surface
+        std::copy_n(kWireColour, 3, &Image.Pixels[at * 4]);
+    }
+}
+
+}  // namespace
+
+RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, const WorldBox& view)
+{
+    RGBAImage image = background(options.Width, options.Height);
+    if (image.Pixels.empty() || options.Frame < 0 || std::size_t(options.Frame) >= model.Frames.size()) return image;
+    const std::vector<FrameVert>& verts = model.Frames[std::size_t(options.Frame)].Items;
+    const std::vector<MDLTriangle>& triangles = model.Triangles.Items;
+    if (verts.empty() || triangles.empty()) return image;
+
+    // 1. every vertex once: camera space, screen position, light both ways
+    const Camera camera = cameraFor(view, options);
+    const PositionTransform transform = PositionTransformOf(model.Header);
+    std::vector<ScreenVert> screen(verts.size());
+    for (std::size_t i = 0; i < verts.size(); ++i) {
+        ScreenVert& out = screen[i];
+        out.World = transform.Apply(verts[i]);
+        const Vec fromEye = out.World - camera.Eye;
+        const double depth = dot(fromEye, camera.Forward);
+        const double x = camera.CentreX + camera.Focal * dot(fromEye, camera.Right) / depth;
+        const double y = camera.CentreY - camera.Focal * dot(fromEye, camera.Up) / depth;
+        out.Drawable = depth > camera.NearDepth && std::abs(x) < kMaxScreenPixels && std::abs(y) < kMaxScreenPixels;
+        if (out.Drawable) {
+            out.X = std::llround(x * kSubpixels);
+            out.Y = std::llround(y * kSubpixels);
+            out.InvDepth = float(1.0 / depth);
+        }
+        // Normal indices are checked at load; a model built in memory may still hold any byte.
+        out.HasNormal = verts[i].NormalIndex < kNormalTableSize;
+        if (out.HasNormal && !options.Flat) {
+            const auto& n = NormalTable[verts[i].NormalIndex];
+            const Vec normal{n[0], n[1], n[2]};
+            out.LightFront = lightThrough(normal, camera);
+            out.LightBack = lightThrough(normal * -1.0, camera);
+        }
+    }
+
+    // 2. every triangle, in list order, so that equal depths always resolve alike
+    const SkinImage skin = options.Textured && !model.SkinVerts.Items.empty() ? decodeFirstSkin(model) : SkinImage{};
+    std::vector<float> depth(std::size_t(image.Width) * std::size_t(image.Height), 0.0f);
+    Rasterizer rasterizer{image, depth, skin};
+    const std::vector<SkinVert>& skinVerts = model.SkinVerts.Items;
+    const auto inRange = [](const std::array<uint32_t, 3>& index, std::size_t size) {
+        return index[0] < size && index[1] < size && index[2] < size;
+    };
+    for (const MDLTriangle& tri : triangles) {
+        // Indices are checked at load too; here they only guard models built in memory.
+        if (!inRange(tri.VertIndex, screen.size())) continue;
+        const ScreenVert& a = screen[tri.VertIndex[0]];
+        const ScreenVert& b = screen[tri.VertIndex[1]];
+        const ScreenVert& c = screen[tri.VertIndex[2]];
+        if (!a.Drawable || !b.Drawable || !c.Drawable) continue;
+        const Vec faceNormal = cross(b.World - a.World, c.World - a.World);
+        const Vec toEye = camera.Eye - a.World;
+        std::array<float, 3> light;
+        if (options.Flat || !a.HasNormal || !b.HasNormal || !c.HasNormal) {
+            const Vec facing = normalized(dot(faceNormal, toEye) < 0 ? faceNormal * -1.0 : faceNormal);
+            light.fill(lightThrough(facing, camera));
+        } else {
+            // Seen from the side the vertex normals point away from, the face
+            // shows its inside (or its winding disagrees with its normals):
+            // light it as the side that faces us.
+            const auto& n0 = NormalTable[verts[tri.VertIndex[0]].NormalIndex];
+            const auto& n1 = NormalTable[verts[tri.VertIndex[1]].NormalIndex];
+            const auto& n2 = NormalTable[verts[tri.VertIndex[2]].NormalIndex];
+            const Vec normalSum{double(n0[0]) + n1[0] + n2[0], double(n0[1]) + n1[1] + n2[1], double(n0[2]) + n1[2] + n2[2]};
+            const bool seenFromFront = (dot(faceNormal, toEye) >= 0) == (dot(faceNormal, normalSum) >= 0);
+            light = seenFromFront ? std::array<float, 3>{a.LightFront, b.LightFront, c.LightFront}
+                                  : std::array<float, 3>{a.LightBack, b.LightBack, c.LightBack};
+        }
+        if (skin.Width > 0 && inRange(tri.SkinIndex, skinVerts.size())) {
+            const SkinVert& s0 = skinVerts[tri.SkinIndex[0]];
+            const SkinVert& s1 = skinVerts[tri.SkinIndex[1]];
+            const SkinVert& s2 = skinVerts[tri.SkinIndex[2]];
+            const std::array<float, 3> u{float(s0.U), float(s1.U), float(s2.U)};
+            const std::array<float, 3> v{float(s0.V), float(s1.V), float(s2.V)};
+            rasterizer.Triangle(&a, &b, &c, light, &u, &v);
+        } else {
+            rasterizer.Triangle(&a, &b, &c, light, nullptr, nullptr);
+        }
+    }
+
+    // 3. edges last, against the finished depth buffer, so hidden ones stay hidden
+    if (options.Wireframe) {
+        for (const MDLTriangle& tri : triangles) {
+            if (!inRange(tri.VertIndex, screen.size())) continue;
+            const ScreenVert* corner[3] = {&screen[tri.VertIndex[0]], &screen[tri.VertIndex[1]], &screen[tri.VertIndex[2]]};
+            if (!corner[0]->Drawable || !corner[1]->Drawable || !corner[2]->Drawable) continue;
+            for (int k = 0; k < 3; ++k) rasterizer.Edge(*corner[k], *corner[(k + 1) % 3]);
+        }
+    }
+    return image;
+}
+
+RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options)
+{
+    return RenderFrame(model, options, AnimationBox(model));
+}
+
+RGBAImage RenderSideBySide(const TMDLModel& left, const TMDLModel& right, const RenderOptions& options)
+{
+    if (options.Width < 1 || options.Width > kMaxImageSide / 2) return {};
+    RGBAImage pair = background(2 * options.Width, options.Height);
+    if (pair.Pixels.empty()) return pair;
+    WorldBox view = AnimationBox(left);
+    view.Add(AnimationBox(right));
+    place(pair, RenderFrame(left, options, view), 0, 0);
+    place(pair, RenderFrame(right, options, view), options.Width, 0);
+    return pair;
+}
+
+std::vector<int> SheetFrames(int frameCount, int maxFrames)
+{
+    const int count = std::min(frameCount, maxFrames);
+    if (count <= 0) return {};
+    if (count == 1) return {0};
+    // Spacing is at least one frame, since frameCount >= count: no frame twice.
+    std::vector<int> frames;
+    for (int i = 0; i < count; ++i) frames.push_back(int(int64_t(i) * (frameCount - 1) / (count - 1)));
+    return frames;
+}
+
+RGBAImage RenderSheet(const TMDLModel& model, const RenderOptions& options, int maxFrames)
+{
+    const std::vector<int> frames = SheetFrames(int(std::min<std::size_t>(model.Frames.size(), kMaxImageSide)), maxFrames);
+    const int cells = std::max<int>(1, int(frames.size()));
+    const int columns = int(std::ceil(std::sqrt(double(cells))));
+    const int rows = (cells + columns - 1) / columns;
+    if (options.Width < 1 || options.Height < 1 || options.Width > kMaxImageSide / columns ||
+        options.Height > kMaxImageSide / rows)
+        return {};
+    RGBAImage sheet = background(columns * options.Width, rows * options.Height);
+    // One camera for every cell, framed on the whole animation, so cells compare.
+    const WorldBox view = AnimationBox(model);
+    RenderOptions cell = options;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        cell.Frame = frames[i];
+        place(sheet, RenderFrame(model, cell, view), int(i % std::size_t(columns)) * options.Width,
+              int(i / std::size_t(columns)) * options.Height);
+    }
+    return sheet;
+}

@@ -1,0 +1,338 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <optional>
+#include <string>
+
+#include "model/MDLClass.h"
+#include "render/Render.h"
+#include "tests/support/ModelBuilder.h"
+
+namespace {
+
+using Point = std::array<double, 3>;
+
+// World units are packed at 1/1000 around 0, so tests speak in world units.
+FrameVert at(const Point& p, uint8_t normalIndex = 5)
+{
+    const auto pack = [](double c) { return uint16_t(std::lround(32768.0 + 1000.0 * c)); };
+    return Vert(pack(p[0]), pack(p[1]), pack(p[2]), normalIndex);
+}
+
+TMDLModel worldModel(std::vector<std::vector<FrameVert>> frames, std::vector<MDLTriangle> triangles,
+                     std::vector<SkinVert> skinVerts = {}, std::vector<TMDLSkin5> skins = {})
+{
+    TMDLModel model = MakeModel(std::move(frames), std::move(triangles), std::move(skinVerts), std::move(skins));
+    SetPositionTransform(model, {1e-3f, 1e-3f, 1e-3f}, {-32.768f, -32.768f, -32.768f});
+    return model;
+}
+
+const uint8_t* pixel(const RGBAImage& image, int x, int y)
+{
+    return &image.Pixels[(std::size_t(y) * std::size_t(image.Width) + std::size_t(x)) * 4];
+}
+
+bool isBackground(const uint8_t* p)
+{
+    return p[0] == kBackground[0] && p[1] == kBackground[1] && p[2] == kBackground[2];
+}
+
+bool allBackground(const RGBAImage& image)
+{
+    for (int y = 0; y < image.Height; ++y)
+        for (int x = 0; x < image.Width; ++x)
+            if (!isBackground(pixel(image, x, y))) return false;
+    return true;
+}
+
+// 'R', 'G', 'B' for the strongest channel of a saturated colour, 'W' for a light grey.
+char colourName(const uint8_t* p)
+{
+    if (p[0] > 100 && p[1] > 100 && p[2] > 100) return 'W';
+    if (p[0] > 2 * p[1] && p[0] > 2 * p[2]) return 'R';
+    if (p[1] > 2 * p[0] && p[1] > 2 * p[2]) return 'G';
+    if (p[2] > 2 * p[0] && p[2] > 2 * p[1]) return 'B';
+    return '?';
+}
+
+// A square in the plane x = depth, facing +X, sides 2 * half; corners seen
+// from +X: 0 top left, 1 top right, 2 bottom left, 3 bottom right.
+std::vector<FrameVert> square(double depth, double half)
+{
+    return {at({depth, -half, half}), at({depth, half, half}), at({depth, -half, -half}), at({depth, half, -half})};
+}
+
+// Two squares, red at x = +1 and blue at x = -1, the red one's triangles first or last.
+TMDLModel redBeforeBlue(bool redFirst)
+{
+    std::vector<FrameVert> pose = square(1, 2);
+    for (const FrameVert& v : square(-1, 2)) pose.push_back(v);
+    TMDLSkin5 skin = MakeSkin(4, 2, 1);
+    skin.Pixels = {0, 0, 255, 255, 0, 0};  // blue, green, red bytes: red, then blue
+    std::vector<MDLTriangle> red = {Tri(0, 1, 3, 0, 0, 0), Tri(0, 3, 2, 0, 0, 0)};
+    std::vector<MDLTriangle> blue = {Tri(4, 5, 7, 1, 1, 1), Tri(4, 7, 6, 1, 1, 1)};
+    std::vector<MDLTriangle> triangles = redFirst ? red : blue;
+    for (const MDLTriangle& tri : redFirst ? blue : red) triangles.push_back(tri);
+    return worldModel({pose}, triangles, {SkinVert{0, 0, 0}, SkinVert{1, 0, 0}}, {skin});
+}
+
+}  // namespace
+
+// A ball framed on a box whose corners lie on it must come out as the disc
+// the camera promises, wherever it is seen from and whatever the picture's shape.
+TEST(Render, SphereOutlineFillsTheFramedDisc)
+{
+    const Point centre{5, -3, 2};
+    const double radius = 10;
+    const int segments = 64, rings = 32;
+    std::vector<FrameVert> pose;
+    for (int r = 0; r <= rings; ++r) {
+        for (int s = 0; s < segments; ++s) {
+            const double polar = std::numbers::pi * r / rings;
+            const double around = 2 * std::numbers::pi * s / segments;
+            pose.push_back(at({centre[0] + radius * std::sin(polar) * std::cos(around),
+                               centre[1] + radius * std::sin(polar) * std::sin(around), centre[2] + radius * std::cos(polar)}));
+        }
+    }
+    std::vector<MDLTriangle> triangles;
+    for (int r = 0; r < rings; ++r) {
+        for (int s = 0; s < segments; ++s) {
+            const auto index = [&](int rr, int ss) { return uint32_t(rr * segments + ss % segments); };
+            triangles.push_back(Tri(index(r, s), index(r + 1, s), index(r + 1, s + 1)));
+            triangles.push_back(Tri(index(r, s), index(r + 1, s + 1), index(r, s + 1)));
+        }
+    }
+    const TMDLModel ball = worldModel({pose}, triangles);
+    WorldBox view;
+    const double half = radius / std::sqrt(3.0);
+    view.Add(Point{centre[0] - half, centre[1] - half, centre[2] - half});
+    view.Add(Point{centre[0] + half, centre[1] + half, centre[2] + half});
+
+    struct Row {
+        double Yaw, Pitch;
+        int Width, Height;
+    };
+    for (const Row& row : {Row{35, 20, 200, 200}, Row{0, 90, 240, 160}, Row{-120, -45, 150, 210}, Row{180, 0, 101, 99}}) {
+        RenderOptions options;
+        options.YawDegrees = row.Yaw;
+        options.PitchDegrees = row.Pitch;
+        options.Width = row.Width;
+        options.Height = row.Height;
+        const RGBAImage image = RenderFrame(ball, options, view);
+        ASSERT_EQ(image.Width, row.Width);
+        ASSERT_EQ(image.Height, row.Height);
+        double covered = 0, sumX = 0, sumY = 0;
+        for (int y = 0; y < image.Height; ++y) {
+            for (int x = 0; x < image.Width; ++x) {
+                if (isBackground(pixel(image, x, y))) continue;
+                covered += 1;
+                sumX += x + 0.5;
+                sumY += y + 0.5;
+            }
+        }
+        const double discRadius = kFrameFill * 0.5 * std::min(row.Width, row.Height);
+        const std::string where = "yaw " + std::to_string(row.Yaw) + ", pitch " + std::to_string(row.Pitch);
+        EXPECT_NEAR(covered / (std::numbers::pi * discRadius * discRadius), 1.0, 0.03) << where;
+        EXPECT_NEAR(sumX / covered, 0.5 * row.Width, 0.5) << where;
+        EXPECT_NEAR(sumY / covered, 0.5 * row.Height, 0.5) << where;
+    }
+}
+
+TEST(Render, NearerSurfaceHidesFartherInEitherDrawingOrder)
+{
+    RenderOptions front;
+    front.Width = front.Height = 64;
+    front.YawDegrees = front.PitchDegrees = 0;
+    RenderOptions back = front;
+    back.YawDegrees = 180;
+    for (bool redFirst : {true, false}) {
+        const TMDLModel model = redBeforeBlue(redFirst);
+        EXPECT_EQ(colourName(pixel(RenderFrame(model, front), 32, 32)), 'R') << "red first: " << redFirst;
+        EXPECT_EQ(colourName(pixel(RenderFrame(model, back), 32, 32)), 'B') << "red first: " << redFirst;
+    }
+}
+
+TEST(Render, WireframeShowsOnlyTheEdgesInSight)
+{
+    // The blue square lies wholly behind the red one, so its edges add nothing.
+    const TMDLModel both = redBeforeBlue(true);
+    TMDLModel redOnly = both;
+    redOnly.Triangles.Items.resize(2);
+    redOnly.Triangles.Count = 2;
+    RenderOptions plain;
+    plain.Width = plain.Height = 96;
+    plain.YawDegrees = plain.PitchDegrees = 0;
+    RenderOptions wire = plain;
+    wire.Wireframe = true;
+    const WorldBox view = AnimationBox(both);
+    const auto changedPixels = [&](const TMDLModel& model) {
+        const RGBAImage before = RenderFrame(model, plain, view);
+        const RGBAImage after = RenderFrame(model, wire, view);
+        std::vector<bool> changed;
+        for (std::size_t i = 0; i < before.Pixels.size(); i += 4) changed.push_back(before.Pixels[i] != after.Pixels[i]);
+        return changed;
+    };
+    const std::vector<bool> edges = changedPixels(redOnly);
+    EXPECT_GT(std::count(edges.begin(), edges.end(), true), 4 * 40);  // the outline at least
+    EXPECT_EQ(changedPixels(both), edges);
+}
+
+// Four coloured quadrants in every skin format: a mirrored U or V moves
+// them, a misread byte order turns red into blue.
+TEST(Render, SkinQuadrantsLandOnTheirCornersInEverySkinType)
+{
+    struct Row {
+        int32_t Type;
+        std::vector<uint8_t> Red, Green, Blue, White;  // one texel's bytes in the file
+    };
+    const std::vector<Row> rows = {
+        {2, {0x00, 0xF8}, {0xE0, 0x07}, {0x1F, 0x00}, {0xFF, 0xFF}},
+        {3, {0x00, 0xFF}, {0xF0, 0xF0}, {0x0F, 0xF0}, {0xFF, 0xFF}},
+        {4, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}},
+        {5, {0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}, {255, 255, 255, 0}},
+        {0, {60}, {120}, {180}, {240}},  // no palette: grey levels
+    };
+    RenderOptions options;
+    options.Width = options.Height = 120;
+    options.YawDegrees = options.PitchDegrees = 0;
+    options.Flat = true;
+    for (const Row& row : rows) {
+        // Top left red, top right green, bottom left blue, bottom right white.
+        TMDLSkin5 skin = MakeSkin(row.Type, 4, 4);
+        skin.Pixels.clear();
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) {
+                const std::vector<uint8_t>& texel = y < 2 ? (x < 2 ? row.Red : row.Green) : (x < 2 ? row.Blue : row.White);
+                skin.Pixels.insert(skin.Pixels.end(), texel.begin(), texel.end());
+            }
+        const std::vector<SkinVert> corners = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {4, 4, 0}};
+        const TMDLModel model = worldModel({square(0, 1)}, {Tri(0, 1, 3), Tri(0, 3, 2)}, corners, {skin});
+        const RGBAImage image = RenderFrame(model, options);
+        const uint8_t* quadrant[4] = {pixel(image, 45, 45), pixel(image, 75, 45), pixel(image, 45, 75), pixel(image, 75, 75)};
+        if (row.Type == 0) {
+            for (const uint8_t* p : quadrant) EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << "grey skin, colour drawn";
+            EXPECT_LT(quadrant[0][0], quadrant[1][0]);
+            EXPECT_LT(quadrant[1][0], quadrant[2][0]);
+            EXPECT_LT(quadrant[2][0], quadrant[3][0]);
+            continue;
+        }
+        const std::string seen{colourName(quadrant[0]), colourName(quadrant[1]), colourName(quadrant[2]), colourName(quadrant[3])};
+        EXPECT_EQ(seen, "RGBW") << "skin type " << row.Type;
+    }
+}
+
+TEST(Render, FrameOptionDrawsThatFrameWithinOneCameraForAll)
+{
+    // A triangle that steps sideways in frame 1.
+    const std::vector<FrameVert> still = {at({0, 0, 1}), at({0, 1, -1}), at({0, -1, -1})};
+    const std::vector<FrameVert> moved = {at({0, 3, 1}), at({0, 4, -1}), at({0, 2, -1})};
+    const TMDLModel model = worldModel({still, moved}, {Tri(0, 1, 2)}, {});
+    RenderOptions options;
+    options.Width = options.Height = 80;
+    const RGBAImage first = RenderFrame(model, options);
+    options.Frame = 1;
+    const RGBAImage second = RenderFrame(model, options);
+    EXPECT_NE(first.Pixels, second.Pixels);
+    EXPECT_FALSE(allBackground(second));
+    // Framed on both frames, neither touches the border.
+    for (const RGBAImage* image : {&first, &second})
+        for (int i = 0; i < 80; ++i) {
+            EXPECT_TRUE(isBackground(pixel(*image, i, 0)) && isBackground(pixel(*image, i, 79)));
+            EXPECT_TRUE(isBackground(pixel(*image, 0, i)) && isBackground(pixel(*image, 79, i)));
+        }
+    options.Frame = 0;
+    EXPECT_EQ(RenderFrame(model, options).Pixels, first.Pixels);  // the same pixels again
+    for (int frame : {-1, 2}) {
+        options.Frame = frame;
+        EXPECT_TRUE(allBackground(RenderFrame(model, options))) << "frame " << frame;
+    }
+}
+
+TEST(Render, EmptyDegenerateAndDamagedModelsDrawSafely)
+{
+    const std::vector<FrameVert> triangle = {at({0, 0, 1}), at({0, 1, -1}), at({0, -1, -1})};
+    const auto damaged = [&](auto change) {
+        TMDLModel model = worldModel({triangle}, {Tri(0, 1, 2)}, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {MakeSkin(4, 2, 2)});
+        change(model);
+        return model;
+    };
+    struct Row {
+        std::string Name;
+        TMDLModel Model;
+        std::optional<bool> Drawn;  // something besides the background; unset: no claim
+    };
+    std::vector<Row> rows;
+    rows.push_back({"no frames, no triangles", MakeModel({}, {}, {}), false});
+    rows.push_back({"frames without triangles", worldModel({triangle}, {}), false});
+    rows.push_back({"triangles without frames", damaged([](TMDLModel& m) { m.Frames.clear(); }), false});
+    rows.push_back({"all in one point", worldModel({{at({1, 1, 1}), at({1, 1, 1}), at({1, 1, 1})}}, {Tri(0, 1, 2)}), false});
+    rows.push_back({"degenerate triangles", worldModel({triangle}, {Tri(0, 0, 1), Tri(2, 2, 2), Tri(1, 0, 1)}), false});
+    rows.push_back({"vertex index past the frame", damaged([](TMDLModel& m) { m.Triangles.Items.push_back(Tri(0, 1, 7)); }), true});
+    rows.push_back({"skin index past the list", damaged([](TMDLModel& m) { m.Triangles.Items[0].SkinIndex[2] = 9; }), true});
+    rows.push_back({"normal index past the table", damaged([](TMDLModel& m) { m.Frames[0].Items[1].NormalIndex = 200; }), true});
+    rows.push_back({"skin shorter than its size", damaged([](TMDLModel& m) { m.Skins[0].Pixels.resize(3); }), true});
+    rows.push_back({"unsupported skin, no skin vertices", damaged([](TMDLModel& m) {
+                        m.Skins[0].SkinType = 1;
+                        m.SkinVerts.Items.clear();
+                    }), true});
+    for (const TMDLModel& sample : MakeSampleModels(30)) {
+        const bool empty = sample.Frames.empty() || sample.Triangles.Count == 0;
+        rows.push_back({"sample", sample, empty ? std::optional(false) : std::nullopt});
+    }
+
+    RenderOptions options;
+    options.Width = 48;
+    options.Height = 32;
+    for (const Row& row : rows) {
+        for (bool wire : {false, true}) {
+            options.Wireframe = options.Flat = wire;
+            const RGBAImage image = RenderFrame(row.Model, options);
+            ASSERT_EQ(image.Pixels.size(), 48u * 32u * 4u) << row.Name;
+            // Wires may show a degenerate triangle as a line; surfaces never do.
+            if (!wire && row.Drawn) {
+                EXPECT_EQ(!allBackground(image), *row.Drawn) << row.Name;
+            }
+        }
+    }
+    // Sizes outside 1..kMaxImageSide give an empty image.
+    for (auto [width, height] : {std::pair{0, 10}, {10, -1}, {kMaxImageSide + 1, 1}}) {
+        options.Width = width;
+        options.Height = height;
+        const RGBAImage image = RenderFrame(rows[5].Model, options);
+        EXPECT_TRUE(image.Pixels.empty() && image.Width == 0 && image.Height == 0) << width << "x" << height;
+    }
+}
+
+TEST(Render, SheetAndPairPlaceEachPictureInItsCell)
+{
+    EXPECT_EQ(SheetFrames(8, 16), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(SheetFrames(200, 4), (std::vector<int>{0, 66, 132, 199}));
+    EXPECT_EQ(SheetFrames(1, 16), std::vector<int>{0});
+    EXPECT_TRUE(SheetFrames(0, 16).empty());
+
+    const TMDLModel torus = MakeTorus(12, 8, 5);
+    RenderOptions options;
+    options.Width = 30;
+    options.Height = 20;
+    const RGBAImage sheet = RenderSheet(torus, options);  // five frames: 3 x 2 cells
+    ASSERT_EQ(sheet.Width, 90);
+    ASSERT_EQ(sheet.Height, 40);
+    options.Frame = 4;
+    const RGBAImage last = RenderFrame(torus, options);
+    bool cellMatches = true;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x) cellMatches = cellMatches && std::memcmp(pixel(sheet, 30 + x, 20 + y), pixel(last, x, y), 4) == 0;
+    EXPECT_TRUE(cellMatches);
+
+    const RGBAImage pair = RenderSideBySide(torus, MakeModel({}, {}, {}), options);
+    ASSERT_EQ(pair.Width, 60);
+    ASSERT_EQ(pair.Height, 20);
+    bool rightEmpty = true;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 30; x < 60; ++x) rightEmpty = rightEmpty && isBackground(pixel(pair, x, y));
+    EXPECT_TRUE(rightEmpty);
+    EXPECT_EQ(0, std::memcmp(pixel(pair, 15, 10), pixel(last, 15, 10), 4));
+}
