@@ -314,13 +314,18 @@ void TPreviewForm::Redraw()
     options.Zoom = ZoomFactor;
     options.Wireframe = WireCheckBox->isChecked();
     options.Textured = SkinCheckBox->isChecked();
+    // Rendered in device pixels, so that a scaled screen shows them one to one.
+    const auto drawInto = [&options, &box](TModelView* view, const TMDLModel& model) {
+        const qreal ratio = view->devicePixelRatioF();
+        options.Width = qRound(view->width() * ratio);
+        options.Height = qRound(view->height() * ratio);
+        QImage picture = toQImage(RenderFrame(model, options, box));
+        picture.setDevicePixelRatio(ratio);
+        view->SetImage(picture);
+    };
     try {
-        options.Width = OriginalView->width();
-        options.Height = OriginalView->height();
-        OriginalView->SetImage(toQImage(RenderFrame(*Original, options, box)));
-        options.Width = ReducedView->width();
-        options.Height = ReducedView->height();
-        ReducedView->SetImage(toQImage(RenderFrame(*Current, options, box)));
+        drawInto(OriginalView, *Original);
+        drawInto(ReducedView, *Current);
     } catch (const std::exception&) {  // out of memory for a huge view: show none rather than half
         OriginalView->SetImage(QImage());
         ReducedView->SetImage(QImage());
