@@ -17,9 +17,17 @@ struct QuadricResult {
     std::string StoppedBecause;
 };
 
+struct QuadricOptions {
+    // How many frames' surface errors are summed, chosen to span the
+    // animation's poses; 0 sums every frame. Flips and flattened triangles
+    // are checked in every frame whatever this is.
+    int ErrorFrames = 16;
+};
+
 // Reduces model in place to at most targetTriangles triangles (one or two
 // below at most), dropping vertices and skin vertices no triangle uses any
 // more, in every frame alike. Logs nothing; progress, when set, receives a
 // short text now and then. A model whose indices are out of range is left as it is.
 QuadricResult ReduceQuadric(TMDLModel& model, int64_t targetTriangles,
-                            const std::function<void(const std::string&)>& progress = nullptr);
+                            const std::function<void(const std::string&)>& progress = nullptr,
+                            const QuadricOptions& options = {});

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "model/Geometry.h"
+#include "model/MDLClass.h"
+#include "reduce/Quadric.h"
+#include "tests/support/AnimatedModels.h"
+#include "tests/support/ModelBuilder.h"
+
+namespace {
+
+TMDLModel reducedTo(const TMDLModel& model, double ratio, QuadricResult* result = nullptr, int64_t* target = nullptr)
+{
+    TMDLModel copy = model;
+    const auto budget = int64_t(std::floor(ratio * model.Header.NumTris));
+    const QuadricResult outcome = ReduceQuadric(copy, budget);
+    if (result) *result = outcome;
+    if (target) *target = budget;
+    return copy;
+}
+
+bool sameVertex(const TMDLModel& a, std::size_t va, const TMDLModel& b, std::size_t vb)
+{
+    for (std::size_t f = 0; f < a.Frames.size(); ++f)
+        if (std::memcmp(&a.Frames[f].Items[va], &b.Frames[f].Items[vb], sizeof(FrameVert)) != 0) return false;
+    return true;
+}
+
+// For each vertex of reduced, the vertex of original it is, matched in order
+// in every frame; empty when reduced is not such a subset. The same for skin
+// vertices in skins.
+std::vector<uint32_t> subsetMap(const TMDLModel& original, const TMDLModel& reduced, std::vector<uint32_t>& skins)
+{
+    std::vector<uint32_t> map;
+    std::size_t next = 0;
+    for (std::size_t v = 0; v < reduced.Frames[0].Items.size(); ++v) {
+        while (next < original.Frames[0].Items.size() && !sameVertex(original, next, reduced, v)) ++next;
+        if (next == original.Frames[0].Items.size()) return {};
+        map.push_back(uint32_t(next++));
+    }
+    skins.clear();
+    next = 0;
+    for (const SkinVert& skin : reduced.SkinVerts.Items) {
+        const auto& from = original.SkinVerts.Items;
+        while (next < from.size() && (from[next].U != skin.U || from[next].V != skin.V)) ++next;
+        if (next == from.size()) return {};
+        skins.push_back(uint32_t(next++));
+    }
+    return map;
+}
+
+using Point = std::array<double, 3>;
+Point normalOf(const TMDLModel& model, const MDLTriangle& tri, int frame)
+{
+    const PositionTransform transform = PositionTransformOf(model.Header);
+    const auto& pose = model.Frames[std::size_t(frame)].Items;
+    const WorldPoint a = transform.Apply(pose[tri.VertIndex[0]]);
+    const WorldPoint b = transform.Apply(pose[tri.VertIndex[1]]);
+    const WorldPoint c = transform.Apply(pose[tri.VertIndex[2]]);
+    const Point ab{b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+    const Point ac{c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    return {ab[1] * ac[2] - ab[2] * ac[1], ab[2] * ac[0] - ab[0] * ac[2], ab[0] * ac[1] - ab[1] * ac[0]};
+}
+
+// Everything a reduction must keep, for a model of clean surfaces: a subset of
+// the input with its frame heads and skins, the budget met to within two
+// triangles or a reason, every corner with a skin vertex its vertex had, no
+// triangle twice, and in every frame no triangle flat or facing against the
+// input surface around its corners (a test that means something only while
+// triangles are small against the curvature: checkFacing).
+void expectSound(const TMDLModel& original, const TMDLModel& reduced, const QuadricResult& result, int64_t target,
+                 bool cleanSurface, bool checkFacing, const std::string& what)
+{
+    ASSERT_TRUE(IsConsistent(reduced)) << what;
+    if (original.Frames.empty()) {  // triangles without vertices: nothing to collapse
+        EXPECT_EQ(reduced.Triangles.Count, original.Triangles.Count) << what;
+        return;
+    }
+    std::vector<uint32_t> skinMap;
+    const std::vector<uint32_t> vertexMap = subsetMap(original, reduced, skinMap);
+    ASSERT_FALSE(vertexMap.empty() && !reduced.Frames[0].Items.empty()) << what << ": not a subset of the input";
+    ASSERT_EQ(reduced.Frames.size(), original.Frames.size()) << what;
+    for (std::size_t f = 0; f < original.Frames.size(); ++f) {
+        EXPECT_EQ(reduced.Frames[f].Name, original.Frames[f].Name) << what;
+        EXPECT_EQ(std::memcmp(&reduced.Frames[f].BBoxMin, &original.Frames[f].BBoxMin, sizeof(FrameVert)), 0) << what;
+    }
+    EXPECT_EQ(reduced.Skins.size(), original.Skins.size()) << what;
+    EXPECT_EQ(result.TrianglesAfter, reduced.Header.NumTris) << what;
+    if (result.BudgetMet) {
+        EXPECT_LE(reduced.Header.NumTris, target) << what;
+        EXPECT_GE(reduced.Header.NumTris, target - 2) << what;
+    } else {
+        EXPECT_GT(reduced.Header.NumTris, target) << what;
+        EXPECT_FALSE(result.StoppedBecause.empty()) << what;
+    }
+
+    // Skin vertices are told apart by their texels: equal ones are interchangeable.
+    const auto texel = [](const TMDLModel& model, uint32_t s) {
+        return uint32_t(model.SkinVerts.Items[s].U) << 16 | model.SkinVerts.Items[s].V;
+    };
+    std::set<std::pair<uint32_t, uint32_t>> inputCorners;
+    for (const MDLTriangle& tri : original.Triangles.Items)
+        for (int j = 0; j < 3; ++j) inputCorners.insert({tri.VertIndex[std::size_t(j)], texel(original, tri.SkinIndex[std::size_t(j)])});
+    for (const MDLTriangle& tri : reduced.Triangles.Items)
+        for (int j = 0; j < 3; ++j)
+            EXPECT_TRUE(inputCorners.count({vertexMap[tri.VertIndex[std::size_t(j)]], texel(reduced, tri.SkinIndex[std::size_t(j)])}))
+                << what << ": a corner took a skin vertex its vertex never had";
+    if (!cleanSurface) return;
+
+    std::set<std::array<uint32_t, 3>> seen;
+    for (const MDLTriangle& tri : reduced.Triangles.Items) {
+        std::array<uint32_t, 3> corners = tri.VertIndex;
+        std::sort(corners.begin(), corners.end());
+        EXPECT_TRUE(seen.insert(corners).second) << what << ": a triangle twice";
+    }
+    for (int f = 0; f < int(original.Frames.size()); ++f) {
+        for (const MDLTriangle& tri : reduced.Triangles.Items) {
+            const Point n = normalOf(reduced, tri, f);
+            EXPECT_GT(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 0.0) << what << ": a triangle flat in frame " << f;
+        }
+        if (!checkFacing) continue;
+        std::vector<Point> inputNormals(original.Frames[0].Items.size(), Point{0, 0, 0});
+        for (const MDLTriangle& tri : original.Triangles.Items) {
+            const Point n = normalOf(original, tri, f);
+            for (uint32_t v : tri.VertIndex)
+                for (int a = 0; a < 3; ++a) inputNormals[v][std::size_t(a)] += n[std::size_t(a)];
+        }
+        for (const MDLTriangle& tri : reduced.Triangles.Items) {
+            const Point n = normalOf(reduced, tri, f);
+            double agreement = 0;
+            for (uint32_t v : tri.VertIndex)
+                for (int a = 0; a < 3; ++a) agreement += n[std::size_t(a)] * inputNormals[vertexMap[v]][std::size_t(a)];
+            EXPECT_GT(agreement, 0.0) << what << ": a triangle turned over in frame " << f;
+        }
+    }
+}
+
+struct Sample {
+    std::string Name;
+    TMDLModel Model;
+    bool CleanSurface;
+};
+
+std::vector<Sample> samples()
+{
+    std::vector<Sample> list;
+    list.push_back({"bending tube", MakeBendingTube(14, 8, 4), true});
+    list.push_back({"walker", MakeWalker(12), true});
+    list.push_back({"touching parts", MakeTouchingParts(7, 3), true});
+    list.push_back({"waving disc", MakeWavingDisc(5, 14, 6), true});
+    TMDLModel torus = MakeTorus(12, 9, 3);
+    const float one = 1.0f;  // the builder's header bytes scale each axis differently
+    for (std::size_t a = 0; a < 3; ++a) std::memcpy(&torus.Header.Carried1[4 + 4 * a], &one, 4);
+    list.push_back({"torus", std::move(torus), true});
+    list.push_back({"octahedron", MakeOctahedron(), true});
+    for (uint32_t seed = 1; seed <= 40; ++seed) list.push_back({"random " + std::to_string(seed), MakeRandomModel(seed), false});
+    return list;
+}
+
+TEST(ReduceQuadric, KeepsEveryRuleAtEveryBudget)
+{
+    for (const Sample& sample : samples()) {
+        for (double ratio : {0.75, 0.5, 0.25, 0.02}) {
+            QuadricResult result;
+            int64_t target = 0;
+            const TMDLModel reduced = reducedTo(sample.Model, ratio, &result, &target);
+            expectSound(sample.Model, reduced, result, target, sample.CleanSurface, ratio >= 0.25 && sample.Name != "octahedron",
+                        sample.Name + " at " + std::to_string(ratio));
+        }
+    }
+}
+
+TEST(ReduceQuadric, BendingTubeKeepsItsBend)
+{
+    // Straight in frame 0, bent by 90 degrees in the last: a method that looks
+    // at frame 0 alone sees the middle rings in a straight line and takes them.
+    const TMDLModel tube = MakeBendingTube(16, 8, 3);
+    const TMDLModel reduced = reducedTo(tube, 0.25);
+    const double limit = 0.06;  // the tube is 2 long, 0.3 thick
+    EXPECT_LT(MaxVertexDistance(tube, reduced, 2), limit);
+
+    // The same reduction decided on frame 0 alone, then shown in the bent
+    // frame, leaves the bend far off: the limit above tells the two apart.
+    TMDLModel straight = tube;
+    for (TMDLFrame& frame : straight.Frames) frame.Items = tube.Frames[0].Items;
+    TMDLModel decidedOnFrameZero = reducedTo(straight, 0.25);
+    std::vector<uint32_t> skins;
+    const std::vector<uint32_t> kept = subsetMap(straight, decidedOnFrameZero, skins);
+    ASSERT_FALSE(kept.empty());
+    for (std::size_t k = 0; k < kept.size(); ++k) decidedOnFrameZero.Frames[2].Items[k] = tube.Frames[2].Items[kept[k]];
+    EXPECT_GT(MaxVertexDistance(tube, decidedOnFrameZero, 2), 3 * limit);
+}
+
+TEST(ReduceQuadric, PartsThatTouchInOneFrameStayApart)
+{
+    const int side = 9;
+    const TMDLModel parts = MakeTouchingParts(side, 3);
+    std::vector<uint32_t> skins;
+    const TMDLModel reduced = reducedTo(parts, 0.2);
+    const std::vector<uint32_t> kept = subsetMap(parts, reduced, skins);
+    const auto firstPart = [&](uint32_t v) { return kept[v] < uint32_t(side * side); };
+    for (const MDLTriangle& tri : reduced.Triangles.Items)
+        EXPECT_TRUE(firstPart(tri.VertIndex[0]) == firstPart(tri.VertIndex[1]) && firstPart(tri.VertIndex[0]) == firstPart(tri.VertIndex[2]));
+    for (int f = 0; f < 3; ++f) EXPECT_LT(MaxVertexDistance(parts, reduced, f), 0.03) << "frame " << f;
+}
+
+TEST(ReduceQuadric, SeamCornersKeepTheirSideOfTheTexture)
+{
+    // The tubes' skins wrap once around: a triangle spanning more than half the
+    // 256-texel width has taken texels from across the seam.
+    for (const TMDLModel& model : {MakeBendingTube(14, 8, 3), MakeWalker(8)}) {
+        const TMDLModel reduced = reducedTo(model, 0.25);
+        for (const MDLTriangle& tri : reduced.Triangles.Items) {
+            int low = 65535, high = 0;
+            for (uint32_t s : tri.SkinIndex) {
+                low = std::min<int>(low, reduced.SkinVerts.Items[s].U);
+                high = std::max<int>(high, reduced.SkinVerts.Items[s].U);
+            }
+            EXPECT_LT(high - low, 128);
+        }
+    }
+}
+
+TEST(ReduceQuadric, BorderKeepsItsOutline)
+{
+    const int rings = 6, sectors = 24;
+    const TMDLModel disc = MakeWavingDisc(rings, sectors, 4);
+    const TMDLModel reduced = reducedTo(disc, 0.3);
+    std::vector<uint32_t> skins;
+    const std::vector<uint32_t> kept = subsetMap(disc, reduced, skins);
+    // Every edge of the outline joins two vertices of the outer ring, and the
+    // outer ring keeps enough of them to stay round.
+    std::map<std::pair<uint32_t, uint32_t>, int> edges;
+    for (const MDLTriangle& tri : reduced.Triangles.Items)
+        for (int j = 0; j < 3; ++j) {
+            const uint32_t a = tri.VertIndex[std::size_t(j)], b = tri.VertIndex[std::size_t((j + 1) % 3)];
+            ++edges[{std::min(a, b), std::max(a, b)}];
+        }
+    const uint32_t firstOuter = 1 + uint32_t((rings - 1) * sectors);
+    int outline = 0;
+    for (const auto& [edge, uses] : edges) {
+        if (uses != 1) continue;
+        ++outline;
+        EXPECT_GE(kept[edge.first], firstOuter);
+        EXPECT_GE(kept[edge.second], firstOuter);
+    }
+    EXPECT_GE(outline, sectors / 2);
+    for (int f = 0; f < 4; ++f) EXPECT_LT(MaxVertexDistance(disc, reduced, f), 0.05) << "frame " << f;
+}
+
+TEST(ReduceQuadric, SaysWhyWhenItStopsAboveTheBudget)
+{
+    // The octahedron ends as a tetrahedron: any further collapse would fold it flat.
+    TMDLModel octahedron = MakeOctahedron();
+    const QuadricResult result = ReduceQuadric(octahedron, 0);
+    EXPECT_FALSE(result.BudgetMet);
+    EXPECT_EQ(result.TrianglesAfter, 4);
+    EXPECT_FALSE(result.StoppedBecause.empty());
+
+    // A budget already met, or a model with an index past its list, is left as it is.
+    TMDLModel untouched = MakeOctahedron();
+    EXPECT_TRUE(ReduceQuadric(untouched, 8).BudgetMet);
+    TMDLModel broken = MakeOctahedron();
+    broken.Triangles.Items[3].VertIndex[1] = 6;
+    const QuadricResult refused = ReduceQuadric(broken, 2);
+    EXPECT_FALSE(refused.BudgetMet);
+    for (TMDLModel* model : {&untouched, &broken}) {
+        EXPECT_EQ(model->Triangles.Count, 8);
+        EXPECT_EQ(model->Frames[0].Items.size(), 6u);
+    }
+}
+
+}  // namespace
