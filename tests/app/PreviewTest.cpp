@@ -151,6 +151,13 @@ private slots:
         QCOMPARE(preview.FrameTrackBar->maximum(), 2);
         QCOMPARE(preview.OriginalView->Image(), preview.ReducedView->Image());
         QVERIFY(preview.DeviationLabel->text().startsWith("Deviation in frame 2: Hausdorff 0"));
+        QTest::mouseClick(preview.PlayButton, Qt::LeftButton);
+        QVERIFY(preview.PlayTimer->isActive());
+        preview.PlayTimerTimer();  // past the last frame comes the first
+        QCOMPARE(preview.FrameTrackBar->value(), 0);
+        QCOMPARE(preview.OriginalView->Image(), preview.ReducedView->Image());
+        QTest::mouseClick(preview.PlayButton, Qt::LeftButton);
+        QVERIFY(!preview.PlayTimer->isActive());
 
         // A Reduce command changes the right side only, and its measured deviation.
         const QImage opened = preview.OriginalView->Image();
