@@ -1,24 +1,8 @@
 #include "tests/support/ShapeModels.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "tests/support/ModelBuilder.h"
-
-void SetPositionTransform(TMDLModel& model, std::array<float, 3> scale, std::array<float, 3> offset)
-{
-    // The scale stands at file offset 8, the offset at 20; Carried1 starts at 4.
-    for (int axis = 0; axis < 3; ++axis) {
-        uint32_t scaleBits = 0;
-        uint32_t offsetBits = 0;
-        std::memcpy(&scaleBits, &scale[std::size_t(axis)], 4);
-        std::memcpy(&offsetBits, &offset[std::size_t(axis)], 4);
-        for (int b = 0; b < 4; ++b) {
-            model.Header.Carried1[std::size_t(4 + 4 * axis + b)] = uint8_t(scaleBits >> (8 * b));
-            model.Header.Carried1[std::size_t(16 + 4 * axis + b)] = uint8_t(offsetBits >> (8 * b));
-        }
-    }
-}
 
 TMDLModel MakePlate(uint16_t width, uint16_t height, int cells, const std::vector<uint16_t>& frameZ)
 {

@@ -7,9 +7,7 @@
 #include <vector>
 
 #include "model/MDLClass.h"
-
-// Writes the header's position scale and offset (world = packed * scale + offset).
-void SetPositionTransform(TMDLModel& model, std::array<float, 3> scale, std::array<float, 3> offset);
+#include "tests/support/ModelBuilder.h"  // SetPositionTransform
 
 // A flat rectangle from (0, 0) to (width, height) in packed units, split into
 // cells x cells squares of two triangles each, lying at Z = frameZ[f] in
