@@ -346,7 +346,7 @@ void TMainForm::UpdatePreview()
 
 void TMainForm::OptionPreviewClick()
 {
-    if (!Model) return;
+    if (!Model) return;  // the window is closing: nothing is left to show
     if (!PreviewForm) {
         // A child window, so it goes with the main window, but never modal.
         PreviewForm = new TPreviewForm(this);

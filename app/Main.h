@@ -1,7 +1,8 @@
 #pragma once
-// The main window: File menu (Open MDL5, Reduce, Save MDL5), the strip with
-// the pass count and the level, the log and the status bar, and the one model
-// container it owns from creation to close.
+// The main window: File menu (Open MDL5, Reduce, Save MDL5), View menu
+// (Preview, a window of its own), the strip with the pass count and the
+// level, the log and the status bar, and the one model container it owns
+// from creation to close.
 
 #include <QAbstractSpinBox>
 #include <QDateTime>
@@ -119,7 +120,7 @@ private:
     void SetStatusText(const QString& text);
     void ShowError(const std::exception& error);
     void UpdateMenuState();
-    // Hands the opened model and a copy of Model to a preview on show.
+    // Hands the opened model and a copy of Model to the preview while it shows.
     void UpdatePreview();
 
     QLabel* StatusPanel = nullptr;  // panel 0, spanning the whole bar
