@@ -2,6 +2,8 @@
 #   make run    installs what is missing, builds, starts the window
 #   make test   installs what is missing, builds, runs every test
 # make build leaves kelvane and kelvane-cli in build/bin/.
+#   make install    installs them under PREFIX (default /usr/local), into DESTDIR if given
+#   make package    leaves the Debian package build/kelvane_<version>_amd64.deb
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -9,12 +11,14 @@ BUILD_TYPE ?= RelWithDebInfo
 # (LeakSanitizer included) and libFuzzer; its ctest also fuzzes each target.
 SANITIZE_DIR ?= build-asan
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev nlohmann-json3-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation
+            libbenchmark-dev nlohmann-json3-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation \
+            help2man groff-base desktop-file-utils dpkg-dev file
 # Root installs directly; anyone else through sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build sanitize-build run test fuzz bench clean
+.PHONY: all deps build sanitize-build run install package test fuzz bench clean
 
 all: build
 
@@ -40,6 +44,13 @@ sanitize-build: deps
 
 run: build
 	./$(BUILD_DIR)/bin/kelvane
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The version in the file name is the project's VERSION in CMakeLists.txt.
+package: build
+	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(BUILD_DIR)
 
 # Every test in the normal build, then every test again under the sanitizers
 # with each fuzz target running for FUZZ_SECONDS.

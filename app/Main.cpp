@@ -61,14 +61,18 @@ QString defaultExecDialog(QFileDialog& dialog)
     return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first() : QString();
 }
 
+// Lets a file dialog propose the chosen name next time.
+void rememberChoice(QFileDialog& dialog, const QString& path)
+{
+    dialog.setDirectory(QFileInfo(path).absolutePath());
+    dialog.selectFile(QFileInfo(path).fileName());
+}
+
 // Runs a file dialog and, after a choice, lets it propose that name next time.
 QString chooseFile(const std::function<QString(QFileDialog&)>& exec, QFileDialog& dialog)
 {
     const QString path = exec(dialog);
-    if (!path.isEmpty()) {
-        dialog.setDirectory(QFileInfo(path).absolutePath());
-        dialog.selectFile(QFileInfo(path).fileName());
-    }
+    if (!path.isEmpty()) rememberChoice(dialog, path);
     return path;
 }
 
@@ -388,8 +392,14 @@ void TMainForm::ApplyQuadricReduction(int64_t targetTriangles)
 void TMainForm::OptionMDLLoadFromFileClick()
 {
     if (!Model || Busy) return;
-    const QString path = chooseFile(ExecDialog, *OpenDialog);
-    if (path.isEmpty()) return;
+    const QString path = ExecDialog(*OpenDialog);
+    if (!path.isEmpty()) OpenModel(path);
+}
+
+void TMainForm::OpenModel(const QString& path)
+{
+    if (!Model || Busy) return;
+    rememberChoice(*OpenDialog, path);
     AddShellLine(": Opening MDL..");
     // A refused or failed load leaves no usable model: Reduce and Save wait for the next Open.
     HasModel = false;

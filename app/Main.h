@@ -102,6 +102,10 @@ public:
 
     void FormCreate();
     void OptionMDLLoadFromFileClick();
+    // Opens the model at path exactly as Open MDL5 does once the dialog has
+    // chosen it: the same log lines, menu state and error box; the dialog
+    // proposes that file next time.
+    void OpenModel(const QString& path);
     void OptionMDLReduceClick();
     void OptionMDLSaveClick();
     void LevelTrackBarChange(int position);

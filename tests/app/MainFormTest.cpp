@@ -171,6 +171,27 @@ private slots:
         QVERIFY(w.MenuIs(true, false, false));
     }
 
+    void modelNamedAtStartOpensAsTheMenuWould()
+    {
+        // What `kelvane MODEL` does once the window shows: the lines, the menu and the
+        // error box of Open MDL5, and the dialog proposing that file next time.
+        Window w(fixedTime);
+        int before = logLines(w.Form).size();
+        w.Form.OpenModel(path("octahedron.mdl"));
+        QCOMPARE(w.NewLines(before), QStringList({stamp() + ": Opening MDL..", "MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.",
+                                                  stamp() + ": Done. Now you can reduce it!"}));
+        QVERIFY(w.MenuIs(true, true, true));
+        QCOMPARE(QDir(w.Form.OpenDialog->directory()).absolutePath(), QDir(dir.path()).absolutePath());
+        QCOMPARE(w.Form.OpenDialog->selectedFiles().value(0), path("octahedron.mdl"));
+
+        Window missing(fixedTime);
+        before = logLines(missing.Form).size();
+        missing.Form.OpenModel(path("missing.mdl"));
+        QCOMPARE(missing.NewLines(before), QStringList{stamp() + ": Opening MDL.."});
+        QCOMPARE(missing.Errors, QStringList{"Kelvane|Cannot open \"" + path("missing.mdl") + "\": No such file or directory."});
+        QVERIFY(missing.MenuIs(true, false, false));
+    }
+
     void reduceRunsEachPassAtTheCurrentLevelAndSaves()
     {
         Window w(fixedTime);
