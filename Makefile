@@ -13,7 +13,7 @@ SANITIZE_DIR ?= build-asan
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev nlohmann-json3-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation \
+            libbenchmark-dev nlohmann-json3-dev libspng-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation \
             help2man groff-base desktop-file-utils dpkg-dev file
 # Root installs directly; anyone else through sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -65,6 +65,7 @@ fuzz: sanitize-build
 
 bench: build
 	./$(BUILD_DIR)/bin/reduce_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	./$(BUILD_DIR)/bin/render_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./$(BUILD_DIR)/bin/cli_bench 7
 
 clean:

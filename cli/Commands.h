@@ -12,3 +12,6 @@ struct Command {
     CLI::App* Words = nullptr;       // the sub-command, parsed() once named
     std::function<int()> Run;        // returns the exit status
 };
+
+// kelvane-cli render (cli/RenderCommand.cpp): a model's frame, a pair or a sheet as a PNG.
+Command AddRenderCommand(CLI::App& tool);

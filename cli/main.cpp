@@ -250,7 +250,7 @@ int main(int argc, char** argv)
     reduceCommand->add_flag("--json", reduce.Json, "one JSON document instead of lines");
 
     // Commands kept in files of their own.
-    const std::vector<Command> commands = {};
+    const std::vector<Command> commands = {AddRenderCommand(app)};
 
     try {
         app.parse(argc, argv);

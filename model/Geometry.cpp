@@ -1,6 +1,7 @@
 #include "model/Geometry.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -49,18 +50,80 @@ double WorldBox::Diagonal() const
     return std::hypot(Max[0] - Min[0], Max[1] - Min[1], Max[2] - Min[2]);
 }
 
+namespace {
+
+// The least and largest packed value on each axis of a list of vertices.
+struct PackedExtremes {
+    std::array<uint16_t, 3> Min{65535, 65535, 65535};
+    std::array<uint16_t, 3> Max{0, 0, 0};
+    bool Empty = true;
+
+    void Add(const std::vector<FrameVert>& verts)
+    {
+        // Blocks of eight vertices as 32 plain lanes (X, Y, Z, normal and
+        // spare, four times eight), so that the compiler compares many lanes
+        // at once: this scan reads every frame and is the price of framing
+        // an animation. Lane k holds axis k % 4; lanes of axis 3 are unused.
+        constexpr std::size_t kBlock = 8;
+        constexpr std::size_t kLanes = kBlock * 4;
+        static_assert(sizeof(FrameVert) == 4 * sizeof(uint16_t));
+        std::array<uint16_t, kLanes> low, high;
+        low.fill(65535);
+        high.fill(0);
+        const std::size_t blocks = verts.size() / kBlock;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            std::array<uint16_t, kLanes> lanes;
+            std::memcpy(lanes.data(), &verts[b * kBlock], sizeof lanes);
+            for (std::size_t k = 0; k < kLanes; ++k) {
+                low[k] = std::min(low[k], lanes[k]);
+                high[k] = std::max(high[k], lanes[k]);
+            }
+        }
+        for (std::size_t k = 0; k < kLanes; ++k) {
+            if (k % 4 == 3) continue;
+            Min[k % 4] = std::min(Min[k % 4], low[k]);
+            Max[k % 4] = std::max(Max[k % 4], high[k]);
+        }
+        for (std::size_t i = blocks * kBlock; i < verts.size(); ++i) {
+            const FrameVert& vert = verts[i];
+            Min = {std::min(Min[0], vert.X), std::min(Min[1], vert.Y), std::min(Min[2], vert.Z)};
+            Max = {std::max(Max[0], vert.X), std::max(Max[1], vert.Y), std::max(Max[2], vert.Z)};
+        }
+        Empty = Empty && verts.empty();
+    }
+
+    // The transform keeps the order of packed values on each axis (a negative
+    // scale reverses it, rounding never does), so the transformed extremes
+    // are exactly the box of the transformed vertices, as the plain loop over
+    // every vertex would find it.
+    WorldBox World(const PositionTransform& transform) const
+    {
+        WorldBox box;
+        if (Empty) return box;
+        FrameVert low, high;
+        low.X = Min[0], low.Y = Min[1], low.Z = Min[2];
+        high.X = Max[0], high.Y = Max[1], high.Z = Max[2];
+        box.Add(transform.Apply(low));
+        box.Add(transform.Apply(high));
+        return box;
+    }
+};
+
+}  // namespace
+
 WorldBox FrameBox(const TMDLModel& model, int frame)
 {
-    WorldBox box;
-    if (frame < 0 || std::size_t(frame) >= model.Frames.size()) return box;
-    const PositionTransform transform = PositionTransformOf(model.Header);
-    for (const FrameVert& vert : model.Frames[std::size_t(frame)].Items) box.Add(transform.Apply(vert));
-    return box;
+    if (frame < 0 || std::size_t(frame) >= model.Frames.size()) return {};
+    PackedExtremes extremes;
+    extremes.Add(model.Frames[std::size_t(frame)].Items);
+    return extremes.World(PositionTransformOf(model.Header));
 }
 
 WorldBox AnimationBox(const TMDLModel& model)
 {
-    WorldBox box;
-    for (std::size_t frame = 0; frame < model.Frames.size(); ++frame) box.Add(FrameBox(model, int(frame)));
-    return box;
+    // One pass of integer compares over every frame, one transform at the end:
+    // the renderer asks for this box on every picture.
+    PackedExtremes extremes;
+    for (const TMDLFrame& frame : model.Frames) extremes.Add(frame.Items);
+    return extremes.World(PositionTransformOf(model.Header));
 }

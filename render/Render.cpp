@@ -21,7 +21,7 @@ constexpr double kHalfFieldRadians = 20.0 * std::numbers::pi / 180.0;
 // exact integer arithmetic: no crack between neighbours, same pixels everywhere.
 constexpr int kSubpixelBits = 4;
 constexpr int64_t kSubpixels = int64_t(1) << kSubpixelBits;
-// Beyond this many pixels from the centre a corner is not drawn: it keeps the
+// Beyond this many pixels from the picture a corner is not drawn: it keeps the
 // edge products far inside 64 bits. Only a view box that misses the model
 // (or a huge zoom) puts corners there.
 constexpr double kMaxScreenPixels = double(1 << 24);
@@ -31,7 +31,7 @@ constexpr double kDiffuse = 0.7;
 // surface it bounds, which its own rasterized pixels only approximate.
 constexpr float kWireDepthSlack = 1.01f;
 constexpr uint8_t kSurfaceColour[3] = {200, 196, 188};  // untextured: warm grey
-constexpr uint8_t kWireColour[3] = {16, 16, 16};
+constexpr uint8_t kWireColour[3] = {250, 210, 60};  // amber: shows on dark skins and light ones
 
 Vec operator-(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 Vec operator+(const Vec& a, const Vec& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
@@ -55,6 +55,7 @@ struct Camera {
     Vec ToLight{};     // unit vector from a surface towards the light
     double Focal = 1;  // pixels per unit of x / depth
     double NearDepth = 0;
+    double Distance = 1;  // from the eye to the box's centre
     double CentreX = 0;
     double CentreY = 0;
 };
@@ -76,6 +77,7 @@ Camera cameraFor(const WorldBox& view, const RenderOptions& options)
     // At this distance the ball's outline is seen under the half field exactly.
     const double distance = radius / std::sin(kHalfFieldRadians);
     camera.Eye = centre + towardsEye * distance;
+    camera.Distance = distance;
     const double zoom = std::isfinite(options.Zoom) && options.Zoom > 0 ? std::clamp(options.Zoom, 1e-3, 1e3) : 1.0;
     // Zoom narrows the field rather than moving the eye, which therefore
     // never enters the ball and never needs to clip a triangle at the eye.
@@ -87,13 +89,6 @@ Camera cameraFor(const WorldBox& view, const RenderOptions& options)
     return camera;
 }
 
-// The first skin the renderer can read, as RGB bytes, rows top to bottom.
-struct SkinImage {
-    int Width = 0;
-    int Height = 0;
-    std::vector<uint8_t> Rgb;
-};
-
 // Expands an n-bit channel to 8 bits, so that the largest value becomes 255.
 uint8_t expandBits(unsigned value, int bits)
 {
@@ -101,49 +96,55 @@ uint8_t expandBits(unsigned value, int bits)
     return uint8_t((value * 255 + top / 2) / top);
 }
 
-SkinImage decodeFirstSkin(const TMDLModel& model)
+// The first skin the renderer can read. Texels are decoded where they are
+// drawn: a large skin on a small picture costs nothing up front.
+struct SkinImage {
+    int Width = 0;  // 0: no skin to draw with
+    int Height = 0;
+    int32_t Type = 0;
+    const uint8_t* Pixels = nullptr;
+
+    void Colour(std::size_t texel, uint8_t rgb[3]) const
+    {
+        switch (Type) {
+        case 0:  // 8 bits without a palette in the file: grey levels
+            rgb[0] = rgb[1] = rgb[2] = Pixels[texel];
+            return;
+        case 2: {  // 5-6-5, red in the top bits
+            const unsigned v = unsigned(Pixels[2 * texel]) | unsigned(Pixels[2 * texel + 1]) << 8;
+            rgb[0] = expandBits(v >> 11, 5);
+            rgb[1] = expandBits((v >> 5) & 0x3F, 6);
+            rgb[2] = expandBits(v & 0x1F, 5);
+            return;
+        }
+        case 3: {  // 4-4-4-4, alpha in the top bits, then red, green, blue
+            const unsigned v = unsigned(Pixels[2 * texel]) | unsigned(Pixels[2 * texel + 1]) << 8;
+            rgb[0] = expandBits((v >> 8) & 0xF, 4);
+            rgb[1] = expandBits((v >> 4) & 0xF, 4);
+            rgb[2] = expandBits(v & 0xF, 4);
+            return;
+        }
+        default: {  // 4 and 5: blue, green, red (then alpha)
+            const uint8_t* bgr = &Pixels[texel * std::size_t(Type == 4 ? 3 : 4)];
+            rgb[0] = bgr[2];
+            rgb[1] = bgr[1];
+            rgb[2] = bgr[0];
+        }
+        }
+    }
+};
+
+SkinImage firstReadableSkin(const TMDLModel& model)
 {
-    SkinImage image;
     for (const TMDLSkin5& skin : model.Skins) {
         const int bytesPerPixel = SkinBytesPerPixel(skin.SkinType);
         if (bytesPerPixel == 0 || skin.Width <= 0 || skin.Height <= 0) continue;
         const std::size_t texels = std::size_t(skin.Width) * std::size_t(skin.Height);
         // The loader sizes the pixels; a skin built in memory may fall short.
         if (skin.Pixels.size() / std::size_t(bytesPerPixel) < texels) continue;
-        image.Width = skin.Width;
-        image.Height = skin.Height;
-        image.Rgb.resize(texels * 3);
-        const uint8_t* in = skin.Pixels.data();
-        uint8_t* out = image.Rgb.data();
-        for (std::size_t t = 0; t < texels; ++t, in += bytesPerPixel, out += 3) {
-            switch (skin.SkinType) {
-            case 0:  // 8 bits without a palette in the file: grey levels
-                out[0] = out[1] = out[2] = in[0];
-                break;
-            case 2: {  // 5-6-5, red in the top bits
-                const unsigned v = unsigned(in[0]) | unsigned(in[1]) << 8;
-                out[0] = expandBits(v >> 11, 5);
-                out[1] = expandBits((v >> 5) & 0x3F, 6);
-                out[2] = expandBits(v & 0x1F, 5);
-                break;
-            }
-            case 3: {  // 4-4-4-4, alpha in the top bits, then red, green, blue
-                const unsigned v = unsigned(in[0]) | unsigned(in[1]) << 8;
-                out[0] = expandBits((v >> 8) & 0xF, 4);
-                out[1] = expandBits((v >> 4) & 0xF, 4);
-                out[2] = expandBits(v & 0xF, 4);
-                break;
-            }
-            default:  // 4 and 5: blue, green, red (then alpha)
-                out[0] = in[2];
-                out[1] = in[1];
-                out[2] = in[0];
-                break;
-            }
-        }
-        return image;
+        return {skin.Width, skin.Height, skin.SkinType, skin.Pixels.data()};
     }
-    return image;
+    return {};
 }
 
 // One frame vertex as the rasterizer needs it.
@@ -157,6 +158,16 @@ struct ScreenVert {
     bool HasNormal = false;
     Vec World{};
 };
+
+// Rounds a screen position to the nearest 1/16 pixel. |pixels| < kMaxScreenPixels,
+// so the shifted value is positive and truncating it rounds down: nearest
+// rounding (halves up) without a library call per vertex. Only positions
+// within 2^-23 subpixel of a half may round the other way, the same on every machine.
+int64_t snapToSubpixel(double pixels)
+{
+    constexpr double kShift = kMaxScreenPixels * kSubpixels * 2;
+    return int64_t(pixels * kSubpixels + 0.5 + kShift) - int64_t(kShift);
+}
 
 float lightThrough(const Vec& normal, const Camera& camera)
 {
@@ -246,10 +257,23 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
     const bool textured = Skin.Width > 0 && u != nullptr;
     const float maxU = float(Skin.Width - 1), maxV = float(Skin.Height - 1);
     for (int64_t y = minY; y <= maxY; ++y, row0 += stepY0, row1 += stepY1, row2 += stepY2) {
-        int64_t w0 = row0, w1 = row1, w2 = row2;
-        std::size_t at = std::size_t(y * width + minX);
-        for (int64_t x = minX; x <= maxX; ++x, ++at, w0 += stepX0, w1 += stepX1, w2 += stepX2) {
-            if ((w0 | w1 | w2) < 0) continue;  // some edge function is negative: outside
+        // Each edge function is linear along the row, so each bounds the
+        // pixels inside from one side; exact integer division finds the span
+        // the per-pixel test would, and long thin triangles cost their pixels,
+        // not their boxes.
+        int64_t first = 0, last = maxX - minX;
+        const auto bound = [&first, &last](int64_t w, int64_t step) {
+            if (step > 0 && w < 0) first = std::max(first, (-w + step - 1) / step);
+            if (step < 0) last = w < 0 ? -1 : std::min(last, w / -step);
+            if (step == 0 && w < 0) last = -1;
+        };
+        bound(row0, stepX0);
+        bound(row1, stepX1);
+        bound(row2, stepX2);
+        int64_t w0 = row0 + first * stepX0, w1 = row1 + first * stepX1, w2 = row2 + first * stepX2;
+        std::size_t at = std::size_t(y * width + minX + first);
+        for (int64_t x = minX + first; x <= minX + last; ++x, ++at, w0 += stepX0, w1 += stepX1, w2 += stepX2) {
+            assert((w0 | w1 | w2) >= 0);  // inside every edge, by the span's construction
             const float p0 = float(w0) * invArea * z0;
             const float p1 = float(w1) * invArea * z1;
             const float p2 = float(w2) * invArea * z2;
@@ -259,10 +283,13 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
             const float toWeight = 1.0f / invDepth;
             const float shade = (p0 * light[0] + p1 * light[1] + p2 * light[2]) * toWeight;
             const uint8_t* colour = kSurfaceColour;
+            uint8_t texel[3];
             if (textured) {
-                const float su = std::clamp((p0 * us[0] + p1 * us[1] + p2 * us[2]) * toWeight, 0.0f, maxU);
-                const float sv = std::clamp((p0 * vs[0] + p1 * vs[1] + p2 * vs[2]) * toWeight, 0.0f, maxV);
-                colour = &Skin.Rgb[(std::size_t(sv) * std::size_t(Skin.Width) + std::size_t(su)) * 3];
+                // max(0, NaN) is 0: no texel position, however damaged, reads outside the skin.
+                const float su = std::min(maxU, std::max(0.0f, (p0 * us[0] + p1 * us[1] + p2 * us[2]) * toWeight));
+                const float sv = std::min(maxV, std::max(0.0f, (p0 * vs[0] + p1 * vs[1] + p2 * vs[2]) * toWeight));
+                Skin.Colour(std::size_t(sv) * std::size_t(Skin.Width) + std::size_t(su), texel);
+                colour = texel;
             }
             uint8_t* pixel = &Image.Pixels[at * 4];
             for (int k = 0; k < 3; ++k) pixel[k] = uint8_t(std::min(255.0f, float(colour[k]) * shade + 0.5f));
@@ -272,6 +299,9 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
 
 void Rasterizer::Edge(const ScreenVert& a, const ScreenVert& b)
 {
+    // Both ends beyond one side of the picture: nothing to walk.
+    const int64_t right = int64_t(Image.Width) * kSubpixels, bottom = int64_t(Image.Height) * kSubpixels;
+    if ((a.X < 0 && b.X < 0) || (a.Y < 0 && b.Y < 0) || (a.X >= right && b.X >= right) || (a.Y >= bottom && b.Y >= bottom)) return;
     const int64_t dx = b.X - a.X;
     const int64_t dy = b.Y - a.Y;
     // One sample per pixel along the longer axis, both ends included.
@@ -309,11 +339,16 @@ RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, cons
         const double depth = dot(fromEye, camera.Forward);
         const double x = camera.CentreX + camera.Focal * dot(fromEye, camera.Right) / depth;
         const double y = camera.CentreY - camera.Focal * dot(fromEye, camera.Up) / depth;
-        out.Drawable = depth > camera.NearDepth && std::abs(x) < kMaxScreenPixels && std::abs(y) < kMaxScreenPixels;
+        // Depth in units of the eye's distance, so that a float holds its
+        // inverse at any model size; a vertex too far for one (only with a
+        // view box that misses the model) is not drawn.
+        const float invDepth = float(camera.Distance / depth);
+        out.Drawable = depth > camera.NearDepth && std::abs(x) < kMaxScreenPixels && std::abs(y) < kMaxScreenPixels &&
+                       std::isnormal(invDepth);
         if (out.Drawable) {
-            out.X = std::llround(x * kSubpixels);
-            out.Y = std::llround(y * kSubpixels);
-            out.InvDepth = float(1.0 / depth);
+            out.X = snapToSubpixel(x);
+            out.Y = snapToSubpixel(y);
+            out.InvDepth = invDepth;
         }
         // Normal indices are checked at load; a model built in memory may still hold any byte.
         out.HasNormal = verts[i].NormalIndex < kNormalTableSize;
@@ -326,7 +361,7 @@ RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, cons
     }
 
     // 2. every triangle, in list order, so that equal depths always resolve alike
-    const SkinImage skin = options.Textured && !model.SkinVerts.Items.empty() ? decodeFirstSkin(model) : SkinImage{};
+    const SkinImage skin = options.Textured && !model.SkinVerts.Items.empty() ? firstReadableSkin(model) : SkinImage{};
     std::vector<float> depth(std::size_t(image.Width) * std::size_t(image.Height), 0.0f);
     Rasterizer rasterizer{image, depth, skin};
     const std::vector<SkinVert>& skinVerts = model.SkinVerts.Items;
@@ -412,7 +447,8 @@ std::vector<int> SheetFrames(int frameCount, int maxFrames)
 
 RGBAImage RenderSheet(const TMDLModel& model, const RenderOptions& options, int maxFrames)
 {
-    const std::vector<int> frames = SheetFrames(int(std::min<std::size_t>(model.Frames.size(), kMaxImageSide)), maxFrames);
+    // A header count is an int32, so the frame count fits an int.
+    const std::vector<int> frames = SheetFrames(int(model.Frames.size()), maxFrames);
     const int cells = std::max<int>(1, int(frames.size()));
     const int columns = int(std::ceil(std::sqrt(double(cells))));
     const int rows = (cells + columns - 1) / columns;

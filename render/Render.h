@@ -54,7 +54,9 @@ struct RenderOptions {
 // smaller side of the picture. The light comes from over the viewer's left
 // shoulder. Skin alpha is not drawn: many skins leave it zero.
 RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, const WorldBox& view);
-// The same, framed on the model's own animation box.
+// The same, framed on the model's own animation box, found anew on each call:
+// it reads every frame, so a view that draws often keeps AnimationBox(model)
+// while the model stays the same and calls the form above.
 RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options);
 
 // left beside right, each in an options.Width x options.Height half, with one

@@ -278,6 +278,13 @@ TEST(Render, EmptyDegenerateAndDamagedModelsDrawSafely)
                         m.Skins[0].SkinType = 1;
                         m.SkinVerts.Items.clear();
                     }), true});
+    // Found by fuzz_load: at this scale 1/depth underflowed a float and a texel position became NaN.
+    TMDLModel huge = MakeModel({{Vert(0, 0, 0, 0), Vert(59392, 59395, 62467, 1), Vert(19456, 59396, 62467, 1),
+                                 Vert(45220, 59396, 62467, 1), Vert(59480, 19459, 62468, 1), Vert(19620, 19460, 62468, 1)}},
+                               {Tri(4, 1, 2), Tri(4, 2, 5), Tri(1, 4, 0), Tri(3, 0, 4, 2, 0, 0)},
+                               {{0, 0, 0}, {70, 0, 0}, {140, 0, 0}, {0, 70, 0}, {70, 70, 0}, {140, 70, 0}}, {MakeSkin(4, 4, 2)});
+    SetPositionTransform(huge, {-1.0099680e34f, -3.8815586e31f, 2.8212602e-29f}, {0, 0, 5.1574706e-22f});
+    rows.push_back({"position scale near the float limit", huge, std::nullopt});
     for (const TMDLModel& sample : MakeSampleModels(30)) {
         const bool empty = sample.Frames.empty() || sample.Triangles.Count == 0;
         rows.push_back({"sample", sample, empty ? std::optional(false) : std::nullopt});
@@ -289,6 +296,7 @@ TEST(Render, EmptyDegenerateAndDamagedModelsDrawSafely)
     for (const Row& row : rows) {
         for (bool wire : {false, true}) {
             options.Wireframe = options.Flat = wire;
+            options.PitchDegrees = wire ? 90 : 20;  // the second picture as fuzz_load draws it
             const RGBAImage image = RenderFrame(row.Model, options);
             ASSERT_EQ(image.Pixels.size(), 48u * 32u * 4u) << row.Name;
             // Wires may show a degenerate triangle as a line; surfaces never do.

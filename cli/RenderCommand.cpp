@@ -1,0 +1,161 @@
+// kelvane-cli render: one frame, a before/after pair or a sheet of frames as a PNG.
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <system_error>
+
+#include "cli/Batch.h"
+#include "cli/Commands.h"
+#include "cli/Png.h"
+#include "model/MDLClass.h"
+#include "model/MDLFile.h"
+#include "render/Render.h"
+
+namespace {
+
+const char* kRenderHelp = R"(The camera:
+  Z is up. Yaw 0 looks at the model from +X, yaw 90 from +Y; pitch 90 looks
+  straight down. The camera is framed on every frame of the animation (with
+  --compare, on both models), so frames and models compare at one scale.
+
+Examples:
+  kelvane-cli render hero.mdl -o hero.png
+  kelvane-cli render hero.mdl --frame 12 --size 1024x768 --yaw 90 --wire -o side.png
+  kelvane-cli render hero.mdl --compare hero-low.mdl -o before-after.png
+  kelvane-cli render hero.mdl --sheet --size 256x256 -o frames.png)";
+
+// Each side of --size; a sheet of 4 x 4 cells still fits the renderer's limit.
+constexpr int kMaxSizeSide = kMaxImageSide / 4;
+
+struct RenderWords {
+    std::string Model;
+    std::string Other;
+    std::string Output;
+    std::string Size = "512x512";
+    bool Sheet = false;
+    RenderOptions Options;
+};
+
+std::optional<std::pair<int, int>> parseSize(const std::string& text)
+{
+    static const std::regex pattern("([0-9]{1,6})x([0-9]{1,6})");
+    std::smatch match;
+    if (!std::regex_match(text, match, pattern)) return std::nullopt;
+    const int width = std::stoi(match[1]);
+    const int height = std::stoi(match[2]);
+    if (width < 1 || height < 1 || width > kMaxSizeSide || height > kMaxSizeSide) return std::nullopt;
+    return std::pair{width, height};
+}
+
+void complain(const std::string& message)
+{
+    std::cout.flush();
+    std::cerr << "kelvane-cli: " << message << '\n';
+}
+
+// Loads one model; a refusal prints its ERROR lines, naming the file.
+ExitStatus load(TMDLModel& model, const std::string& file)
+{
+    std::vector<std::string> errors;
+    model.LogLines = [&errors](const std::string& line) {
+        if (line.rfind("ERROR:", 0) == 0) errors.push_back(line);
+    };
+    try {
+        if (model.LoadFromFile(file)) return kAccepted;
+    } catch (const std::system_error& error) {  // the message names the file
+        complain(error.what());
+        return kFileError;
+    }
+    for (const std::string& line : errors) complain(file + ": " + line);
+    if (errors.empty()) complain(file + ": refused");
+    return kRefused;
+}
+
+// A frame number must name a frame; a model without frames draws only
+// the background at its default frame 0.
+bool frameExists(const TMDLModel& model, int frame)
+{
+    return frame >= 0 && (std::size_t(frame) < model.Frames.size() || (model.Frames.empty() && frame == 0));
+}
+
+bool samePath(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec);
+}
+
+int runRender(RenderWords& words)
+{
+    const auto size = parseSize(words.Size);  // checked while parsing
+    words.Options.Width = size->first;
+    words.Options.Height = size->second;
+    if (samePath(words.Output, words.Model) || (!words.Other.empty() && samePath(words.Output, words.Other))) {
+        complain(words.Output + ": the picture would replace a model it draws");
+        return kUsage;
+    }
+
+    TMDLModel model;
+    if (const ExitStatus status = load(model, words.Model); status != kAccepted) return status;
+    TMDLModel other;
+    if (!words.Other.empty())
+        if (const ExitStatus status = load(other, words.Other); status != kAccepted) return status;
+    if (!words.Sheet) {
+        for (const auto& [file, drawn] : {std::pair{&words.Model, &model}, std::pair{&words.Other, &other}}) {
+            if (file->empty() || frameExists(*drawn, words.Options.Frame)) continue;
+            complain(*file + ": no frame " + std::to_string(words.Options.Frame) + "; its frames are numbered 0 to " +
+                     std::to_string(int(drawn->Frames.size()) - 1));
+            return kUsage;
+        }
+    }
+
+    const RGBAImage image = words.Sheet           ? RenderSheet(model, words.Options)
+                            : words.Other.empty() ? RenderFrame(model, words.Options)
+                                                  : RenderSideBySide(model, other, words.Options);
+    try {
+        const std::vector<uint8_t> png = EncodePng(image);
+        WriteFileAtomically(words.Output, [&png](ByteWriter& out) { out.Write(png.data(), png.size()); });
+    } catch (const std::system_error& error) {  // names the file
+        complain(error.what());
+        return kFileError;
+    } catch (const std::runtime_error& error) {
+        complain(words.Output + ": " + error.what());
+        return kFileError;
+    }
+    return kAccepted;
+}
+
+}  // namespace
+
+Command AddRenderCommand(CLI::App& tool)
+{
+    auto words = std::make_shared<RenderWords>();
+    CLI::App* render = tool.add_subcommand("render", "Draw a model (one frame, a before/after pair, or a sheet) as a PNG.");
+    render->footer(kRenderHelp);
+    render->add_option("MODEL", words->Model, "the MDL5 model to draw")->required();
+    render->add_option("-o,--output", words->Output, "the PNG file to write")->required();
+    auto* frame = render->add_option("--frame", words->Options.Frame, "the frame to draw, numbered from 0")->capture_default_str();
+    render->add_option("--size", words->Size, "WxH: the picture (with --compare each half, with --sheet each cell)")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return parseSize(text) ? std::string() : "must be WxH, each from 1 to " + std::to_string(kMaxSizeSide);
+            },
+            "WxH"))
+        ->capture_default_str();
+    render->add_option("--yaw", words->Options.YawDegrees, "degrees about the up axis")->capture_default_str();
+    render->add_option("--pitch", words->Options.PitchDegrees, "degrees above the horizon, -90 to 90")
+        ->check(CLI::Range(-90.0, 90.0))
+        ->capture_default_str();
+    render->add_option("--zoom", words->Options.Zoom, "above 1 comes nearer")->check(CLI::Range(0.01, 100.0))->capture_default_str();
+    render->add_flag("--wire", words->Options.Wireframe, "draw the edges over the surface");
+    render->add_flag("--flat", words->Options.Flat, "light each face by its own normal, not the stored ones");
+    auto* compare = render->add_option("--compare", words->Other, "a second model drawn on the right, with the same camera");
+    auto* sheet = render->add_flag("--sheet", words->Sheet, "up to 16 frames spread evenly over the animation, in a grid");
+    sheet->excludes(compare)->excludes(frame);
+    return {render, [words] { return runRender(*words); }};
+}
