@@ -114,9 +114,15 @@ private slots:
         QCOMPARE(w.Form.OptionPreview->text(), QString("Preview"));
         QCOMPARE(w.Form.OptionPreview->shortcut(), QKeySequence("Ctrl+P"));
 
-        // With no model it opens empty and offers nothing to apply; it never blocks the main window.
+        // Ctrl+P opens it, empty while there is no model, with nothing to apply;
+        // it never blocks the main window, and closing it leaves that window as it was.
+        w.Form.show();
+        w.Form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.Form));
         const int linesBefore = logLines(w.Form).size();
-        TPreviewForm& preview = w.Preview();
+        QTest::keyClick(&w.Form, Qt::Key_P, Qt::ControlModifier);
+        QVERIFY(w.Form.PreviewForm);
+        TPreviewForm& preview = *w.Form.PreviewForm;
         QVERIFY(preview.isVisible());
         QVERIFY(preview.isWindow());
         QVERIFY(!preview.isModal());
@@ -125,6 +131,7 @@ private slots:
         QVERIFY(!preview.ApplyButton->isEnabled());
         QCOMPARE(logLines(w.Form).size(), linesBefore);
         preview.close();
+        QVERIFY(w.Form.isVisible());
         QVERIFY(w.Form.OptionMDLLoadFromFile->isEnabled());
     }
 
