@@ -114,6 +114,10 @@ void TModelView::resizeEvent(QResizeEvent*)
 
 TPreviewForm::TPreviewForm(QWidget* parent) : QWidget(parent, Qt::Window)
 {
+    const RenderOptions defaults;
+    Yaw = defaults.YawDegrees;
+    Pitch = defaults.PitchDegrees;
+    ZoomFactor = defaults.Zoom;
     BuildLayout();
     ShowModels(nullptr, nullptr, QString());
 }

@@ -112,7 +112,8 @@ private:
     // The last measure: a summary, or the reason the two could not be compared.
     std::variant<DeviationSummary, std::string> Deviation;
     bool ApplyAllowed = false;
-    double Yaw = 35.0;
-    double Pitch = 20.0;
-    double ZoomFactor = 1.0;
+    // The camera both sides share; it starts where the command line's does.
+    double Yaw = 0;
+    double Pitch = 0;
+    double ZoomFactor = 1;
 };

@@ -18,7 +18,9 @@
 
 #include "app/Main.h"
 #include "app/Preview.h"
+#include "model/Geometry.h"
 #include "model/MDLClass.h"
+#include "render/Render.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
 
@@ -145,6 +147,17 @@ private slots:
         QCOMPARE(preview.OriginalCountLabel->text(), QString("Opened: 384 vertices, 768 triangles"));
         QCOMPARE(preview.ReducedCountLabel->text(), QString("Now: 384 vertices, 768 triangles"));
         QVERIFY(!preview.OriginalView->Image().isNull());
+
+        // The left side is the core renderer's picture of the file, pixel for pixel,
+        // framed on the box of both models and drawn with the command line's camera.
+        TMDLModel torus;
+        QVERIFY(torus.LoadFromFile(dir.File("torus.mdl")));
+        RenderOptions options;
+        options.Width = preview.OriginalView->Image().width();
+        options.Height = preview.OriginalView->Image().height();
+        const RGBAImage expected = RenderFrame(torus, options, AnimationBox(torus));
+        QCOMPARE(preview.OriginalView->Image(),
+                 QImage(expected.Pixels.data(), expected.Width, expected.Height, expected.Width * 4, QImage::Format_RGBA8888));
 
         // Before any reduction both sides are one model under one camera: the same
         // pixels through a drag, a wheel turn and a change of frame.
