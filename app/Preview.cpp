@@ -14,17 +14,17 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
-#include "model/Geometry.h"
 #include "model/MDLClass.h"
 #include "render/Render.h"
 
 namespace {
 
-// Ten frames a second: the rate the animations are written for, and cheap
-// enough to render both sides of a few thousand triangles in time.
+// Ten frames a second: slow enough to follow each pose, and cheap enough to
+// render both sides of a few thousand triangles in time.
 constexpr int kPlayIntervalMs = 100;
 // Half a degree a pixel turns the model once across a 720-pixel drag.
 constexpr double kDegreesPerPixel = 0.5;
@@ -235,7 +235,14 @@ void TPreviewForm::ShowModels(std::shared_ptr<const TMDLModel> original, std::sh
     TargetSpinBox->setEnabled(Current != nullptr);
     SetApplyEnabled(ApplyAllowed);
 
-    // 3. measure once per change, not per frame shown
+    // 3. one box over both models and every frame: both sides share the camera,
+    // and the camera does not jump from frame to frame; and the measure, once
+    // per change rather than per frame shown
+    CameraBox = WorldBox();
+    if (Original && Current) {
+        CameraBox = AnimationBox(*Original);
+        CameraBox.Add(AnimationBox(*Current));
+    }
     Measure();
     ShowDeviation();
     Redraw();
@@ -307,10 +314,6 @@ void TPreviewForm::Redraw()
         ReducedView->SetImage(QImage());
         return;
     }
-    // One box over both models and every frame: both sides share the camera,
-    // and the camera does not jump from frame to frame.
-    WorldBox box = AnimationBox(*Original);
-    box.Add(AnimationBox(*Current));
     RenderOptions options;
     options.Frame = FrameTrackBar->value();
     options.YawDegrees = Yaw;
@@ -319,11 +322,11 @@ void TPreviewForm::Redraw()
     options.Wireframe = WireCheckBox->isChecked();
     options.Textured = SkinCheckBox->isChecked();
     // Rendered in device pixels, so that a scaled screen shows them one to one.
-    const auto drawInto = [&options, &box](TModelView* view, const TMDLModel& model) {
+    const auto drawInto = [this, &options](TModelView* view, const TMDLModel& model) {
         const qreal ratio = view->devicePixelRatioF();
         options.Width = qRound(view->width() * ratio);
         options.Height = qRound(view->height() * ratio);
-        QImage picture = toQImage(RenderFrame(model, options, box));
+        QImage picture = toQImage(RenderFrame(model, options, CameraBox));
         picture.setDevicePixelRatio(ratio);
         view->SetImage(picture);
     };

@@ -15,6 +15,7 @@
 #include <variant>
 
 #include "measure/Measure.h"
+#include "model/Geometry.h"
 
 class QCheckBox;
 class QLabel;
@@ -109,6 +110,8 @@ private:
 
     std::shared_ptr<const TMDLModel> Original;
     std::shared_ptr<const TMDLModel> Current;
+    // The box the camera frames: both models over every frame, taken once per change.
+    WorldBox CameraBox;
     // The last measure: a summary, or the reason the two could not be compared.
     std::variant<DeviationSummary, std::string> Deviation;
     bool ApplyAllowed = false;
