@@ -68,6 +68,20 @@ void drag(QWidget* view, QPoint from, QPoint to)
     QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, to);
 }
 
+// What the core renderer draws of model with the preview's camera, frame and view size.
+QImage rendered(const TMDLModel& model, const TPreviewForm& preview, const WorldBox& box)
+{
+    RenderOptions options;
+    options.Width = preview.ReducedView->Image().width();
+    options.Height = preview.ReducedView->Image().height();
+    options.Frame = preview.FrameTrackBar->value();
+    options.YawDegrees = preview.YawDegrees();
+    options.PitchDegrees = preview.PitchDegrees();
+    options.Zoom = preview.Zoom();
+    const RGBAImage image = RenderFrame(model, options, box);
+    return QImage(image.Pixels.data(), image.Width, image.Height, image.Width * 4, QImage::Format_RGBA8888).copy();
+}
+
 void wheel(QWidget* view, int angleDelta)
 {
     const QPointF at = QPointF(view->rect().center());
@@ -152,12 +166,7 @@ private slots:
         // framed on the box of both models and drawn with the command line's camera.
         TMDLModel torus;
         QVERIFY(torus.LoadFromFile(dir.File("torus.mdl")));
-        RenderOptions options;
-        options.Width = preview.OriginalView->Image().width();
-        options.Height = preview.OriginalView->Image().height();
-        const RGBAImage expected = RenderFrame(torus, options, AnimationBox(torus));
-        QCOMPARE(preview.OriginalView->Image(),
-                 QImage(expected.Pixels.data(), expected.Width, expected.Height, expected.Width * 4, QImage::Format_RGBA8888));
+        QCOMPARE(preview.OriginalView->Image(), rendered(torus, preview, AnimationBox(torus)));
 
         // Before any reduction both sides are one model under one camera: the same
         // pixels through a drag, a wheel turn and a change of frame.
@@ -190,6 +199,9 @@ private slots:
         QVERIFY2(w.Form.Model->Header.NumTris < 768 && w.Form.Model->Header.NumTris > 0, qPrintable(preview.ReducedCountLabel->text()));
         QCOMPARE(preview.OriginalView->Image(), opened);
         QVERIFY(preview.ReducedView->Image() != beforeReduce);
+        WorldBox bothBoxes = AnimationBox(torus);  // one camera for both sides
+        bothBoxes.Add(AnimationBox(*w.Form.Model));
+        QCOMPARE(preview.ReducedView->Image(), rendered(*w.Form.Model, preview, bothBoxes));
         QVERIFY(preview.DeviationLabel->text() != deviationBefore);
         QVERIFY2(preview.DeviationLabel->text().contains("Largest over all frames"), qPrintable(preview.DeviationLabel->text()));
 
@@ -296,7 +308,7 @@ private slots:
         for (int tick = 0; tick < 3; ++tick) preview.PlayTimerTimer();
         preview.TargetSpinBox->setValue(0);
         QTest::mouseClick(preview.ApplyButton, Qt::LeftButton);
-        w.Reduce(4, 1);
+        w.Reduce(10, 1);
         QVERIFY(IsConsistent(*w.Form.Model));
         QVERIFY(preview.FrameTrackBar->value() <= preview.FrameTrackBar->maximum());
         QCOMPARE(preview.windowTitle(), "Preview - " + QFileInfo(file).fileName());
