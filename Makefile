@@ -13,10 +13,12 @@ SANITIZE_DIR ?= build-asan
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev nlohmann-json3-dev libspng-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation \
+            libbenchmark-dev nlohmann-json3-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation \
             help2man groff-base desktop-file-utils dpkg-dev file
 # Root installs directly; anyone else through sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# The PNG library of kelvane-cli render.
+PACKAGES += libspng-dev
 
 .PHONY: all deps build sanitize-build run install package test fuzz bench clean
 
@@ -67,6 +69,7 @@ bench: build
 	./$(BUILD_DIR)/bin/reduce_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./$(BUILD_DIR)/bin/render_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./$(BUILD_DIR)/bin/cli_bench 7
+	./$(BUILD_DIR)/bin/measure_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

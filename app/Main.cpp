@@ -273,7 +273,8 @@ void TMainForm::BuildLayout()
 void TMainForm::FormCreate()
 {
     // 1. the font, from the settings file beside the executable
-    const FontSettings settings = ReadFontSettings(SettingsFileFor(QCoreApplication::applicationFilePath()));
+    const FontSettings settings =
+        ReadFontSettings(SettingsFile.isEmpty() ? SettingsFileFor(QCoreApplication::applicationFilePath()) : SettingsFile);
     QFont font = this->font();
     if (!settings.Name.isEmpty()) font.setFamily(settings.Name);
     if (settings.Size > 0) font.setPointSize(settings.Size);

@@ -87,6 +87,9 @@ public:
     std::function<QString(QFileDialog&)> ExecDialog;
     std::function<void(const QString& caption, const QString& text)> ShowErrorBox;
     std::function<QDateTime()> Clock;
+    // The settings file FormCreate reads; empty: the one beside the executable.
+    // Each test run points it into a folder of its own, so no two share a file.
+    static inline QString SettingsFile;
 
     // The text of status panel 0.
     QString StatusText() const;

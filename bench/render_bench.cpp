@@ -74,25 +74,12 @@ void BM_LoadAndSaveBigModel(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(std::filesystem::file_size(input)));
 }
 
-// The same in memory only: no file system, a stricter yardstick.
-void BM_LoadAndSaveBigModelInMemory(benchmark::State& state)
-{
-    const std::vector<uint8_t> bytes = bigTorus().SaveToBytes();
-    for (auto _ : state) {
-        TMDLModel model;
-        benchmark::DoNotOptimize(model.LoadFromBytes(bytes));
-        benchmark::DoNotOptimize(model.SaveToBytes().data());
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
-}
-
 }  // namespace
 
 BENCHMARK(BM_RenderBigModel)->Arg(1024)->Arg(512)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AnimationBoxBigModel)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RenderBigModelKnownBox)->Arg(1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoadAndSaveBigModel)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_LoadAndSaveBigModelInMemory)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {

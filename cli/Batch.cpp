@@ -53,7 +53,17 @@ void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
         return before.Vertices != after.Vertices || before.Triangles != after.Triangles || before.SkinVertices != after.SkinVertices;
     };
     if (!plan.HasBudget()) {
-        for (int p = 0; p < plan.Passes; ++p) pass(plan.Level);
+        for (int p = 0; p < plan.Passes; ++p) {
+            if (pass(plan.Level)) continue;
+            // A pass that removes nothing leaves the model exactly as it was, so
+            // every later pass at this level would remove nothing and write the
+            // same two lines again: they are written without running the passes.
+            const std::vector<std::string> unchanged(result.Lines.end() - 2, result.Lines.end());
+            for (++p; p < plan.Passes; ++p) {
+                for (const std::string& line : unchanged) model.Log(line);
+                result.PassLevels.push_back(plan.Level);
+            }
+        }
         return;
     }
     const int64_t budget = plan.TargetTriangles ? *plan.TargetTriangles
@@ -82,6 +92,7 @@ std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::stri
                                                      const std::string& outDir, bool inPlace)
 {
     std::vector<Job> jobs;
+    std::string emptyFolders;  // named when they are all there is
     const fs::path outFolder = outDir.empty() ? fs::path() : absoluteClean(outDir);
     for (const std::string& input : inputs) {
         std::error_code ec;
@@ -101,10 +112,11 @@ std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::stri
         }
         if (ec) return "cannot search the folder \"" + input + "\": " + ec.message();
         std::sort(found.begin(), found.end());  // the same order on every machine
+        if (found.empty()) emptyFolders += (emptyFolders.empty() ? "\"" : ", \"") + input + "\"";
         for (const fs::path& file : found)
             jobs.push_back({file, outDir.empty() ? fs::path() : fs::path(outDir) / file.lexically_relative(input), !outDir.empty()});
     }
-    if (jobs.empty()) return std::string("no model files found");
+    if (jobs.empty()) return "no model files (*.mdl) in " + emptyFolders;
     // A file named twice would be reduced twice, or by two threads at once.
     std::map<fs::path, fs::path> inputsSeen;
     for (const Job& job : jobs)
@@ -148,8 +160,12 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
         if (!accepted) {
             result.Status = kRefused;  // nothing is written for a refused model
         } else {
+            result.Loaded = true;
+            std::optional<TMDLModel> loaded;
+            if (plan.Measure) loaded = model;  // the ruler for the reduced model
             runPasses(model, plan, result, progress);
             result.After = countsOf(model);
+            if (loaded) result.Deviation = MeasureDeviation(*loaded, model);
             if (job.CreateFolders && job.Output.has_parent_path()) fs::create_directories(job.Output.parent_path());
             model.SaveToFile(job.Output.string());
         }

@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "measure/Measure.h"
+
 enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3 };
 
 // How many passes at which level, or a triangle budget that picks them.
@@ -18,6 +20,7 @@ struct ReducePlan {
     int Passes = 1;
     std::optional<int64_t> TargetTriangles;  // a budget in triangles
     std::optional<double> Ratio;             // a budget as a share of the file's triangles
+    bool Measure = false;                    // measure the result against the model as loaded
     bool HasBudget() const { return TargetTriangles || Ratio; }
 };
 
@@ -37,12 +40,14 @@ struct JobResult {
     ExitStatus Status = kAccepted;
     std::vector<std::string> Lines;   // the container's log lines, in order
     std::string FileError;            // why a file could not be read or written
+    bool Loaded = false;              // the model was accepted: Before holds its counts
     ModelCounts Before;
     ModelCounts After;
     std::vector<int> PassLevels;      // the level of every pass run
     std::optional<int64_t> Budget;    // the triangle budget, when there was one
     bool BudgetMet = false;
     double Seconds = 0;
+    std::optional<std::variant<DeviationSummary, std::string>> Deviation;  // with ReducePlan::Measure
 };
 
 // The "ERROR:" lines among a model's log lines.

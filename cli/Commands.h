@@ -15,3 +15,6 @@ struct Command {
 
 // kelvane-cli render (cli/RenderCommand.cpp): a model's frame, a pair or a sheet as a PNG.
 Command AddRenderCommand(CLI::App& tool);
+
+// kelvane-cli compare ORIGINAL OTHER: the deviation of every frame (cli/CompareCommand.cpp).
+Command AddCompareCommand(CLI::App& tool);

@@ -21,7 +21,10 @@ std::string frameName(const TMDLFrame& frame)
 // before it looks at texels and normals.
 int64_t closedFanVertices(const TMDLModel& model)
 {
-    const auto vertexCount = std::size_t(std::max(model.Header.NumVerts, 0));
+    // Sized from the vertices the frames hold, not the header's count: without
+    // frames that count is backed by no bytes, and a small file may claim
+    // hundreds of millions. The pass, too, sees no vertices without frames.
+    const std::size_t vertexCount = model.Frames.empty() ? 0 : model.Frames[0].Items.size();
     std::vector<uint32_t> fanSize(vertexCount, 0);
     std::vector<std::vector<uint32_t>> neighbours(vertexCount);
     for (const MDLTriangle& tri : model.Triangles.Items) {

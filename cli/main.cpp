@@ -8,7 +8,13 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <filesystem>
 #include <iostream>
+#include <limits>
+#include <pthread.h>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -17,8 +23,10 @@
 
 #include "cli/Batch.h"
 #include "cli/Commands.h"
+#include "cli/Deviation.h"
 #include "cli/Report.h"
 #include "model/MDLClass.h"
+#include "model/MDLFile.h"
 #include "reduce/Reduce.h"
 
 #ifndef KELVANE_VERSION
@@ -43,6 +51,48 @@ const char* kReduceHelp = R"(How much is removed:
 Examples:
   kelvane-cli reduce --level 4 --passes 3 hero.mdl -o hero-low.mdl
   kelvane-cli reduce --ratio 0.5 models/ --out-dir models-low/ --json > report.json)";
+
+// Option values, checked before CLI11 converts them, so that every message says
+// the allowed range in plain numbers and tells text that is no number apart.
+std::string rangeText(int64_t low, int64_t high)
+{
+    return "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+}
+
+CLI::Validator wholeNumberIn(int64_t low, int64_t high)
+{
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            const char* first = text.data() + (text.starts_with('+') ? 1 : 0);
+            const char* end = text.data() + text.size();
+            int64_t value = 0;
+            const auto [stop, error] = std::from_chars(first, end, value);
+            if (stop != end || (error != std::errc() && error != std::errc::result_out_of_range)) {
+                double number = 0;
+                const bool isNumber = std::from_chars(first, end, number).ptr == end;
+                return "\"" + text + "\" is not " + (isNumber ? "a whole number" : "a number");
+            }
+            if (error != std::errc() || value < low || value > high) return text + " is not " + rangeText(low, high);
+            return {};
+        },
+        "from " + std::to_string(low) + " to " + std::to_string(high));
+}
+
+// A share of the triangles: finite, above 0, at most 1.
+CLI::Validator shareOfOne()
+{
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const char* end = text.data() + text.size();
+            double value = 0;
+            const auto [stop, error] = std::from_chars(text.data(), end, value);
+            if (stop != end || (error != std::errc() && error != std::errc::result_out_of_range)) return "\"" + text + "\" is not a number";
+            if (error != std::errc() || !std::isfinite(value) || !(value > 0.0 && value <= 1.0))
+                return text + " is not a number above 0 and at most 1";
+            return {};
+        },
+        "above 0, at most 1");
+}
 
 std::string statusName(ExitStatus status)
 {
@@ -83,6 +133,14 @@ void reportFileError(const std::string& message)
     std::cerr << "kelvane-cli: " << message << '\n';
 }
 
+// One JSON document on standard output. File names are bytes, not always
+// UTF-8: a byte that is not is replaced rather than ending the run.
+void printJson(const nlohmann::json& files, int status)
+{
+    std::cout << nlohmann::json{{"files", files}, {"status", status}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+              << '\n';
+}
+
 std::string budgetLine(const JobResult& result)
 {
     std::vector<int> used;
@@ -106,12 +164,14 @@ int runInfo(const InfoOptions& options)
 {
     int status = kAccepted;
     nlohmann::json files = nlohmann::json::array();
+    // With several files each line says whose it is, as reduce does.
+    const bool several = options.Files.size() > 1;
     for (const std::string& file : options.Files) {
         TMDLModel model;
         std::vector<std::string> lines;
         model.LogLines = [&](const std::string& line) {
             lines.push_back(line);
-            if (!options.Json && !options.Details) std::cout << line << '\n';  // as the container writes them
+            if (!options.Json && !options.Details) std::cout << (several ? file + ": " : "") << line << '\n';  // as the container writes them
         };
         nlohmann::json entry = {{"path", file}};
         ExitStatus fileStatus = kAccepted;
@@ -136,8 +196,28 @@ int runInfo(const InfoOptions& options)
         }
         files.push_back(entry);
     }
-    if (options.Json) std::cout << nlohmann::json{{"files", files}, {"status", status}}.dump(2) << '\n';
+    if (options.Json) printJson(files, status);
     return status;
+}
+
+// Ctrl-C or SIGTERM ends a batch at once, with 128 plus the signal's number,
+// leaving each output complete or absent. The signals are blocked before any
+// worker starts, so every thread inherits the mask and only the watcher takes
+// them, as an ordinary thread free to remove the temporary files in flight.
+void endCleanlyOnInterrupt()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+    std::thread([signals] {
+        int signal = 0;
+        while (sigwait(&signals, &signal) != 0) {
+        }
+        RemoveTemporaryFilesForExit();
+        std::_Exit(128 + signal);
+    }).detach();
 }
 
 struct ReduceOptions {
@@ -159,6 +239,16 @@ int runReduce(const ReduceOptions& options)
         return kUsage;
     }
     const auto& jobs = std::get<std::vector<Job>>(planned);
+    endCleanlyOnInterrupt();
+    // An output folder that cannot be made is one failure, named once, not one per file.
+    if (!options.OutDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(options.OutDir, ec);
+        if (ec) {
+            reportFileError("Cannot create the folder \"" + options.OutDir + "\": " + ec.message());
+            return kFileError;
+        }
+    }
     const bool several = jobs.size() > 1;
     const bool printLines = !options.Quiet && !options.Json;
     const ProgressLine progress(!options.Quiet);
@@ -174,12 +264,19 @@ int runReduce(const ReduceOptions& options)
         if (printLines) {
             for (const std::string& line : result.Lines) std::cout << prefix << line << '\n';
             if (result.Budget && result.Status == kAccepted) std::cout << prefix << budgetLine(result) << '\n';
+            if (result.Deviation) std::cout << prefix << DeviationLine(*result.Deviation) << '\n';
             std::cout.flush();
+        }
+        // Quiet still says why a model was refused, or a build rule would fail in silence.
+        if (options.Quiet && result.Status == kRefused) {
+            std::cout.flush();
+            for (const std::string& line : ErrorLines(result.Lines)) std::cerr << job.Input.string() << ": " << line << '\n';
         }
         if (result.Status == kFileError) reportFileError(result.FileError);
         nlohmann::json entry = {{"path", job.Input.string()},
                                 {"status", statusName(result.Status)},
-                                {"before", countsJson(result.Before)},
+                                // A refused file's header is no model's: its counts would be garbage.
+                                {"before", result.Loaded ? countsJson(result.Before) : nlohmann::json()},
                                 {"levels", result.PassLevels},
                                 {"passes", result.PassLevels.size()},
                                 {"seconds", result.Seconds},
@@ -190,6 +287,7 @@ int runReduce(const ReduceOptions& options)
         }
         if (result.Budget) entry["budget"] = {{"triangles", *result.Budget}, {"met", result.BudgetMet}};
         if (result.Status == kFileError) entry["message"] = result.FileError;
+        if (result.Deviation) entry["deviation"] = DeviationJson(*result.Deviation);
         files.push_back(entry);
         if (several) progress.Show("[" + std::to_string(++finished) + "/" + std::to_string(jobs.size()) + "] " + job.Input.string());
     };
@@ -201,7 +299,7 @@ int runReduce(const ReduceOptions& options)
     };
     RunJobs(jobs, options.Plan, options.Threads, done, progress.Shown() ? std::function<void(const std::string&)>(passProgress) : nullptr);
     progress.Clear();
-    if (options.Json) std::cout << nlohmann::json{{"files", files}, {"status", status}}.dump(2) << '\n';
+    if (options.Json) printJson(files, status);
     return status;
 }
 
@@ -235,26 +333,27 @@ int main(int argc, char** argv)
     reduceCommand->add_option("--out-dir", reduce.OutDir, "folder for the reduced models, keeping names and sub-folders");
     reduceCommand->add_flag("--in-place", reduce.InPlace, "replace each INPUT, once its reduced copy is complete");
     auto* level = reduceCommand->add_option("--level", reduce.Plan.Level, "0 to 10: how far normals may differ")
-                      ->check(CLI::Range(kMinLevel, kMaxLevel))
+                      ->check(wholeNumberIn(kMinLevel, kMaxLevel))
                       ->capture_default_str();
     auto* passes = reduceCommand->add_option("--passes", reduce.Plan.Passes, "passes in a row, each on the last one's result")
-                       ->check(CLI::NonNegativeNumber)
+                       ->check(wholeNumberIn(0, std::numeric_limits<int>::max()))
                        ->capture_default_str();
-    auto* target = reduceCommand->add_option("--target-tris", targetTriangles, "a budget: at most T triangles")->check(CLI::NonNegativeNumber);
-    auto* share = reduceCommand->add_option("--ratio", ratio, "a budget: at most R (0 < R <= 1) of the triangles")
-                      ->check(CLI::Range(0.0, 1.0));
+    // A budget of no triangles cannot be met by any model.
+    auto* target = reduceCommand->add_option("--target-tris", targetTriangles, "a budget: at most T triangles")
+                       ->check(wholeNumberIn(1, std::numeric_limits<int32_t>::max()));
+    auto* share = reduceCommand->add_option("--ratio", ratio, "a budget: at most R (0 < R <= 1) of the triangles")->check(shareOfOne());
     target->excludes(share)->excludes(level)->excludes(passes);
     share->excludes(level)->excludes(passes);
-    reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors)")->check(CLI::PositiveNumber);
+    reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors)")->check(wholeNumberIn(1, std::numeric_limits<int>::max()));
     reduceCommand->add_flag("-q,--quiet", reduce.Quiet, "print nothing but errors");
     reduceCommand->add_flag("--json", reduce.Json, "one JSON document instead of lines");
+    reduceCommand->add_flag("--measure", reduce.Plan.Measure, "also measure each result against its input (see compare --help)");
 
     // Commands kept in files of their own.
-    const std::vector<Command> commands = {AddRenderCommand(app)};
+    const std::vector<Command> commands = {AddRenderCommand(app), AddCompareCommand(app)};
 
     try {
         app.parse(argc, argv);
-        if (share->count() > 0 && ratio <= 0.0) throw CLI::ValidationError("--ratio", "must be above 0");
     } catch (const CLI::ParseError& error) {
         // Help and version exit with 0; every mistake in the words with 2.
         return app.exit(error) == 0 ? kAccepted : kUsage;

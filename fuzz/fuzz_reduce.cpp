@@ -1,13 +1,18 @@
 // Loads the bytes after a two-byte prefix; when the model is accepted, runs one
 // to three passes at the level the prefix chooses, saves to memory and loads
 // the result again. The result must be accepted, with header counts equal to
-// the list sizes, every index in range, and no count larger than before.
+// the list sizes, every index in range, and no count larger than before. The
+// result is then measured against the model as loaded, with few samples: a
+// reason not to measure is fine, a deviation must be finite.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <algorithm>
+#include <cmath>
+#include <variant>
 
+#include "measure/Measure.h"
 #include "model/MDLClass.h"
 #include "reduce/Reduce.h"
 
@@ -41,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     TMDLModel model;
     if (!model.LoadFromBytes({data + 2, size - 2})) return 0;
     const MDL5Header before = model.Header;
+    const TMDLModel loaded = model;
     for (int pass = 0; pass < passes; ++pass) {
         model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
         requireConsistent(model);
@@ -54,5 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     require(reloaded.LoadFromBytes(saved));
     requireConsistent(reloaded);
     require(reloaded.SaveToBytes() == saved);
+
+    MeasureOptions options;
+    options.SamplesPerSide = 64;
+    options.Threads = 1;
+    const auto measured = MeasureDeviation(loaded, model, options);
+    if (const auto* summary = std::get_if<DeviationSummary>(&measured)) {
+        require(std::isfinite(summary->Hausdorff) && std::isfinite(summary->Rms) && summary->Rms >= 0);
+        require(summary->Rms <= summary->Hausdorff * (1 + 1e-9));  // a mean of squares never passes their largest
+    }
     return 0;
 }

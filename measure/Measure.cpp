@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <thread>
 
-#include "measure/TriangleTree.h"
+#include "measure/TriangleGrid.h"
 #include "model/Geometry.h"
 #include "model/MDLClass.h"
 
@@ -50,7 +53,7 @@ struct Surface {
     std::vector<double> AreaUpTo;  // AreaUpTo[t]: the area of triangles 0..t
     std::vector<WorldPoint> Corners;
     std::vector<uint8_t> Used;     // scratch: one flag per frame vertex
-    TriangleTree Tree;
+    TriangleGrid Grid;
 };
 
 void loadSurface(const TMDLModel& model, int frame, Surface& surface)
@@ -75,7 +78,7 @@ void loadSurface(const TMDLModel& model, int frame, Surface& surface)
     }
     for (std::size_t v = 0; v < verts.size(); ++v)
         if (surface.Used[v]) surface.Corners.push_back(transform.Apply(verts[v]));
-    surface.Tree.Build(surface.Triangles);
+    surface.Grid.Build(surface.Triangles);
 }
 
 struct SideResult {
@@ -83,16 +86,54 @@ struct SideResult {
     double AreaSum2 = 0;      // the sum of squared distances of the area samples
 };
 
+// Where in a triangle the fraction u of its area falls: each base-4 digit of
+// u picks one of the four half-size triangles (three corners and the middle),
+// so equal steps of u spread over the triangle in two dimensions; within the
+// last of them the point is uniform. A uniform u thus gives a uniform point.
+// Returns the weights of B and C.
+std::array<double, 2> placeInTriangle(double u, SampleRandom& random)
+{
+    // 5 digits tell 1,024 places apart: a triangle with more samples than that
+    // is rare, and its samples still fall evenly, a few to each place.
+    constexpr int kDigits = 5;
+    const auto digits = uint32_t(std::min(u * (1u << (2 * kDigits)), double((1u << (2 * kDigits)) - 1)));
+    // Every sub-triangle is the whole one (weights (0, 0), (1, 0), (0, 1))
+    // scaled by size, turned half a turn when flip is -1, and moved to corner.
+    // Halving keeps every value exact.
+    // Tables rather than branches: the digits are random, so a branch on them
+    // is mispredicted half the time. Children at corner A, B and C keep their
+    // turn; the middle one (3) starts at the midpoint of BC and is turned.
+    static constexpr double kStepB[4] = {0, 1, 0, 1};
+    static constexpr double kStepC[4] = {0, 0, 1, 1};
+    static constexpr double kTurn[4] = {1, 1, 1, -1};
+    double cornerB = 0;
+    double cornerC = 0;
+    double size = 1;
+    double flip = 1;
+    for (int digit = kDigits - 1; digit >= 0; --digit) {
+        const uint32_t quarter = (digits >> (2 * digit)) & 3;
+        size /= 2;
+        cornerB += flip * size * kStepB[quarter];
+        cornerC += flip * size * kStepC[quarter];
+        flip *= kTurn[quarter];
+    }
+    // Uniform over the last sub-triangle: the square root spreads by area.
+    const double s = std::sqrt(random.Unit());
+    const double r = random.Unit();
+    return {cornerB + flip * size * s * (1.0 - r), cornerC + flip * size * s * r};
+}
+
 // Samples from's surface and measures each sample against to's triangles.
-// Stratified by area: sample i falls in the i-th of count equal slices of the
-// total area, at a random place within it. Every slice gets one sample, so
-// the RMS wanders far less between seeds than with independent draws, and
-// samples come in triangle order, where the last nearest triangle is a good hint.
+// Stratified by area: sample i falls at a random place in the i-th of count
+// equal slices of the total area, and placeInTriangle keeps the slices of one
+// triangle apart in both directions. The RMS then wanders far less between
+// seeds than with independent draws, and samples come in triangle order,
+// where the last nearest triangle is a good hint for the next.
 SideResult measureSide(const Surface& from, const Surface& to, int count, SampleRandom& random)
 {
     SideResult result;
     uint32_t hint = 0;
-    for (const WorldPoint& corner : from.Corners) result.Largest2 = std::max(result.Largest2, to.Tree.Nearest2(corner, hint));
+    for (const WorldPoint& corner : from.Corners) result.Largest2 = std::max(result.Largest2, to.Grid.Nearest2(corner, hint));
 
     const double total = from.AreaUpTo.back();
     std::size_t t = 0;
@@ -100,16 +141,14 @@ SideResult measureSide(const Surface& from, const Surface& to, int count, Sample
         const double at = (double(i) + random.Unit()) / double(count) * total;
         // at only grows with i: the walk over the running sums goes forward only.
         while (t + 1 < from.AreaUpTo.size() && from.AreaUpTo[t] <= at) ++t;
+        const double before = t == 0 ? 0.0 : from.AreaUpTo[t - 1];
+        const double area = from.AreaUpTo[t] - before;
         const WorldTriangle& tri = from.Triangles[t];
-        // Uniform over the triangle: the square root spreads the first coordinate by area.
-        const double s = std::sqrt(random.Unit());
-        const double r = random.Unit();
-        const double a = 1.0 - s;
-        const double b = s * (1.0 - r);
-        const double c = s * r;
+        const auto [b, c] = placeInTriangle(area > 0 ? std::clamp((at - before) / area, 0.0, 1.0) : 0.0, random);
+        const double a = 1.0 - b - c;
         const WorldPoint sample{a * tri.A[0] + b * tri.B[0] + c * tri.C[0], a * tri.A[1] + b * tri.B[1] + c * tri.C[1],
                                 a * tri.A[2] + b * tri.B[2] + c * tri.C[2]};
-        const double distance2 = to.Tree.Nearest2(sample, hint);
+        const double distance2 = to.Grid.Nearest2(sample, hint);
         result.Largest2 = std::max(result.Largest2, distance2);
         result.AreaSum2 += distance2;
     }
@@ -138,6 +177,32 @@ std::string modelProblem(const TMDLModel& model, int side)
     return {};
 }
 
+// Measures one frame both ways into deviation. Returns why it cannot, or "".
+std::string measureFrame(const TMDLModel& original, const TMDLModel& other, int frame, uint64_t seed, int samples,
+                         std::array<Surface, 2>& surfaces, FrameDeviation& deviation)
+{
+    const double diagonal = FrameBox(original, frame).Diagonal();
+    if (!(diagonal > 0)) return "frame " + std::to_string(frame) + " of the first model has a box of no size";
+    loadSurface(original, frame, surfaces[0]);
+    loadSurface(other, frame, surfaces[1]);
+    for (int side = 0; side < 2; ++side)
+        if (!(surfaces[side].AreaUpTo.back() > 0))
+            return "frame " + std::to_string(frame) + " of " + sideName(side) + " has no area to sample";
+    double largest2 = 0;
+    double sum2 = 0;
+    for (int side = 0; side < 2; ++side) {
+        SampleRandom random(streamSeed(seed, frame, side));
+        const SideResult result = measureSide(surfaces[side], surfaces[1 - side], samples, random);
+        largest2 = std::max(largest2, result.Largest2);
+        sum2 += result.AreaSum2;
+    }
+    deviation.Frame = frame;
+    deviation.Name = frameName(original.Frames[std::size_t(frame)]);
+    deviation.Hausdorff = std::sqrt(largest2) / diagonal;
+    deviation.Rms = std::sqrt(sum2 / (2.0 * samples)) / diagonal;
+    return {};
+}
+
 }  // namespace
 
 std::variant<DeviationSummary, std::string> MeasureDeviation(const TMDLModel& original, const TMDLModel& other,
@@ -158,35 +223,32 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const TMDLModel& or
             return "frame " + std::to_string(frame) + " is not among the models' " + std::to_string(original.Frames.size()) + " frames";
     const int samples = options.SamplesPerSide > 0 ? options.SamplesPerSide : kDefaultSamplesPerSide;
 
-    // 2. measure frame by frame, both ways
+    // 2. measure frame by frame, both ways, frames shared out among threads.
+    // Each frame is measured alone, from its own streams, into its own slot:
+    // the result does not depend on how many threads there are.
+    std::vector<FrameDeviation> deviations(frames.size());
+    std::vector<std::string> problems(frames.size());
+    std::atomic<std::size_t> nextFrame{0};
+    auto worker = [&] {
+        std::array<Surface, 2> surfaces;  // scratch kept from frame to frame
+        for (std::size_t slot; (slot = nextFrame++) < frames.size();)
+            problems[slot] = measureFrame(original, other, frames[slot], options.Seed, samples, surfaces, deviations[slot]);
+    };
+    const unsigned threadCount = std::min<std::size_t>(
+        options.Threads > 0 ? unsigned(options.Threads) : std::max(1u, std::thread::hardware_concurrency()), frames.size());
+    {
+        std::vector<std::jthread> helpers;
+        for (unsigned t = 1; t < threadCount; ++t) helpers.emplace_back(worker);
+        worker();
+    }
+    for (const std::string& problem : problems)
+        if (!problem.empty()) return problem;  // the first in the order of frames
+
     DeviationSummary summary;
+    summary.Frames = std::move(deviations);
     summary.OriginalTriangles = original.Triangles.Count;
     summary.OtherTriangles = other.Triangles.Count;
-    std::array<Surface, 2> surfaces;
     double rmsSum = 0;
-    for (int frame : frames) {
-        const double diagonal = FrameBox(original, frame).Diagonal();
-        if (!(diagonal > 0)) return "frame " + std::to_string(frame) + " of the first model has a box of no size";
-        loadSurface(original, frame, surfaces[0]);
-        loadSurface(other, frame, surfaces[1]);
-        for (int side = 0; side < 2; ++side)
-            if (!(surfaces[side].AreaUpTo.back() > 0))
-                return "frame " + std::to_string(frame) + " of " + sideName(side) + " has no area to sample";
-        double largest2 = 0;
-        double sum2 = 0;
-        for (int side = 0; side < 2; ++side) {
-            SampleRandom random(streamSeed(options.Seed, frame, side));
-            const SideResult result = measureSide(surfaces[side], surfaces[1 - side], samples, random);
-            largest2 = std::max(largest2, result.Largest2);
-            sum2 += result.AreaSum2;
-        }
-        FrameDeviation deviation;
-        deviation.Frame = frame;
-        deviation.Name = frameName(original.Frames[std::size_t(frame)]);
-        deviation.Hausdorff = std::sqrt(largest2) / diagonal;
-        deviation.Rms = std::sqrt(sum2 / (2.0 * samples)) / diagonal;
-        summary.Frames.push_back(deviation);
-    }
 
     // 3. the summary: the first frame wins a tie
     summary.Hausdorff = -1;

@@ -7,7 +7,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
+#include <mutex>
+#include <optional>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +72,31 @@ std::string temporaryNameFor(const std::filesystem::path& target)
                        "-" + std::to_string(counter++) + "-" + std::to_string(random() % 100000);
     return (target.parent_path() / name).string();
 }
+
+// The temporary files that saves have in flight, for RemoveTemporaryFilesForExit.
+// A name is listed before its file is made and taken off after the rename, so
+// no temporary file exists that is not listed.
+std::mutex inFlightMutex;
+std::set<std::string> inFlight;
+
+class InFlightName {
+public:
+    explicit InFlightName(std::string name) : name(std::move(name))
+    {
+        std::lock_guard lock(inFlightMutex);
+        inFlight.insert(this->name);
+    }
+    ~InFlightName()
+    {
+        std::lock_guard lock(inFlightMutex);
+        inFlight.erase(name);
+    }
+    InFlightName(const InFlightName&) = delete;
+    InFlightName& operator=(const InFlightName&) = delete;
+
+private:
+    std::string name;
+};
 
 // A symbolic link is followed, so the save replaces the file it points to.
 std::filesystem::path resolvedTarget(const std::string& fileName)
@@ -240,10 +268,12 @@ void WriteFileAtomically(const std::string& FileName, const std::function<void(B
 {
     const std::filesystem::path target = resolvedTarget(FileName);
     std::string tempName;
+    std::optional<InFlightName> listed;
     int fd = -1;
     // O_EXCL with a fresh name: never write through someone else's file.
     for (int attempt = 0; fd < 0; ++attempt) {
         tempName = temporaryNameFor(target);
+        listed.emplace(tempName);
         fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && (errno != EEXIST || attempt > 100)) throw MDLFileError(errno, "Cannot create a file to save", FileName);
     }
@@ -271,6 +301,15 @@ void WriteFileAtomically(const std::string& FileName, const std::function<void(B
         ::fsync(dirFd);
         ::close(dirFd);
     }
+}
+
+void RemoveTemporaryFilesForExit()
+{
+    // The lock is never given back, so no save lists, and so makes, another
+    // temporary file before the process ends; a save whose file is removed
+    // here fails at its rename and leaves its target as it was.
+    inFlightMutex.lock();
+    for (const std::string& name : inFlight) ::unlink(name.c_str());
 }
 
 void TMDLModel::SaveToFile(const std::string& FileName) const

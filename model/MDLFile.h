@@ -83,3 +83,10 @@ std::vector<uint8_t> ReadWholeFile(const std::string& fileName);
 // was, and MDLFileError (errno and file name) is thrown. A replaced file keeps
 // its permissions; a symbolic link keeps pointing at the file it named.
 void WriteFileAtomically(const std::string& FileName, const std::function<void(ByteWriter&)>& writeBytes);
+
+// Removes the temporary file of every WriteFileAtomically in progress, for a
+// front end about to end the process on a signal: each target is then either
+// complete or as it was. Every write that goes on afterwards waits, before it
+// makes a temporary file or after it replaces its target, until the process
+// ends. Not async-signal-safe: call it from a thread that waits for signals.
+void RemoveTemporaryFilesForExit();

@@ -47,7 +47,7 @@ QByteArray readBytes(const QString& path)
 
 QString settingsFile()
 {
-    return SettingsFileFor(QCoreApplication::applicationFilePath());
+    return TMainForm::SettingsFile;
 }
 
 void writeSettings(const QByteArray& text)
@@ -93,7 +93,8 @@ private slots:
     {
         QApplication::setApplicationName("Kelvane");
         QVERIFY(dir.isValid());
-        QFile::remove(settingsFile());
+        // Not the file beside the program: the offscreen and X runs go side by side.
+        TMainForm::SettingsFile = path("kelvane.ini");
         writeModel(path("octahedron.mdl"), MakeOctahedron());
         writeModel(path("torus.mdl"), MakeTorus(24, 16, 3));
         TMDLModel refused = MakeOctahedron();

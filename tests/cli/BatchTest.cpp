@@ -2,12 +2,20 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
+#include "cli/Batch.h"
 #include "model/MDLClass.h"
 #include "model/MDLFile.h"
+#include "reduce/Progress.h"
 #include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
@@ -68,6 +76,7 @@ TEST(CliBatch, FolderRunEqualsSingleRunsAndDoesNotDependOnThreads)
     const auto& cut = first["files"][0];
     EXPECT_EQ(cut["path"], dir.File("in/cut.mdl"));
     EXPECT_EQ(cut["status"], "refused");
+    EXPECT_TRUE(cut["before"].is_null());  // no counts read from a refused file's bytes
     ASSERT_EQ(cut["errors"].size(), 1u);
     EXPECT_EQ(cut["errors"][0].get<std::string>().rfind("ERROR:", 0), 0u);
 }
@@ -106,6 +115,12 @@ TEST(CliBatch, LinesOfSeveralFilesCarryTheirNames)
     EXPECT_EQ(quiet.Status, 0);
     EXPECT_EQ(quiet.Out, "");
     EXPECT_EQ(quiet.Err, "");
+
+    // Quiet still says why a model was refused, and whose the reason is.
+    const CliRun refused = RunCli({"reduce", "-q", dir.File("in/notes.txt"), "-o", dir.File("notes.mdl")}, dir);
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_EQ(refused.Out, "");
+    EXPECT_EQ(refused.Err, dir.File("in/notes.txt") + ": ERROR:Unsupported MDL format.(This only supports MDL5,8or16or24or32bit Skin with NO MIPMAP.)\n");
 }
 
 TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
@@ -131,7 +146,7 @@ TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
     };
 
     for (auto [option, value, budget] : {std::tuple{"--ratio", "0.5", int64_t(192)}, std::tuple{"--target-tris", "40", int64_t(40)},
-                                          std::tuple{"--target-tris", "0", int64_t(0)}}) {
+                                          std::tuple{"--target-tris", "1", int64_t(1)}}) {
         std::vector<int> levels;
         const TMDLModel expected = byHand(budget, levels);
         const CliRun run = RunCli({"reduce", option, value, "--json", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
@@ -146,8 +161,8 @@ TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
     }
 
     // A budget that cannot be met says so after the levels it used.
-    const CliRun run = RunCli({"reduce", "--target-tris", "0", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
-    EXPECT_NE(run.Out.find("over the budget of 0: a pass at level 10 removed nothing more."), std::string::npos) << run.Out;
+    const CliRun run = RunCli({"reduce", "--target-tris", "1", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
+    EXPECT_NE(run.Out.find("over the budget of 1: a pass at level 10 removed nothing more."), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("levels 0, "), std::string::npos) << run.Out;
     EXPECT_EQ(RunCli({"reduce", "--ratio", "0", dir.File("in.mdl"), "-o", dir.File("x.mdl")}, dir).Status, 2);
     EXPECT_EQ(RunCli({"reduce", "--ratio", "0.5", "--level", "3", dir.File("in.mdl"), "-o", dir.File("x.mdl")}, dir).Status, 2);
@@ -226,4 +241,120 @@ TEST(CliBatch, InfoDetailsDescribeTheModel)
     EXPECT_EQ(report["files"][1]["status"], "refused");
     EXPECT_EQ(report["files"][1]["errors"].size(), 1u);  // the identifier is refused before the short header
     EXPECT_FALSE(report["files"][1].contains("details"));
+}
+
+TEST(CliBatch, OutputFolderTroubleIsOneLineNamingTheFolder)
+{
+    ScratchDir dir;
+    writeModels(dir.path / "in");
+    WriteFile(dir.File("plain"), {'x'});
+    CliRun run = RunCli({"reduce", dir.File("in/torus.mdl"), dir.File("in/sub/octa.MDL"), "--out-dir", dir.File("plain")}, dir);
+    EXPECT_EQ(run.Status, 3);
+    EXPECT_EQ(run.Err, "kelvane-cli: Cannot create the folder \"" + dir.File("plain") + "\": Not a directory\n");
+
+    fs::create_directory(dir.path / "empty");
+    run = RunCli({"reduce", dir.File("empty"), "--out-dir", dir.File("out")}, dir);
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_NE(run.Err.find("\"" + dir.File("empty") + "\""), std::string::npos) << run.Err;
+}
+
+TEST(CliBatch, PassesAfterOneThatRemovesNothingAreReportedButNotRun)
+{
+    ScratchDir dir;
+    const TMDLModel model = MakeTorus(16, 12, 2);
+    WriteFile(dir.File("in.mdl"), model.SaveToBytes());
+
+    // By hand: passes at level 10 until one removes nothing, which draws from
+    // the progress generator like every pass that runs.
+    TMDLModel expected = model;
+    std::vector<std::string> lines{expected.ModelInfoLine()};
+    CaptureLog(expected, lines);
+    SetProgressSeed(0);
+    for (int32_t before = -1; before != expected.Header.NumTris;) {
+        before = expected.Header.NumTris;
+        expected.Reduce(NormalLimitForLevel(10), kUVLimitTexels);
+    }
+    const uint32_t seedAfterPassesRun = ProgressSeed();
+    ASSERT_GE(lines.size(), 5u);  // a pass removed something before one removed nothing
+    const int passes = 50;
+    const std::vector<std::string> unchanged(lines.end() - 2, lines.end());
+    while (lines.size() < std::size_t(1 + 2 * passes)) lines.insert(lines.end(), unchanged.begin(), unchanged.end());
+
+    ReducePlan plan;
+    plan.Level = 10;
+    plan.Passes = passes;
+    SetProgressSeed(0);
+    const JobResult result = RunJob({dir.File("in.mdl"), dir.File("out.mdl")}, plan, nullptr);
+    EXPECT_EQ(result.Lines, lines);
+    EXPECT_EQ(result.PassLevels, std::vector<int>(passes, 10));
+    EXPECT_EQ(ProgressSeed(), seedAfterPassesRun);
+    EXPECT_EQ(ReadWholeFile(dir.File("out.mdl")), expected.SaveToBytes());
+}
+
+TEST(CliBatch, BudgetIsTheWholeNumberBelowAndIsMetWithoutAnotherPass)
+{
+    ScratchDir dir;
+    WriteFile(dir.File("octa.mdl"), MakeOctahedron().SaveToBytes());
+    // The octahedron's eight triangles; one pass at level 0 leaves two, and no
+    // pass at any level takes more.
+    const std::vector<int> everyLevel = {0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const struct {
+        const char* What;
+        std::optional<int64_t> Target;
+        std::optional<double> Ratio;
+        int64_t Budget;
+        std::vector<int> Levels;
+    } cases[] = {
+        {"0.2 of 8 is 1.6", std::nullopt, 0.2, 1, everyLevel},
+        {"lands on the budget", 2, std::nullopt, 2, {0}},
+        {"starts on the budget", 8, std::nullopt, 8, {}},
+    };
+    for (const auto& c : cases) {
+        ReducePlan plan;
+        plan.TargetTriangles = c.Target;
+        plan.Ratio = c.Ratio;
+        const JobResult result = RunJob({dir.File("octa.mdl"), dir.File("out.mdl")}, plan, nullptr);
+        ASSERT_EQ(result.Status, kAccepted) << c.What;
+        EXPECT_EQ(result.Budget, c.Budget) << c.What;
+        EXPECT_EQ(result.PassLevels, c.Levels) << c.What;
+        EXPECT_EQ(result.BudgetMet, result.After.Triangles <= c.Budget) << c.What;
+    }
+    EXPECT_EQ(ReadWholeFile(dir.File("out.mdl")), ReadWholeFile(dir.File("octa.mdl")));  // no pass ran last
+}
+
+TEST(CliBatch, InterruptRemovesTemporaryFilesAndKeepsFinishedOutputs)
+{
+    ScratchDir dir;
+    const std::vector<uint8_t> model = MakeTorus(200, 100, 8).SaveToBytes();  // about 2 MB
+    fs::create_directory(dir.path / "in");
+    for (int i = 0; i < 24; ++i) WriteFile(dir.File("in/m" + std::to_string(i) + ".mdl"), model);
+
+    for (auto [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        const fs::path out = dir.path / ("out" + std::to_string(signal));
+        const std::vector<std::string> words = {KELVANE_CLI, "reduce", "--passes", "0", "-j", "2", dir.File("in"), "--out-dir", out.string()};
+        std::vector<char*> argv;
+        for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, KELVANE_CLI, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+
+        // Interrupted as soon as a save is under way.
+        std::error_code ec;
+        int waited = 0;
+        pid_t ended = 0;
+        while ((!fs::exists(out, ec) || fs::is_empty(out, ec)) && (ended = waitpid(pid, &waited, WNOHANG)) == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ASSERT_EQ(ended, 0) << "the batch ended before it could be interrupted";
+        ::kill(pid, signal);
+        ASSERT_EQ(waitpid(pid, &waited, 0), pid);
+        EXPECT_TRUE(WIFEXITED(waited) && WEXITSTATUS(waited) == status) << "signal " << signal << ", wait status " << waited;
+        for (const auto& entry : fs::directory_iterator(out)) {
+            EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+            EXPECT_TRUE(ReadWholeFile(entry.path().string()) == model) << entry.path() << " is not complete";
+        }
+    }
 }

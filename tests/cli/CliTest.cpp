@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 
 #include "model/MDLClass.h"
@@ -21,11 +23,12 @@ TEST(Cli, InfoPrintsTheContainerLinesAndTheWorstStatus)
     EXPECT_EQ(run.Status, 0);
     EXPECT_EQ(run.Out, "MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n");
 
+    // With several files each line starts with its file's name.
     run = RunCli({"info", dir.File("good.mdl"), dir.File("bad.mdl")}, dir);
     EXPECT_EQ(run.Status, 1);
-    EXPECT_EQ(run.Out, "MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n"
-                       "ERROR:Unsupported MDL format.(This only supports MDL5,8or16or24or32bit Skin with NO MIPMAP.)\n"
-                       "MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n");
+    EXPECT_EQ(run.Out, dir.File("good.mdl") + ": MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n" + dir.File("bad.mdl") +
+                           ": ERROR:Unsupported MDL format.(This only supports MDL5,8or16or24or32bit Skin with NO MIPMAP.)\n" +
+                           dir.File("bad.mdl") + ": MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n");
 
     run = RunCli({"info", dir.File("missing.mdl"), dir.File("bad.mdl")}, dir);
     EXPECT_EQ(run.Status, 3);
@@ -51,6 +54,37 @@ TEST(Cli, UsageMistakesGiveStatusTwoAndHelpGivesZero)
     const CliRun version = RunCli({"--version"}, dir);
     EXPECT_EQ(version.Status, 0);
     EXPECT_EQ(version.Out.rfind("kelvane-cli ", 0), 0u);
+}
+
+TEST(Cli, OptionValuesOutsideTheirRangeSayTheRangeInPlainNumbers)
+{
+    ScratchDir dir;
+    WriteFile(dir.File("in.mdl"), MakeOctahedron().SaveToBytes());
+    const struct {
+        std::vector<std::string> Words;
+        const char* Message;
+    } cases[] = {
+        {{"--ratio", "nan"}, "nan is not a number above 0 and at most 1"},
+        {{"--ratio", "inf"}, "inf is not a number above 0 and at most 1"},
+        {{"--ratio", "0"}, "0 is not a number above 0 and at most 1"},
+        {{"--ratio", "1.5"}, "1.5 is not a number above 0 and at most 1"},
+        {{"--target-tris", "0"}, "0 is not a whole number from 1 to 2147483647"},
+        {{"--target-tris", "-4"}, "-4 is not a whole number from 1 to 2147483647"},
+        {{"--passes", "-1"}, "-1 is not a whole number from 0 to 2147483647"},
+        {{"-j", "0"}, "0 is not a whole number from 1 to 2147483647"},
+        {{"--level", "11"}, "11 is not a whole number from 0 to 10"},
+        {{"--level", "abc"}, "\"abc\" is not a number"},
+        {{"--passes", "2.5"}, "\"2.5\" is not a whole number"},
+        {{"--level", "99999999999999999999"}, "99999999999999999999 is not a whole number from 0 to 10"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"reduce", dir.File("in.mdl"), "-o", dir.File("out.mdl")};
+        args.insert(args.end(), c.Words.begin(), c.Words.end());
+        const CliRun run = RunCli(args, dir);
+        EXPECT_EQ(run.Status, 2) << c.Words[0] << " " << c.Words[1];
+        EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.mdl")));
 }
 
 TEST(Cli, ReduceWritesWhatTheContainerWouldAndNothingForARefusal)
@@ -86,4 +120,40 @@ TEST(Cli, ReduceWritesWhatTheContainerWouldAndNothingForARefusal)
     run = RunCli({"reduce", dir.File("in.mdl"), "-o", dir.File("no-folder/out.mdl")}, dir);
     EXPECT_EQ(run.Status, 3);
     EXPECT_EQ(run.Err, "kelvane-cli: Cannot create a file to save \"" + dir.File("no-folder/out.mdl") + "\": No such file or directory\n");
+}
+
+TEST(Cli, InfoOfAHostileFileCostsNoMoreThanAFewTimesItsSize)
+{
+#ifdef KELVANE_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+    // 300 KB of triangles under a header that claims 268 million vertices
+    // and no frames: the vertex count is backed by no bytes.
+    std::vector<MDLTriangle> triangles;
+    for (uint32_t t = 0; t < 25000; ++t) triangles.push_back(Tri(t % 60000, (t + 1) % 60000, (t + 2) % 60000, 0, 0, 0));
+    TMDLModel model = MakeModel({}, triangles, {SkinVert{}});
+    model.Header.NumVerts = 268435668;
+    model.Header.NumFrames = -1;
+    ScratchDir dir;
+    WriteFile(dir.File("hostile.mdl"), model.SaveToBytes());
+    for (const char* option : {"--details", "--json", "--"}) {  // plain info builds the details too
+        const CliRun run = RunCli({"info", option, dir.File("hostile.mdl")}, dir, 256 * 1024);
+        EXPECT_EQ(run.Status, 0) << option << run.Err;
+        EXPECT_NE(run.Out.find("268435668"), std::string::npos) << run.Out;
+    }
+}
+
+TEST(Cli, JsonStaysAValidDocumentForNamesThatAreNotUtf8)
+{
+    ScratchDir dir;
+    const std::string latin1 = dir.File("lat\xe9n.mdl");
+    WriteFile(latin1, MakeOctahedron().SaveToBytes());
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"info", "--json", latin1},
+                                                 std::vector<std::string>{"reduce", "--json", latin1, "-o", dir.File("out\xff.mdl")}}) {
+        const CliRun run = RunCli(args, dir);
+        EXPECT_EQ(run.Status, 0) << args[0] << run.Err;
+        const nlohmann::json report = nlohmann::json::parse(run.Out, nullptr, false);
+        ASSERT_FALSE(report.is_discarded()) << run.Out;
+        EXPECT_EQ(report["files"][0]["path"], dir.File("lat\xef\xbf\xbdn.mdl"));  // U+FFFD in place of the byte
+    }
 }

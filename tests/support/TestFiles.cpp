@@ -60,9 +60,10 @@ std::string quoted(const std::string& word)
 
 }  // namespace
 
-CliRun RunCli(const std::vector<std::string>& args, const ScratchDir& dir)
+CliRun RunCli(const std::vector<std::string>& args, const ScratchDir& dir, uint64_t memoryLimitKiB)
 {
-    std::string command = quoted(KELVANE_CLI);
+    std::string command = memoryLimitKiB > 0 ? "ulimit -v " + std::to_string(memoryLimitKiB) + "; exec " : "";
+    command += quoted(KELVANE_CLI);
     for (const std::string& arg : args) command += " " + quoted(arg);
     command += " 2>" + quoted(dir.File("stderr.txt")) + " </dev/null";
     CliRun run;

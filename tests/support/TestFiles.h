@@ -2,6 +2,7 @@
 // Helpers for tests that touch real files: a scratch folder removed at the
 // end, the real models beside the project, and log capture.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -33,7 +34,8 @@ struct CliRun {
     std::string Err;
 };
 // Runs kelvane-cli with these arguments and no input; dir holds its error text.
-CliRun RunCli(const std::vector<std::string>& args, const ScratchDir& dir);
+// A memory limit (in KiB of address space) makes an allocation past it fail.
+CliRun RunCli(const std::vector<std::string>& args, const ScratchDir& dir, uint64_t memoryLimitKiB = 0);
 
 // Mounts a tmpfs on folder in a private mount namespace of this process (its
 // children share it; nothing outside sees it). Returns why not, or "".

@@ -1,0 +1,284 @@
+#include "measure/TriangleGrid.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// About this many triangles' worth of cells, and of cell entries, at most:
+// enough cells that a query near the surface looks at a few triangles, few
+// enough that a grid over a handful of huge triangles stays small.
+constexpr double kCellsPerTriangle = 4;
+constexpr double kEntriesPerTriangle = 32;
+
+WorldPoint minus(const WorldPoint& a, const WorldPoint& b)
+{
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+
+double dot(const WorldPoint& a, const WorldPoint& b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+WorldPoint cross(const WorldPoint& a, const WorldPoint& b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+// point - (from + along * t), squared.
+double distance2To(const WorldPoint& point, const WorldPoint& from, const WorldPoint& along, double t)
+{
+    const WorldPoint q{from[0] + along[0] * t, from[1] + along[1] * t, from[2] + along[2] * t};
+    const WorldPoint d = minus(point, q);
+    return dot(d, d);
+}
+
+double segmentDistance2(const WorldPoint& point, const WorldPoint& a, const WorldPoint& b)
+{
+    const WorldPoint ab = minus(b, a);
+    const double length2 = dot(ab, ab);
+    const double t = length2 > 0 ? std::clamp(dot(minus(point, a), ab) / length2, 0.0, 1.0) : 0.0;
+    return distance2To(point, a, ab, t);
+}
+
+double edgesDistance2(const WorldPoint& point, const WorldPoint& a, const WorldPoint& ab, const WorldPoint& ac)
+{
+    const WorldPoint b{a[0] + ab[0], a[1] + ab[1], a[2] + ab[2]};
+    const WorldPoint c{a[0] + ac[0], a[1] + ac[1], a[2] + ac[2]};
+    return std::min({segmentDistance2(point, a, b), segmentDistance2(point, b, c), segmentDistance2(point, c, a)});
+}
+
+// The squared distance from point to the triangle a, a + ab, a + ac, which has
+// area. The nearest point lies in one of seven regions: a corner, an edge or
+// the inside, told apart by signs of dot products (barycentric coordinates
+// without division). Each division below runs only where its divisor is a
+// squared edge length or twice the squared area, above zero for such a triangle.
+double facetDistance2(const WorldPoint& point, const WorldPoint& a, const WorldPoint& ab, const WorldPoint& ac)
+{
+    const WorldPoint ap = minus(point, a);
+    const double d1 = dot(ab, ap);
+    const double d2 = dot(ac, ap);
+    if (d1 <= 0 && d2 <= 0) return dot(ap, ap);
+
+    const WorldPoint bp = minus(ap, ab);
+    const double d3 = dot(ab, bp);
+    const double d4 = dot(ac, bp);
+    if (d3 >= 0 && d4 <= d3) return dot(bp, bp);
+
+    const double vc = d1 * d4 - d3 * d2;
+    if (vc <= 0 && d1 >= 0 && d3 <= 0) return distance2To(point, a, ab, d1 / (d1 - d3));
+
+    const WorldPoint cp = minus(ap, ac);
+    const double d5 = dot(ab, cp);
+    const double d6 = dot(ac, cp);
+    if (d6 >= 0 && d5 <= d6) return dot(cp, cp);
+
+    const double vb = d5 * d2 - d1 * d6;
+    if (vb <= 0 && d2 >= 0 && d6 <= 0) return distance2To(point, a, ac, d2 / (d2 - d6));
+
+    const double va = d3 * d6 - d5 * d4;
+    if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0) {
+        const WorldPoint b{a[0] + ab[0], a[1] + ab[1], a[2] + ab[2]};
+        return distance2To(point, b, minus(ac, ab), (d4 - d3) / ((d4 - d3) + (d5 - d6)));
+    }
+
+    // Inside. A sliver whose area rounds away is left to its edges.
+    const double sum = va + vb + vc;
+    if (!(sum > 0)) return edgesDistance2(point, a, ab, ac);
+    const double v = vb / sum;
+    const double w = vc / sum;
+    const WorldPoint q{a[0] + ab[0] * v + ac[0] * w, a[1] + ab[1] * v + ac[1] * w, a[2] + ab[2] * v + ac[2] * w};
+    const WorldPoint d = minus(point, q);
+    return dot(d, d);
+}
+
+}  // namespace
+
+double PointTriangleDistance2(const WorldPoint& point, const WorldTriangle& tri)
+{
+    const WorldPoint ab = minus(tri.B, tri.A);
+    const WorldPoint ac = minus(tri.C, tri.A);
+    const WorldPoint normal = cross(ab, ac);
+    return dot(normal, normal) == 0 ? edgesDistance2(point, tri.A, ab, ac) : facetDistance2(point, tri.A, ab, ac);
+}
+
+void TriangleGrid::Build(const std::vector<WorldTriangle>& triangles)
+{
+    // 1. the triangles as the query wants them, and the space they fill
+    facets.resize(triangles.size());
+    WorldBox box;
+    double area = 0;
+    for (std::size_t t = 0; t < triangles.size(); ++t) {
+        const WorldTriangle& tri = triangles[t];
+        Facet& facet = facets[t];
+        facet.A = tri.A;
+        facet.AB = minus(tri.B, tri.A);
+        facet.AC = minus(tri.C, tri.A);
+        const WorldPoint normal = cross(facet.AB, facet.AC);
+        const double length = std::sqrt(dot(normal, normal));
+        facet.Flat = !(length > 0);
+        facet.Normal = facet.Flat ? WorldPoint{0, 0, 0} : WorldPoint{normal[0] / length, normal[1] / length, normal[2] / length};
+        facet.PlaneOffset = dot(facet.Normal, tri.A);
+        area += length / 2;
+        box.Add(tri.A);
+        box.Add(tri.B);
+        box.Add(tri.C);
+    }
+    origin = box.Min;
+    seenAt.assign(triangles.size(), 0);
+    query = 0;
+    cellCount = {1, 1, 1};
+    cellStart.assign(2, 0);
+    cellItems.clear();
+    if (triangles.empty()) return;
+
+    // 2. cells about the size of a triangle, coarser until cells and entries fit
+    const double count = double(triangles.size());
+    cellSize = std::sqrt(area / count);
+    if (!(cellSize > 0)) cellSize = box.Diagonal() / std::cbrt(count);
+    if (!(cellSize > 0)) cellSize = 1;  // every corner at one point: one cell
+    cellsPerUnit = 1 / cellSize;
+    for (;;) {
+        double cells = 1;
+        for (int axis = 0; axis < 3; ++axis) {
+            cellCount[axis] = int64_t(std::min((box.Max[axis] - box.Min[axis]) / cellSize, 1e6)) + 1;
+            cells *= double(cellCount[axis]);
+        }
+        double entries = 0;
+        if (cells <= kCellsPerTriangle * count + 64) {
+            for (const WorldTriangle& tri : triangles) {
+                WorldBox own;
+                own.Add(tri.A);
+                own.Add(tri.B);
+                own.Add(tri.C);
+                const CellRange range = cellsOf(own.Min, own.Max);
+                entries += double(range.High[0] - range.Low[0] + 1) * double(range.High[1] - range.Low[1] + 1) *
+                           double(range.High[2] - range.Low[2] + 1);
+            }
+            if (entries <= kEntriesPerTriangle * count + 64) break;
+        }
+        cellSize *= 1.5;
+        cellsPerUnit = 1 / cellSize;
+    }
+
+    // 3. each triangle listed in every cell its box meets: counts, offsets, items
+    const auto cellTotal = std::size_t(cellCount[0] * cellCount[1] * cellCount[2]);
+    cellStart.assign(cellTotal + 1, 0);
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1) {
+            for (std::size_t c = 0; c < cellTotal; ++c) cellStart[c + 1] += cellStart[c];
+            cellItems.resize(cellStart[cellTotal]);
+        }
+        for (std::size_t t = 0; t < triangles.size(); ++t) {
+            WorldBox own;
+            own.Add(triangles[t].A);
+            own.Add(triangles[t].B);
+            own.Add(triangles[t].C);
+            const CellRange range = cellsOf(own.Min, own.Max);
+            for (int64_t z = range.Low[2]; z <= range.High[2]; ++z)
+                for (int64_t y = range.Low[1]; y <= range.High[1]; ++y)
+                    for (int64_t x = range.Low[0]; x <= range.High[0]; ++x) {
+                        const auto cell = std::size_t((z * cellCount[1] + y) * cellCount[0] + x);
+                        // Counting shifted by one cell, so that the running sum leaves each start in place.
+                        if (pass == 0) ++cellStart[cell + 1];
+                        else cellItems[cellStart[cell]++] = uint32_t(t);
+                    }
+        }
+    }
+    // Filling moved each start to the next cell's start: move them back.
+    for (std::size_t c = cellTotal; c > 0; --c) cellStart[c] = cellStart[c - 1];
+    cellStart[0] = 0;
+}
+
+TriangleGrid::CellRange TriangleGrid::cellsOf(const WorldPoint& min, const WorldPoint& max) const
+{
+    // The same rounding for boxes and points: a point inside a triangle's box
+    // always falls in one of the box's cells.
+    CellRange range;
+    for (int axis = 0; axis < 3; ++axis) {
+        const auto cell = [&](double at) {
+            const double index = std::floor((at - origin[axis]) * cellsPerUnit);
+            return int64_t(std::clamp(index, 0.0, double(cellCount[axis] - 1)));
+        };
+        range.Low[axis] = cell(min[axis]);
+        range.High[axis] = cell(max[axis]);
+    }
+    return range;
+}
+
+double TriangleGrid::distance2(const WorldPoint& point, const Facet& facet)
+{
+    return facet.Flat ? edgesDistance2(point, facet.A, facet.AB, facet.AC) : facetDistance2(point, facet.A, facet.AB, facet.AC);
+}
+
+void TriangleGrid::searchCells(const CellRange& range, const WorldPoint& point, double& best, uint32_t& nearest) const
+{
+    // The distance from point to a cell's slab along one axis, squared; 0 inside it. A point is
+    // put in a cell by rounding, so it may stand a hair outside the slab: the margin keeps every
+    // point of the cell within the distance.
+    const double margin = 1e-9 * cellSize;
+    const auto gap2 = [&](int axis, int64_t index) {
+        const double low = origin[axis] + double(index) * cellSize;
+        const double gap = point[axis] < low ? low - point[axis] : point[axis] - (low + cellSize);
+        const double outside = std::max(gap - margin, 0.0);
+        return outside * outside;
+    };
+    for (int64_t z = range.Low[2]; z <= range.High[2]; ++z) {
+        const double z2 = gap2(2, z);
+        for (int64_t y = range.Low[1]; y <= range.High[1]; ++y) {
+            const double yz2 = z2 + gap2(1, y);
+            for (int64_t x = range.Low[0]; x <= range.High[0]; ++x) {
+                // The first and last cells of a row reach out to the edge of the grid,
+                // so only inner cells may be skipped by their own box.
+                const bool inner = x > 0 && y > 0 && z > 0 && x + 1 < cellCount[0] && y + 1 < cellCount[1] && z + 1 < cellCount[2];
+                if (inner && yz2 + gap2(0, x) >= best) continue;
+                const auto cell = std::size_t((z * cellCount[1] + y) * cellCount[0] + x);
+                for (std::size_t item = cellStart[cell]; item < cellStart[cell + 1]; ++item) {
+                    const uint32_t t = cellItems[item];
+                    // A triangle listed in several cells is measured once per query.
+                    if (seenAt[t] == query) continue;
+                    seenAt[t] = query;
+                    const Facet& facet = facets[t];
+                    // The plane is never further than the triangle: a far plane rules it out cheaply.
+                    const double plane = dot(facet.Normal, point) - facet.PlaneOffset;
+                    if (plane * plane >= best) continue;
+                    const double found = distance2(point, facet);
+                    if (found < best) {
+                        best = found;
+                        nearest = t;
+                    }
+                }
+            }
+        }
+    }
+}
+
+double TriangleGrid::Nearest2(const WorldPoint& point, uint32_t& hint) const
+{
+    if (facets.empty()) return std::numeric_limits<double>::infinity();
+    if (hint >= facets.size()) hint = 0;
+    if (++query == 0) std::fill(seenAt.begin(), seenAt.end(), query++);  // after 2^32 queries
+    seenAt[hint] = query;
+    double best = distance2(point, facets[hint]);
+    uint32_t nearest = hint;
+    // The nearest point of the nearest triangle lies within sqrt(best) of point, in one of the
+    // cells of that cube, and every triangle is listed in each cell its box meets. The margin
+    // covers the rounding of the square root.
+    const auto cube = [&] {
+        const double reach = std::sqrt(best) * (1 + 1e-12);
+        return cellsOf({point[0] - reach, point[1] - reach, point[2] - reach}, {point[0] + reach, point[1] + reach, point[2] + reach});
+    };
+    CellRange range = cube();
+    const int64_t cells = (range.High[0] - range.Low[0] + 1) * (range.High[1] - range.Low[1] + 1) * (range.High[2] - range.Low[2] + 1);
+    if (cells > 27) {
+        // A far hint: the point's own cell first, whose triangles usually shrink the cube.
+        searchCells(cellsOf(point, point), point, best, nearest);
+        range = cube();
+    }
+    searchCells(range, point, best, nearest);
+    hint = nearest;
+    return best;
+}

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "model/MDLClass.h"
+#include "reduce/Reduce.h"
+#include "tests/support/ModelBuilder.h"
+#include "tests/support/ShapeModels.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+}  // namespace
+
+TEST(CompareCli, PrintsEveryFrameAndTheSummaryOrOneJsonDocument)
+{
+    ScratchDir dir;
+    TMDLModel original = MakeTorus(16, 8, 3);
+    SetPositionTransform(original, {0.01f, 0.01f, 0.01f}, {0, 0, 0});
+    // Bytes that are not UTF-8 in a name must still give a valid document.
+    original.Frames[2].Name = {'r', 'u', 'n', char(0xFF), char(0xC3), 0};
+    TMDLModel reduced = original;
+    reduced.Reduce(NormalLimitForLevel(3), kUVLimitTexels);
+    ASSERT_LT(reduced.Triangles.Count, original.Triangles.Count);
+    WriteFile(dir.File("a.mdl"), original.SaveToBytes());
+    WriteFile(dir.File("b.mdl"), reduced.SaveToBytes());
+
+    CliRun run = RunCli({"compare", dir.File("a.mdl"), dir.File("b.mdl")}, dir);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::vector<std::string> lines = linesOf(run.Out);
+    ASSERT_EQ(lines.size(), 4u) << run.Out;
+    EXPECT_EQ(lines[0].rfind("frame 0 frame0: Hausdorff ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[2].rfind("frame 2 run??: Hausdorff ", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3].rfind("DEVIATION: Hausdorff ", 0), 0u) << lines[3];
+    EXPECT_NE(lines[3].find("; 256 -> " + std::to_string(reduced.Triangles.Count) + " triangles"), std::string::npos);
+
+    run = RunCli({"compare", dir.File("a.mdl"), dir.File("b.mdl"), "--json", "--frames", "2", "--samples", "500", "--seed", "3"}, dir);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const nlohmann::json document = nlohmann::json::parse(run.Out);
+    ASSERT_EQ(document["frames"].size(), 2u);
+    EXPECT_EQ(document["frames"][1]["frame"], 2);
+    EXPECT_EQ(document["frames"][1]["name"], "run\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_GT(document["rms"].get<double>(), 0);
+    EXPECT_LE(document["rms"].get<double>(), document["hausdorff"].get<double>());
+    EXPECT_EQ(document["triangles"], nlohmann::json({256, reduced.Triangles.Count}));
+    for (const char* key : {"hausdorffFrame", "rmsFrame", "meanRms"}) EXPECT_TRUE(document.contains(key)) << key;
+
+    // reduce --measure adds the same summary; without it nothing changes.
+    const std::vector<std::string> reduce = {"reduce", "--level", "3", dir.File("a.mdl"), "-o", dir.File("c.mdl")};
+    run = RunCli(reduce, dir);
+    EXPECT_EQ(run.Out.find("DEVIATION"), std::string::npos);
+    std::vector<std::string> measured = reduce;
+    measured.push_back("--measure");
+    run = RunCli(measured, dir);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(linesOf(run.Out).back().rfind("DEVIATION: Hausdorff ", 0), 0u) << run.Out;
+    measured.push_back("--json");
+    run = RunCli(measured, dir);
+    const nlohmann::json report = nlohmann::json::parse(run.Out);
+    EXPECT_EQ(report["files"][0]["deviation"]["triangles"], nlohmann::json({256, reduced.Triangles.Count}));
+}
+
+TEST(CompareCli, RefusalsAndFileErrorsNameTheFiles)
+{
+    ScratchDir dir;
+    WriteFile(dir.File("three.mdl"), MakeTorus(8, 6, 3).SaveToBytes());
+    WriteFile(dir.File("two.mdl"), MakeTorus(8, 6, 2).SaveToBytes());
+    std::vector<uint8_t> bad = MakeTorus(8, 6, 3).SaveToBytes();
+    bad[3] = '7';
+    WriteFile(dir.File("bad.mdl"), bad);
+    const struct {
+        std::string Other;
+        int Status;
+        std::string Said;
+    } rows[] = {
+        {dir.File("two.mdl"), 1, "cannot compare \"" + dir.File("three.mdl") + "\" with \"" + dir.File("two.mdl") + "\": the first model has 3 frames and the second 2"},
+        {dir.File("bad.mdl"), 1, "\"" + dir.File("bad.mdl") + "\" is refused: ERROR:Unsupported MDL format."},
+        {dir.File("missing.mdl"), 3, dir.File("missing.mdl")},
+    };
+    for (const auto& row : rows) {
+        const CliRun run = RunCli({"compare", dir.File("three.mdl"), row.Other}, dir);
+        EXPECT_EQ(run.Status, row.Status) << row.Other;
+        EXPECT_EQ(run.Err.rfind("kelvane-cli: ", 0), 0u) << run.Err;
+        EXPECT_NE(run.Err.find(row.Said), std::string::npos) << run.Err;
+        EXPECT_TRUE(run.Out.empty());
+    }
+    EXPECT_EQ(RunCli({"compare", dir.File("three.mdl")}, dir).Status, 2);
+    EXPECT_EQ(RunCli({"compare", dir.File("three.mdl"), dir.File("three.mdl"), "--frames", "0"}, dir).Status, 2);
+}
