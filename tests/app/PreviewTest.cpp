@@ -105,6 +105,8 @@ private slots:
     void initTestCase()
     {
         QApplication::setApplicationName("Kelvane");
+        // A settings file of this run's own, never written: the window keeps its default font.
+        TMainForm::SettingsFile = path("kelvane.ini");
         WriteFile(dir.File("octahedron.mdl"), MakeOctahedron().SaveToBytes());
         WriteFile(dir.File("torus.mdl"), MakeTorus(24, 16, 3).SaveToBytes());
         TMDLModel refused = MakeOctahedron();
