@@ -151,6 +151,13 @@ private slots:
         preview.close();
         QVERIFY(w.Form.isVisible());
         QVERIFY(w.Form.OptionMDLLoadFromFile->isEnabled());
+
+        // An Open while it is closed shows when it opens again.
+        w.Open(path("torus.mdl"));
+        w.Form.OptionPreview->trigger();
+        QCOMPARE(preview.windowTitle(), QString("Preview - torus.mdl"));
+        QVERIFY(!preview.ReducedView->Image().isNull());
+        QVERIFY(preview.ApplyButton->isEnabled());
     }
 
     void previewFollowsOpenReduceAndRefusedOpen()
