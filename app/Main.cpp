@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -22,8 +23,10 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/Preview.h"
 #include "app/Settings.h"
 #include "model/MDLClass.h"
+#include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
 
 TMainForm* MainForm = nullptr;
@@ -71,6 +74,16 @@ QString chooseFile(const std::function<QString(QFileDialog&)>& exec, QFileDialog
     const QString path = exec(dialog);
     if (!path.isEmpty()) rememberChoice(dialog, path);
     return path;
+}
+
+// A copy for the preview that writes nowhere: the log and the status bar
+// belong to the window's own model.
+std::shared_ptr<const TMDLModel> detachedCopy(const TMDLModel& model)
+{
+    auto copy = std::make_shared<TMDLModel>(model);
+    copy->LogLines = nullptr;
+    copy->ProgressBar = nullptr;
+    return copy;
 }
 
 }  // namespace
@@ -190,6 +203,11 @@ void TMainForm::BuildLayout()
     connect(OptionMDLLoadFromFile, &QAction::triggered, this, &TMainForm::OptionMDLLoadFromFileClick);
     connect(OptionMDLReduce, &QAction::triggered, this, &TMainForm::OptionMDLReduceClick);
     connect(OptionMDLSave, &QAction::triggered, this, &TMainForm::OptionMDLSaveClick);
+    // View sits beside File and holds the one window that has a shortcut.
+    OptionViewMenu = MainMenu->addMenu("View");
+    OptionPreview = OptionViewMenu->addAction("Preview");
+    OptionPreview->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    connect(OptionPreview, &QAction::triggered, this, &TMainForm::OptionPreviewClick);
 
     // The top strip, with the controls at fixed places.
     auto* central = new QWidget(this);
@@ -321,6 +339,55 @@ void TMainForm::UpdateMenuState()
     OptionMDLLoadFromFile->setEnabled(idle);
     OptionMDLReduce->setEnabled(idle && HasModel);
     OptionMDLSave->setEnabled(idle && HasModel);
+    if (PreviewForm) PreviewForm->SetApplyEnabled(idle && HasModel);
+}
+
+void TMainForm::UpdatePreview()
+{
+    // A hidden preview is brought up to date when it next shows.
+    if (!PreviewForm || !PreviewForm->isVisible()) return;
+    PreviewForm->ShowModels(OpenedModel, HasModel && Model ? detachedCopy(*Model) : nullptr, OpenedFileName);
+}
+
+void TMainForm::OptionPreviewClick()
+{
+    if (!Model) return;  // the window is closing: nothing is left to show
+    if (!PreviewForm) {
+        // A child window, so it goes with the main window, but never modal.
+        PreviewForm = new TPreviewForm(this);
+        PreviewForm->ApplyRequested = [this](int64_t targetTriangles) { ApplyQuadricReduction(targetTriangles); };
+        UpdateMenuState();
+    }
+    if (!PreviewForm->isVisible()) {
+        // Handed over before it shows, so that it draws once, at its shown size.
+        PreviewForm->ShowModels(OpenedModel, HasModel ? detachedCopy(*Model) : nullptr, OpenedFileName);
+        PreviewForm->show();
+    }
+    PreviewForm->raise();
+    PreviewForm->activateWindow();
+}
+
+void TMainForm::ApplyQuadricReduction(int64_t targetTriangles)
+{
+    if (!Model || Busy || !HasModel) return;
+    // Busy as during a Reduce command: progress lets window events run.
+    Busy = true;
+    UpdateMenuState();
+    try {
+        const QuadricResult result =
+            ReduceQuadric(*Model, targetTriangles, [this](const std::string& text) { Model->ShowProgress(text); });
+        QString line = QString(": Quadric reduction: %1 -> %2 triangles.").arg(result.TrianglesBefore).arg(result.TrianglesAfter);
+        if (!result.BudgetMet)
+            line += QString(" Stopped above %1: %2").arg(targetTriangles).arg(QString::fromStdString(result.StoppedBecause));
+        AddShellLine(line);
+        SetStatusText(QString());
+    } catch (const std::exception& error) {
+        ShowError(error);
+    }
+    Busy = false;
+    UpdateMenuState();
+    UpdatePreview();
+    if (CloseRequested) close();
 }
 
 void TMainForm::OptionMDLLoadFromFileClick()
@@ -337,11 +404,15 @@ void TMainForm::OpenModel(const QString& path)
     AddShellLine(": Opening MDL..");
     // A refused or failed load leaves no usable model: Reduce and Save wait for the next Open.
     HasModel = false;
+    OpenedModel.reset();
+    OpenedFileName.clear();
     try {
         if (Model->LoadFromFile(QFile::encodeName(path).toStdString())) {
             AddShellLine(": Done. Now you can reduce it!");
             SetStatusText(QString());
             HasModel = true;
+            OpenedModel = detachedCopy(*Model);
+            OpenedFileName = QFileInfo(path).fileName();
         } else {
             AddShellLine(": An model openning error has been occured. Please make sure the input model is correct format and try again.");
         }
@@ -349,6 +420,7 @@ void TMainForm::OpenModel(const QString& path)
         ShowError(error);
     }
     UpdateMenuState();
+    UpdatePreview();
 }
 
 void TMainForm::OptionMDLReduceClick()
@@ -370,6 +442,7 @@ void TMainForm::OptionMDLReduceClick()
     }
     Busy = false;
     UpdateMenuState();
+    UpdatePreview();
     // A close asked for during the passes is carried out now that they are over.
     if (CloseRequested) close();
 }
@@ -402,7 +475,10 @@ bool TMainForm::FormCloseQuery()
         CloseRequested = true;
         return false;
     }
+    // The preview only shows this window's model; it has nothing of its own to keep.
+    if (PreviewForm) PreviewForm->close();
     Model.reset();
+    OpenedModel.reset();
     UpdateMenuState();
     return true;
 }

@@ -1,12 +1,14 @@
 #pragma once
-// The main window: File menu (Open MDL5, Reduce, Save MDL5), the strip with
-// the pass count and the level, the log and the status bar, and the one model
-// container it owns from creation to close.
+// The main window: File menu (Open MDL5, Reduce, Save MDL5), View menu
+// (Preview, a window of its own), the strip with the pass count and the
+// level, the log and the status bar, and the one model container it owns
+// from creation to close.
 
 #include <QAbstractSpinBox>
 #include <QDateTime>
 #include <QMainWindow>
 
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -22,6 +24,7 @@ class QSlider;
 class QStatusBar;
 class QWidget;
 class TMDLModel;
+class TPreviewForm;
 
 // The pass-count field. Its text may hold what a number field normally
 // refuses ("0", "-5", "+"), because the Reduce command reads the text as it
@@ -72,6 +75,12 @@ public:
     QLabel* ReductionLevelLabel = nullptr;
     TSpinEdit* ReduceNumSpinEdit = nullptr;
     std::unique_ptr<TMDLModel> Model;
+    QMenu* OptionViewMenu = nullptr;
+    QAction* OptionPreview = nullptr;
+    TPreviewForm* PreviewForm = nullptr;  // made by the first View > Preview, then kept
+    // The model as the last accepted Open left it: the preview's left side and
+    // the ruler its deviation is measured against. Null while no model is usable.
+    std::shared_ptr<const TMDLModel> OpenedModel;
 
     // Seams for tests; the defaults run the real dialog and message box.
     // ExecDialog returns the chosen full path, or an empty text when cancelled.
@@ -84,7 +93,7 @@ public:
 
     // The text of status panel 0.
     QString StatusText() const;
-    // Whether a Reduce command is running.
+    // Whether a Reduce command or a quadric reduction is running.
     bool IsBusy() const { return Busy; }
 
     // The date in the locale's short format and, unless it is exactly
@@ -103,6 +112,10 @@ public:
     void OptionMDLReduceClick();
     void OptionMDLSaveClick();
     void LevelTrackBarChange(int position);
+    void OptionPreviewClick();
+    // The preview's Apply: reduces Model to at most targetTriangles by quadric
+    // error and logs one time-stamped line; Save then writes the result.
+    void ApplyQuadricReduction(int64_t targetTriangles);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -114,11 +127,14 @@ private:
     void SetStatusText(const QString& text);
     void ShowError(const std::exception& error);
     void UpdateMenuState();
+    // Hands the opened model and a copy of Model to the preview while it shows.
+    void UpdatePreview();
 
     QLabel* StatusPanel = nullptr;  // panel 0, spanning the whole bar
     bool HasModel = false;          // the last Open was accepted
-    bool Busy = false;              // a Reduce command is running
+    bool Busy = false;              // a Reduce command or a quadric reduction is running
     bool CloseRequested = false;    // a close asked for during a Reduce command
+    QString OpenedFileName;         // the name of the last accepted Open, without its folder
 };
 
 extern TMainForm* MainForm;

@@ -123,7 +123,7 @@ private slots:
         QCOMPARE(items[0]->text(), QString("Open MDL5"));
         QCOMPARE(items[1]->text(), QString("Reduce"));
         QCOMPARE(items[2]->text(), QString("Save MDL5"));
-        QCOMPARE(w.Form.MainMenu->actions().size(), 1);
+        QCOMPARE(w.Form.MainMenu->actions().size(), 2);  // File, and View with the preview
         QCOMPARE(w.Form.ReductionLevelLabel->text(), QString("0"));
         QCOMPARE(w.Form.ReduceNumSpinEdit->text(), QString("1"));
         QCOMPARE(w.Form.StatusText(), QString());
