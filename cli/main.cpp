@@ -158,7 +158,7 @@ void printJson(const nlohmann::json& files, int status)
 std::string budgetLine(const JobResult& result, ReduceMethod method)
 {
     if (method == ReduceMethod::Quadric) {
-        const std::string line = "collapses: " + std::to_string(result.After.Triangles) + " triangles, ";
+        const std::string line = "quadric collapses: " + std::to_string(result.After.Triangles) + " triangles, ";
         if (result.BudgetMet) return line + "within the budget of " + std::to_string(*result.Budget) + ".";
         return line + "over the budget of " + std::to_string(*result.Budget) + ": " + result.StoppedBecause + ".";
     }
