@@ -31,9 +31,11 @@
 
 namespace {
 
-// Border and seam edges add a plane at right angles to their triangle, weighted
-// by the squared edge length times this: an outline then moves only where it is
-// straight, while an open sheet's inside stays cheap to thin out.
+// Border edges add a plane at right angles to their triangle, weighted by the
+// squared edge length times this: an outline then moves only where it is
+// straight, while an open sheet's inside stays cheap to thin out. Seams get no
+// such plane: the seam rule already keeps them in place, and a seam shortened
+// along a curve within a smooth surface moves no surface at all.
 constexpr double kEdgeWeight = 10.0;
 // A triangle whose normal turns further than about 87 degrees in some frame
 // counts as folded over: a plain "dot > 0" lets slivers stand on edge.
@@ -373,7 +375,7 @@ private:
     Quadric& quadricOf(uint32_t v, std::size_t k) { return quadrics[std::size_t(v) * errorFrames.size() + k]; }
 
     // 3. each vertex's quadric in each chosen frame: its triangles' planes
-    // weighted by area, and planes along border and seam edges
+    // weighted by area, and planes along border edges
     void buildQuadrics()
     {
         const std::size_t frames = errorFrames.size();
@@ -398,7 +400,7 @@ private:
         }
 
         // Edges as (low vertex, high vertex, triangle, corner), sorted: a run of
-        // one is a border, a run of two whose texels differ at an end a seam.
+        // one is a border.
         struct EdgeUse {
             uint32_t Low, High, Triangle, Corner;
         };
@@ -415,19 +417,10 @@ private:
         std::sort(edges.begin(), edges.end(), [](const EdgeUse& x, const EdgeUse& y) {
             return x.Low != y.Low ? x.Low < y.Low : x.High != y.High ? x.High < y.High : x.Triangle < y.Triangle;
         });
-        const auto texelAt = [&](uint32_t t, uint32_t v) {
-            return texelOf(triangles[t].SkinIndex[std::size_t(cornerOf(triangles[t], v))]);
-        };
         for (std::size_t first = 0; first < edges.size();) {
             std::size_t end = first + 1;
             while (end < edges.size() && edges[end].Low == edges[first].Low && edges[end].High == edges[first].High) ++end;
-            const EdgeUse& e = edges[first];
-            bool outline = end - first == 1;
-            if (end - first == 2) {
-                const uint32_t other = edges[first + 1].Triangle;
-                outline = texelAt(e.Triangle, e.Low) != texelAt(other, e.Low) || texelAt(e.Triangle, e.High) != texelAt(other, e.High);
-            }
-            for (std::size_t i = first; outline && i < end; ++i) addEdgePlanes(edges[i].Triangle, edges[i].Corner);
+            if (end - first == 1) addEdgePlanes(edges[first].Triangle, edges[first].Corner);
             first = end;
         }
     }
