@@ -3,8 +3,8 @@
 // A collapse v -> w deletes v and hands its triangles to w; every kept vertex
 // keeps its own position in every frame, so the result is a subset of the input.
 // Its cost is the quadric error of v (the planes of the triangles v has
-// gathered so far) at w's position, summed over frames, each frame's planes
-// against that frame's position of w. Per-frame quadrics are stored for a few
+// gathered so far) at w's position in each frame, against that frame's
+// planes: the worst frame's error plus the mean over frames. Per-frame quadrics are stored for a few
 // frames chosen to span the animation's poses (52 bytes per vertex and chosen
 // frame, with the positions beside them); flips and flattened triangles are
 // checked in every frame, on a vertex-major copy of the positions (6 bytes per
@@ -40,7 +40,7 @@ constexpr double kEdgeWeight = 10.0;
 // A triangle whose normal turns further than about 87 degrees in some frame
 // counts as folded over: a plain "dot > 0" lets slivers stand on edge.
 constexpr double kMinNormalCosine = 0.05;
-// Vertices compared when choosing the frames whose errors are summed.
+// Vertices compared when choosing the frames whose errors are weighed.
 constexpr uint32_t kPoseSampleVertices = 512;
 
 using Packed = std::array<uint16_t, 3>;
@@ -333,7 +333,7 @@ private:
         return {p[0] * unitScale[0] + unitOffset[0], p[1] * unitScale[1] + unitOffset[1], p[2] * unitScale[2] + unitOffset[2]};
     }
 
-    // 2. the frames whose errors are summed: frame 0, then again and again the
+    // 2. the frames whose errors are weighed: frame 0, then again and again the
     // frame farthest from every frame chosen so far, so that the extremes of
     // the motion are in; frames that repeat a chosen pose are never chosen
     void chooseErrorFrames(const QuadricOptions& options)
@@ -523,12 +523,20 @@ private:
         for (const Neighbour& n : neighbours) {
             if (borderEdges != 0 && n.Triangles != 1) continue;
             if (!mapSkinSides(v, n.Vertex, fanOfV, sides)) continue;
-            double cost = 0;
+            // The worst frame first, the mean over frames after it: what shows
+            // is the pose a collapse spoils most, and a sum lets many frames
+            // where a collapse costs nothing hide the one where it costs much.
+            double sum = 0;
+            double worst = 0;
             const std::size_t frames = errorFrames.size();
             const Quadric* q = &quadrics[std::size_t(v) * frames];
             const std::array<float, 3>* at = &errorPositions[std::size_t(n.Vertex) * frames];
-            for (std::size_t k = 0; k < frames; ++k) cost += q[k].ErrorAt({double(at[k][0]), double(at[k][1]), double(at[k][2])});
-            out.push_back({cost, n.Vertex});
+            for (std::size_t k = 0; k < frames; ++k) {
+                const double error = q[k].ErrorAt({double(at[k][0]), double(at[k][1]), double(at[k][2])});
+                sum += error;
+                worst = std::max(worst, error);
+            }
+            out.push_back({worst + sum / double(frames), n.Vertex});
         }
         std::sort(out.begin(), out.end(), [](const Candidate& a, const Candidate& b) {
             return a.Cost != b.Cost ? a.Cost < b.Cost : a.Target < b.Target;
