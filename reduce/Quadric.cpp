@@ -4,7 +4,8 @@
 // keeps its own position in every frame, so the result is a subset of the input.
 // Its cost is the quadric error of v (the planes of the triangles v has
 // gathered so far) at w's position in each frame, against that frame's
-// planes: the worst frame's error plus the mean over frames. Per-frame quadrics are stored for a few
+// planes, plus v's area-weighted squared distance from the triangles that
+// replace its fan: the worst frame's error plus the mean over frames. Per-frame quadrics are stored for a few
 // frames chosen to span the animation's poses (52 bytes per vertex and chosen
 // frame, with the positions beside them); flips and flattened triangles are
 // checked in every frame, on a vertex-major copy of the positions (6 bytes per
@@ -82,6 +83,10 @@ struct Quadric {
     }
 };
 
+std::array<double, 3> widen(const std::array<float, 3>& p)
+{
+    return {double(p[0]), double(p[1]), double(p[2])};
+}
 std::array<double, 3> sub(const std::array<double, 3>& a, const std::array<double, 3>& b)
 {
     return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
@@ -200,6 +205,7 @@ public:
         transposeFrames(model);
         chooseErrorFrames(options);
         buildQuadrics();
+        frameErrors.resize(errorFrames.size());
     }
 
     int64_t LiveTriangles() const { return liveTriangles; }
@@ -523,20 +529,42 @@ private:
         for (const Neighbour& n : neighbours) {
             if (borderEdges != 0 && n.Triangles != 1) continue;
             if (!mapSkinSides(v, n.Vertex, fanOfV, sides)) continue;
+            const uint32_t w = n.Vertex;
+            const std::size_t frames = errorFrames.size();
+            const Quadric* q = &quadrics[std::size_t(v) * frames];
+            const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
+            const std::array<float, 3>* atV = &errorPositions[std::size_t(v) * frames];
+            for (std::size_t k = 0; k < frames; ++k) frameErrors[k] = q[k].ErrorAt(widen(atW[k]));
+            // The planes v gathered say how far w lies from the surface removed
+            // so far; they cannot see v standing off the triangles that replace
+            // its fan, which is what makes a peak or a ridge go. So each new
+            // triangle adds v's squared distance from its plane times its area,
+            // the same measure as the planes'.
+            for (uint32_t t : fanOfV) {
+                const MDLTriangle& tri = triangles[t];
+                if (cornerOf(tri, w) >= 0) continue;
+                const int j = cornerOf(tri, v);
+                const std::array<float, 3>* atA = &errorPositions[std::size_t(tri.VertIndex[std::size_t((j + 1) % 3)]) * frames];
+                const std::array<float, 3>* atB = &errorPositions[std::size_t(tri.VertIndex[std::size_t((j + 2) % 3)]) * frames];
+                for (std::size_t k = 0; k < frames; ++k) {
+                    const std::array<double, 3> pw = widen(atW[k]);
+                    const auto normal = cross(sub(widen(atA[k]), pw), sub(widen(atB[k]), pw));
+                    const double twiceArea = std::sqrt(dot(normal, normal));
+                    if (twiceArea == 0) continue;  // flat in this frame: no plane; the flip checks refuse it anyway
+                    const double offset = dot(normal, sub(widen(atV[k]), pw));
+                    frameErrors[k] += offset * offset / (2.0 * twiceArea);
+                }
+            }
             // The worst frame first, the mean over frames after it: what shows
             // is the pose a collapse spoils most, and a sum lets many frames
             // where a collapse costs nothing hide the one where it costs much.
             double sum = 0;
             double worst = 0;
-            const std::size_t frames = errorFrames.size();
-            const Quadric* q = &quadrics[std::size_t(v) * frames];
-            const std::array<float, 3>* at = &errorPositions[std::size_t(n.Vertex) * frames];
             for (std::size_t k = 0; k < frames; ++k) {
-                const double error = q[k].ErrorAt({double(at[k][0]), double(at[k][1]), double(at[k][2])});
-                sum += error;
-                worst = std::max(worst, error);
+                sum += frameErrors[k];
+                worst = std::max(worst, frameErrors[k]);
             }
-            out.push_back({worst + sum / double(frames), n.Vertex});
+            out.push_back({worst + sum / double(frames), w});
         }
         std::sort(out.begin(), out.end(), [](const Candidate& a, const Candidate& b) {
             return a.Cost != b.Cost ? a.Cost < b.Cost : a.Target < b.Target;
@@ -700,6 +728,7 @@ private:
     std::vector<Neighbour> neighbours;
     std::vector<SkinSide> sides;
     std::vector<Candidate> candidates;
+    std::vector<double> frameErrors;  // one per chosen frame
     std::vector<uint32_t> touched;
 };
 
