@@ -518,10 +518,68 @@ private:
         return borderEdges == 0 || borderEdges == 2 ? borderEdges : -1;
     }
 
+    // The worst frame first, the mean over frames after it: what shows is the
+    // pose a collapse spoils most, and a sum lets many frames where a
+    // collapse costs nothing hide the one where it costs much.
+    double rankOf(const std::vector<double>& errors) const
+    {
+        double sum = 0;
+        double worst = 0;
+        for (double error : errors) {
+            sum += error;
+            worst = std::max(worst, error);
+        }
+        return worst + sum / double(errors.size());
+    }
+
+    // v's planes at w's position, frame by frame, into frameErrors.
+    void planeErrors(uint32_t v, uint32_t w)
+    {
+        const std::size_t frames = errorFrames.size();
+        const Quadric* q = &quadrics[std::size_t(v) * frames];
+        const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
+        for (std::size_t k = 0; k < frames; ++k) frameErrors[k] = q[k].ErrorAt(widen(atW[k]));
+    }
+
+    // The planes v gathered say how far w lies from the surface removed so
+    // far; they cannot see v standing off the triangles that replace its fan,
+    // which is what makes a peak or a ridge go. So each new triangle adds v's
+    // squared distance from its plane times its area, the same measure as the
+    // planes', to frameErrors. Uses fanOfV as readFan left it.
+    void addNewFanErrors(uint32_t v, uint32_t w)
+    {
+        const std::size_t frames = errorFrames.size();
+        const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
+        const std::array<float, 3>* atV = &errorPositions[std::size_t(v) * frames];
+        for (uint32_t t : fanOfV) {
+            const MDLTriangle& tri = triangles[t];
+            if (cornerOf(tri, w) >= 0) continue;
+            const int j = cornerOf(tri, v);
+            const std::array<float, 3>* atA = &errorPositions[std::size_t(tri.VertIndex[std::size_t((j + 1) % 3)]) * frames];
+            const std::array<float, 3>* atB = &errorPositions[std::size_t(tri.VertIndex[std::size_t((j + 2) % 3)]) * frames];
+            for (std::size_t k = 0; k < frames; ++k) {
+                const std::array<double, 3> pw = widen(atW[k]);
+                const auto normal = cross(sub(widen(atA[k]), pw), sub(widen(atB[k]), pw));
+                const double twiceArea = std::sqrt(dot(normal, normal));
+                if (twiceArea == 0) continue;  // flat in this frame: no plane; the flip checks refuse it anyway
+                const double offset = dot(normal, sub(widen(atV[k]), pw));
+                frameErrors[k] += offset * offset / (2.0 * twiceArea);
+            }
+        }
+    }
+
+    double costOf(uint32_t v, uint32_t w)
+    {
+        planeErrors(v, w);
+        addNewFanErrors(v, w);
+        return rankOf(frameErrors);
+    }
+
     // The targets of v in order of cost, by the rules that need only v's fan:
     // along the border only when v lies on one, along the seam only when v
-    // lies on one.
-    void candidatesOf(uint32_t v, std::vector<Candidate>& out)
+    // lies on one. With cheapestOnly, only the first is sure to be in its
+    // place with its cost: the rest may hold a lower bound.
+    void candidatesOf(uint32_t v, std::vector<Candidate>& out, bool cheapestOnly)
     {
         out.clear();
         const int borderEdges = readFan(v);
@@ -529,53 +587,32 @@ private:
         for (const Neighbour& n : neighbours) {
             if (borderEdges != 0 && n.Triangles != 1) continue;
             if (!mapSkinSides(v, n.Vertex, fanOfV, sides)) continue;
-            const uint32_t w = n.Vertex;
-            const std::size_t frames = errorFrames.size();
-            const Quadric* q = &quadrics[std::size_t(v) * frames];
-            const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
-            const std::array<float, 3>* atV = &errorPositions[std::size_t(v) * frames];
-            for (std::size_t k = 0; k < frames; ++k) frameErrors[k] = q[k].ErrorAt(widen(atW[k]));
-            // The planes v gathered say how far w lies from the surface removed
-            // so far; they cannot see v standing off the triangles that replace
-            // its fan, which is what makes a peak or a ridge go. So each new
-            // triangle adds v's squared distance from its plane times its area,
-            // the same measure as the planes'.
-            for (uint32_t t : fanOfV) {
-                const MDLTriangle& tri = triangles[t];
-                if (cornerOf(tri, w) >= 0) continue;
-                const int j = cornerOf(tri, v);
-                const std::array<float, 3>* atA = &errorPositions[std::size_t(tri.VertIndex[std::size_t((j + 1) % 3)]) * frames];
-                const std::array<float, 3>* atB = &errorPositions[std::size_t(tri.VertIndex[std::size_t((j + 2) % 3)]) * frames];
-                for (std::size_t k = 0; k < frames; ++k) {
-                    const std::array<double, 3> pw = widen(atW[k]);
-                    const auto normal = cross(sub(widen(atA[k]), pw), sub(widen(atB[k]), pw));
-                    const double twiceArea = std::sqrt(dot(normal, normal));
-                    if (twiceArea == 0) continue;  // flat in this frame: no plane; the flip checks refuse it anyway
-                    const double offset = dot(normal, sub(widen(atV[k]), pw));
-                    frameErrors[k] += offset * offset / (2.0 * twiceArea);
-                }
-            }
-            // The worst frame first, the mean over frames after it: what shows
-            // is the pose a collapse spoils most, and a sum lets many frames
-            // where a collapse costs nothing hide the one where it costs much.
-            double sum = 0;
-            double worst = 0;
-            for (std::size_t k = 0; k < frames; ++k) {
-                sum += frameErrors[k];
-                worst = std::max(worst, frameErrors[k]);
-            }
-            out.push_back({worst + sum / double(frames), w});
+            planeErrors(v, n.Vertex);
+            out.push_back({rankOf(frameErrors), n.Vertex});
         }
-        std::sort(out.begin(), out.end(), [](const Candidate& a, const Candidate& b) {
+        const auto cheaper = [](const Candidate& a, const Candidate& b) {
             return a.Cost != b.Cost ? a.Cost < b.Cost : a.Target < b.Target;
-        });
+        };
+        // The planes' part is a lower bound of the whole cost (the new fan
+        // only adds to each frame's error). The new fan's part, which costs
+        // most, is worked out in order of that bound and only while a bound
+        // may still beat the cheapest whole cost found: the first candidate
+        // is then the same as with every cost whole.
+        std::sort(out.begin(), out.end(), cheaper);
+        double cheapest = std::numeric_limits<double>::infinity();
+        for (Candidate& candidate : out) {
+            if (cheapestOnly && candidate.Cost > cheapest) break;
+            candidate.Cost = costOf(v, candidate.Target);
+            cheapest = std::min(cheapest, candidate.Cost);
+        }
+        std::sort(out.begin(), out.end(), cheaper);
     }
 
     void schedule(uint32_t v)
     {
         ++version[v];
         waiting[v] = 0;
-        candidatesOf(v, candidates);
+        candidatesOf(v, candidates, true);
         if (!candidates.empty()) queue.push({candidates[0].Cost, v, candidates[0].Target, version[v]});
     }
 
@@ -648,7 +685,7 @@ private:
             collapse(v, entry.Target);
             return;
         }
-        candidatesOf(v, candidates);
+        candidatesOf(v, candidates, false);
         for (const Candidate& candidate : candidates) {
             if (candidate.Target == entry.Target) continue;
             if (!queue.empty() && candidate.Cost > queue.top().Cost) {
