@@ -5,12 +5,13 @@
 // Its cost is the quadric error of v (the planes of the triangles v has
 // gathered so far) at w's position in each frame, against that frame's
 // planes, plus v's area-weighted squared distance from the triangles that
-// replace its fan: the worst frame's error plus the mean over frames. Per-frame quadrics are stored for a few
-// frames chosen to span the animation's poses (52 bytes per vertex and chosen
-// frame, with the positions beside them); flips and flattened triangles are
-// checked in every frame, on a vertex-major copy of the positions (6 bytes per
-// vertex and frame). With 16 chosen frames of a 200-frame model the scratch
-// is about 1.3 times the frames' own size.
+// replace its fan: the worst frame's error plus the mean over frames.
+// Per-frame quadrics are stored for a few frames chosen to span the
+// animation's poses (52 bytes per vertex and chosen frame, with the
+// positions beside them); flips and flattened triangles are checked in every
+// frame, on a vertex-major copy of the positions (6 bytes per vertex and
+// frame). With 16 chosen frames of a 200-frame model the scratch is about 1.3
+// times the frames' own size.
 //
 // The lists stay in place until the end: triangles are only marked removed, a
 // fan index of triangles by vertex is kept in step with every collapse, and one
