@@ -3,13 +3,15 @@
 // A collapse v -> w deletes v and hands its triangles to w; every kept vertex
 // keeps its own position in every frame, so the result is a subset of the input.
 // Its cost is the quadric error of v (the planes of the triangles v has
-// gathered so far) at w's position, summed over frames, each frame's planes
-// against that frame's position of w. Per-frame quadrics are stored for a few
-// frames chosen to span the animation's poses (52 bytes per vertex and chosen
-// frame, with the positions beside them); flips and flattened triangles are
-// checked in every frame, on a vertex-major copy of the positions (6 bytes per
-// vertex and frame). With 16 chosen frames of a 200-frame model the scratch
-// is about 1.3 times the frames' own size.
+// gathered so far) at w's position in each frame, against that frame's
+// planes, plus v's area-weighted squared distance from the triangles that
+// replace its fan: the worst frame's error plus the mean over frames.
+// Per-frame quadrics are stored for a few frames chosen to span the
+// animation's poses (52 bytes per vertex and chosen frame, with the
+// positions beside them); flips and flattened triangles are checked in every
+// frame, on a vertex-major copy of the positions (6 bytes per vertex and
+// frame). With 16 chosen frames of a 200-frame model the scratch is about 1.3
+// times the frames' own size.
 //
 // The lists stay in place until the end: triangles are only marked removed, a
 // fan index of triangles by vertex is kept in step with every collapse, and one
@@ -31,14 +33,16 @@
 
 namespace {
 
-// Border and seam edges add a plane at right angles to their triangle, weighted
-// by the squared edge length times this: an outline then moves only where it is
-// straight, while an open sheet's inside stays cheap to thin out.
+// Border edges add a plane at right angles to their triangle, weighted by the
+// squared edge length times this: an outline then moves only where it is
+// straight, while an open sheet's inside stays cheap to thin out. Seams get no
+// such plane: the seam rule already keeps them in place, and a seam shortened
+// along a curve within a smooth surface moves no surface at all.
 constexpr double kEdgeWeight = 10.0;
 // A triangle whose normal turns further than about 87 degrees in some frame
 // counts as folded over: a plain "dot > 0" lets slivers stand on edge.
 constexpr double kMinNormalCosine = 0.05;
-// Vertices compared when choosing the frames whose errors are summed.
+// Vertices compared when choosing the frames whose errors are weighed.
 constexpr uint32_t kPoseSampleVertices = 512;
 
 using Packed = std::array<uint16_t, 3>;
@@ -80,6 +84,10 @@ struct Quadric {
     }
 };
 
+std::array<double, 3> widen(const std::array<float, 3>& p)
+{
+    return {double(p[0]), double(p[1]), double(p[2])};
+}
 std::array<double, 3> sub(const std::array<double, 3>& a, const std::array<double, 3>& b)
 {
     return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
@@ -198,6 +206,7 @@ public:
         transposeFrames(model);
         chooseErrorFrames(options);
         buildQuadrics();
+        frameErrors.resize(errorFrames.size());
     }
 
     int64_t LiveTriangles() const { return liveTriangles; }
@@ -331,7 +340,7 @@ private:
         return {p[0] * unitScale[0] + unitOffset[0], p[1] * unitScale[1] + unitOffset[1], p[2] * unitScale[2] + unitOffset[2]};
     }
 
-    // 2. the frames whose errors are summed: frame 0, then again and again the
+    // 2. the frames whose errors are weighed: frame 0, then again and again the
     // frame farthest from every frame chosen so far, so that the extremes of
     // the motion are in; frames that repeat a chosen pose are never chosen
     void chooseErrorFrames(const QuadricOptions& options)
@@ -373,7 +382,7 @@ private:
     Quadric& quadricOf(uint32_t v, std::size_t k) { return quadrics[std::size_t(v) * errorFrames.size() + k]; }
 
     // 3. each vertex's quadric in each chosen frame: its triangles' planes
-    // weighted by area, and planes along border and seam edges
+    // weighted by area, and planes along border edges
     void buildQuadrics()
     {
         const std::size_t frames = errorFrames.size();
@@ -398,7 +407,7 @@ private:
         }
 
         // Edges as (low vertex, high vertex, triangle, corner), sorted: a run of
-        // one is a border, a run of two whose texels differ at an end a seam.
+        // one is a border.
         struct EdgeUse {
             uint32_t Low, High, Triangle, Corner;
         };
@@ -415,19 +424,10 @@ private:
         std::sort(edges.begin(), edges.end(), [](const EdgeUse& x, const EdgeUse& y) {
             return x.Low != y.Low ? x.Low < y.Low : x.High != y.High ? x.High < y.High : x.Triangle < y.Triangle;
         });
-        const auto texelAt = [&](uint32_t t, uint32_t v) {
-            return texelOf(triangles[t].SkinIndex[std::size_t(cornerOf(triangles[t], v))]);
-        };
         for (std::size_t first = 0; first < edges.size();) {
             std::size_t end = first + 1;
             while (end < edges.size() && edges[end].Low == edges[first].Low && edges[end].High == edges[first].High) ++end;
-            const EdgeUse& e = edges[first];
-            bool outline = end - first == 1;
-            if (end - first == 2) {
-                const uint32_t other = edges[first + 1].Triangle;
-                outline = texelAt(e.Triangle, e.Low) != texelAt(other, e.Low) || texelAt(e.Triangle, e.High) != texelAt(other, e.High);
-            }
-            for (std::size_t i = first; outline && i < end; ++i) addEdgePlanes(edges[i].Triangle, edges[i].Corner);
+            if (end - first == 1) addEdgePlanes(edges[first].Triangle, edges[first].Corner);
             first = end;
         }
     }
@@ -519,10 +519,68 @@ private:
         return borderEdges == 0 || borderEdges == 2 ? borderEdges : -1;
     }
 
+    // The worst frame first, the mean over frames after it: what shows is the
+    // pose a collapse spoils most, and a sum lets many frames where a
+    // collapse costs nothing hide the one where it costs much.
+    double rankOf(const std::vector<double>& errors) const
+    {
+        double sum = 0;
+        double worst = 0;
+        for (double error : errors) {
+            sum += error;
+            worst = std::max(worst, error);
+        }
+        return worst + sum / double(errors.size());
+    }
+
+    // v's planes at w's position, frame by frame, into frameErrors.
+    void planeErrors(uint32_t v, uint32_t w)
+    {
+        const std::size_t frames = errorFrames.size();
+        const Quadric* q = &quadrics[std::size_t(v) * frames];
+        const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
+        for (std::size_t k = 0; k < frames; ++k) frameErrors[k] = q[k].ErrorAt(widen(atW[k]));
+    }
+
+    // The planes v gathered say how far w lies from the surface removed so
+    // far; they cannot see v standing off the triangles that replace its fan,
+    // which is what makes a peak or a ridge go. So each new triangle adds v's
+    // squared distance from its plane times its area, the same measure as the
+    // planes', to frameErrors. Uses fanOfV as readFan left it.
+    void addNewFanErrors(uint32_t v, uint32_t w)
+    {
+        const std::size_t frames = errorFrames.size();
+        const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
+        const std::array<float, 3>* atV = &errorPositions[std::size_t(v) * frames];
+        for (uint32_t t : fanOfV) {
+            const MDLTriangle& tri = triangles[t];
+            if (cornerOf(tri, w) >= 0) continue;
+            const int j = cornerOf(tri, v);
+            const std::array<float, 3>* atA = &errorPositions[std::size_t(tri.VertIndex[std::size_t((j + 1) % 3)]) * frames];
+            const std::array<float, 3>* atB = &errorPositions[std::size_t(tri.VertIndex[std::size_t((j + 2) % 3)]) * frames];
+            for (std::size_t k = 0; k < frames; ++k) {
+                const std::array<double, 3> pw = widen(atW[k]);
+                const auto normal = cross(sub(widen(atA[k]), pw), sub(widen(atB[k]), pw));
+                const double twiceArea = std::sqrt(dot(normal, normal));
+                if (twiceArea == 0) continue;  // flat in this frame: no plane; the flip checks refuse it anyway
+                const double offset = dot(normal, sub(widen(atV[k]), pw));
+                frameErrors[k] += offset * offset / (2.0 * twiceArea);
+            }
+        }
+    }
+
+    double costOf(uint32_t v, uint32_t w)
+    {
+        planeErrors(v, w);
+        addNewFanErrors(v, w);
+        return rankOf(frameErrors);
+    }
+
     // The targets of v in order of cost, by the rules that need only v's fan:
     // along the border only when v lies on one, along the seam only when v
-    // lies on one.
-    void candidatesOf(uint32_t v, std::vector<Candidate>& out)
+    // lies on one. With cheapestOnly, only the first is sure to be in its
+    // place with its cost: the rest may hold a lower bound.
+    void candidatesOf(uint32_t v, std::vector<Candidate>& out, bool cheapestOnly)
     {
         out.clear();
         const int borderEdges = readFan(v);
@@ -530,23 +588,32 @@ private:
         for (const Neighbour& n : neighbours) {
             if (borderEdges != 0 && n.Triangles != 1) continue;
             if (!mapSkinSides(v, n.Vertex, fanOfV, sides)) continue;
-            double cost = 0;
-            const std::size_t frames = errorFrames.size();
-            const Quadric* q = &quadrics[std::size_t(v) * frames];
-            const std::array<float, 3>* at = &errorPositions[std::size_t(n.Vertex) * frames];
-            for (std::size_t k = 0; k < frames; ++k) cost += q[k].ErrorAt({double(at[k][0]), double(at[k][1]), double(at[k][2])});
-            out.push_back({cost, n.Vertex});
+            planeErrors(v, n.Vertex);
+            out.push_back({rankOf(frameErrors), n.Vertex});
         }
-        std::sort(out.begin(), out.end(), [](const Candidate& a, const Candidate& b) {
+        const auto cheaper = [](const Candidate& a, const Candidate& b) {
             return a.Cost != b.Cost ? a.Cost < b.Cost : a.Target < b.Target;
-        });
+        };
+        // The planes' part is a lower bound of the whole cost (the new fan
+        // only adds to each frame's error). The new fan's part, which costs
+        // most, is worked out in order of that bound and only while a bound
+        // may still beat the cheapest whole cost found: the first candidate
+        // is then the same as with every cost whole.
+        std::sort(out.begin(), out.end(), cheaper);
+        double cheapest = std::numeric_limits<double>::infinity();
+        for (Candidate& candidate : out) {
+            if (cheapestOnly && candidate.Cost > cheapest) break;
+            candidate.Cost = costOf(v, candidate.Target);
+            cheapest = std::min(cheapest, candidate.Cost);
+        }
+        std::sort(out.begin(), out.end(), cheaper);
     }
 
     void schedule(uint32_t v)
     {
         ++version[v];
         waiting[v] = 0;
-        candidatesOf(v, candidates);
+        candidatesOf(v, candidates, true);
         if (!candidates.empty()) queue.push({candidates[0].Cost, v, candidates[0].Target, version[v]});
     }
 
@@ -619,7 +686,7 @@ private:
             collapse(v, entry.Target);
             return;
         }
-        candidatesOf(v, candidates);
+        candidatesOf(v, candidates, false);
         for (const Candidate& candidate : candidates) {
             if (candidate.Target == entry.Target) continue;
             if (!queue.empty() && candidate.Cost > queue.top().Cost) {
@@ -699,6 +766,7 @@ private:
     std::vector<Neighbour> neighbours;
     std::vector<SkinSide> sides;
     std::vector<Candidate> candidates;
+    std::vector<double> frameErrors;  // one per chosen frame
     std::vector<uint32_t> touched;
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 // The animation-aware reduction: half-edge collapses in order of least
-// quadric error summed over every frame, down to a triangle budget. The
-// result is a subset of the input: no vertex is moved or made.
+// quadric error over the animation's frames (the worst frame's plus the
+// mean), down to a triangle budget. The result is a subset of the input: no
+// vertex is moved or made.
 
 #include <cstdint>
 #include <functional>
@@ -18,8 +19,8 @@ struct QuadricResult {
 };
 
 struct QuadricOptions {
-    // How many frames' surface errors are summed, chosen to span the
-    // animation's poses; 0 sums every frame. Flips and flattened triangles
+    // How many frames' surface errors are weighed, chosen to span the
+    // animation's poses; 0 weighs every frame. Flips and flattened triangles
     // are checked in every frame whatever this is.
     int ErrorFrames = 16;
 };
