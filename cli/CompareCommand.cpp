@@ -3,6 +3,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
+#include <limits>
+
 #include <iostream>
 #include <memory>
 #include <string>
@@ -12,10 +15,15 @@
 #include "cli/Batch.h"
 #include "cli/Commands.h"
 #include "cli/Deviation.h"
+#include "cli/OptionChecks.h"
 #include "measure/Measure.h"
 #include "model/MDLClass.h"
 
 namespace {
+
+// A hundred times the default already repeats to far below a per mille; more
+// only makes a run take minutes per frame.
+constexpr int kMaxSamplesPerSide = 1000000;
 
 const char* kCompareHelp = R"(What is measured:
   Frame i of OTHER against frame i of ORIGINAL, in world space. Each surface
@@ -96,11 +104,12 @@ Command AddCompareCommand(CLI::App& tool)
     words->add_option("OTHER", options->Other, "a model with the same number of frames, such as a reduced copy")->required();
     words->add_flag("--json", options->Json, "one JSON document instead of lines");
     words->add_option("--frames", options->Frames, "measure N frames spread evenly, the first and last among them")
-        ->check(CLI::PositiveNumber);
+        ->check(WholeNumberIn(1, std::numeric_limits<int>::max()));
     words->add_option("--samples", options->Measure.SamplesPerSide, "area samples on each surface per frame")
-        ->check(CLI::PositiveNumber)
+        ->check(WholeNumberIn(1, kMaxSamplesPerSide))
         ->default_str(std::to_string(kDefaultSamplesPerSide));
     words->add_option("--seed", options->Measure.Seed, "where the samples fall; the same seed, the same figures")
+        ->check(WholeNumberIn(0, std::numeric_limits<int64_t>::max()))
         ->capture_default_str();
     return {words, [options] { return runCompare(*options); }};
 }

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <filesystem>
+#include <limits>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 
 #include "cli/Batch.h"
 #include "cli/Commands.h"
+#include "cli/OptionChecks.h"
 #include "cli/Png.h"
 #include "model/MDLClass.h"
 #include "model/MDLFile.h"
@@ -139,7 +141,9 @@ Command AddRenderCommand(CLI::App& tool)
     render->footer(kRenderHelp);
     render->add_option("MODEL", words->Model, "the MDL5 model to draw")->required();
     render->add_option("-o,--output", words->Output, "the PNG file to write")->required();
-    auto* frame = render->add_option("--frame", words->Options.Frame, "the frame to draw, numbered from 0")->capture_default_str();
+    auto* frame = render->add_option("--frame", words->Options.Frame, "the frame to draw, numbered from 0")
+                      ->check(WholeNumberIn(0, std::numeric_limits<int>::max()))
+                      ->capture_default_str();
     render->add_option("--size", words->Size, "WxH: the picture (with --compare each half, with --sheet each cell)")
         ->check(CLI::Validator(
             [](std::string& text) {
@@ -147,11 +151,11 @@ Command AddRenderCommand(CLI::App& tool)
             },
             "WxH"))
         ->capture_default_str();
-    render->add_option("--yaw", words->Options.YawDegrees, "degrees about the up axis")->capture_default_str();
+    render->add_option("--yaw", words->Options.YawDegrees, "degrees about the up axis")->check(NumberIn(-360.0, 360.0))->capture_default_str();
     render->add_option("--pitch", words->Options.PitchDegrees, "degrees above the horizon, -90 to 90")
-        ->check(CLI::Range(-90.0, 90.0))
+        ->check(NumberIn(-90.0, 90.0))
         ->capture_default_str();
-    render->add_option("--zoom", words->Options.Zoom, "above 1 comes nearer")->check(CLI::Range(0.01, 100.0))->capture_default_str();
+    render->add_option("--zoom", words->Options.Zoom, "above 1 comes nearer")->check(NumberIn(0.01, 100.0))->capture_default_str();
     render->add_flag("--wire", words->Options.Wireframe, "draw the edges over the surface");
     render->add_flag("--flat", words->Options.Flat, "light each face by its own normal, not the stored ones");
     auto* compare = render->add_option("--compare", words->Other, "a second model drawn on the right, with the same camera");

@@ -23,6 +23,7 @@
 
 #include "cli/Batch.h"
 #include "cli/Commands.h"
+#include "cli/OptionChecks.h"
 #include "cli/Deviation.h"
 #include "cli/Report.h"
 #include "model/MDLClass.h"
@@ -66,48 +67,6 @@ Examples:
   kelvane-cli reduce --lods 0.5,0.25,0.1 hero.mdl --out-dir lods/
   kelvane-cli reduce --level 4 --passes 3 hero.mdl -o hero-low.mdl
   kelvane-cli reduce --ratio 0.5 models/ --out-dir models-low/ --json > report.json)";
-
-// Option values, checked before CLI11 converts them, so that every message says
-// the allowed range in plain numbers and tells text that is no number apart.
-std::string rangeText(int64_t low, int64_t high)
-{
-    return "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
-}
-
-CLI::Validator wholeNumberIn(int64_t low, int64_t high)
-{
-    return CLI::Validator(
-        [low, high](std::string& text) -> std::string {
-            const char* first = text.data() + (text.starts_with('+') ? 1 : 0);
-            const char* end = text.data() + text.size();
-            int64_t value = 0;
-            const auto [stop, error] = std::from_chars(first, end, value);
-            if (stop != end || (error != std::errc() && error != std::errc::result_out_of_range)) {
-                double number = 0;
-                const bool isNumber = std::from_chars(first, end, number).ptr == end;
-                return "\"" + text + "\" is not " + (isNumber ? "a whole number" : "a number");
-            }
-            if (error != std::errc() || value < low || value > high) return text + " is not " + rangeText(low, high);
-            return {};
-        },
-        "from " + std::to_string(low) + " to " + std::to_string(high));
-}
-
-// A share of the triangles: finite, above 0, at most 1.
-CLI::Validator shareOfOne()
-{
-    return CLI::Validator(
-        [](std::string& text) -> std::string {
-            const char* end = text.data() + text.size();
-            double value = 0;
-            const auto [stop, error] = std::from_chars(text.data(), end, value);
-            if (stop != end || (error != std::errc() && error != std::errc::result_out_of_range)) return "\"" + text + "\" is not a number";
-            if (error != std::errc() || !std::isfinite(value) || !(value > 0.0 && value <= 1.0))
-                return text + " is not a number above 0 and at most 1";
-            return {};
-        },
-        "above 0, at most 1");
-}
 
 std::string statusName(ExitStatus status)
 {
@@ -369,15 +328,15 @@ int main(int argc, char** argv)
     reduceCommand->add_option("--out-dir", reduce.OutDir, "folder for the reduced models, keeping names and sub-folders");
     reduceCommand->add_flag("--in-place", reduce.InPlace, "replace each INPUT, once its reduced copy is complete");
     auto* level = reduceCommand->add_option("--level", reduce.Plan.Level, "0 to 10: how far normals may differ")
-                      ->check(wholeNumberIn(kMinLevel, kMaxLevel))
+                      ->check(WholeNumberIn(kMinLevel, kMaxLevel))
                       ->capture_default_str();
     auto* passes = reduceCommand->add_option("--passes", reduce.Plan.Passes, "passes in a row, each on the last one's result")
-                       ->check(wholeNumberIn(0, std::numeric_limits<int>::max()))
+                       ->check(WholeNumberIn(0, std::numeric_limits<int>::max()))
                        ->capture_default_str();
     // A budget of no triangles cannot be met by any model.
     auto* target = reduceCommand->add_option("--target-tris", targetTriangles, "a budget: at most T triangles")
-                       ->check(wholeNumberIn(1, std::numeric_limits<int32_t>::max()));
-    auto* share = reduceCommand->add_option("--ratio", ratio, "a budget: at most R (0 < R <= 1) of the triangles")->check(shareOfOne());
+                       ->check(WholeNumberIn(1, std::numeric_limits<int32_t>::max()));
+    auto* share = reduceCommand->add_option("--ratio", ratio, "a budget: at most R (0 < R <= 1) of the triangles")->check(ShareOfOne());
     std::string method;
     auto* methodOption = reduceCommand->add_option("--method", method, "how a budget is reached: quadric (the default) or passes")
                              ->check(CLI::IsMember({"quadric", "passes"}));
@@ -385,12 +344,12 @@ int main(int argc, char** argv)
     auto* lodOption = reduceCommand->add_option("--lods", lods, "levels of detail: falling shares R1,R2,... of the triangles")
                           ->delimiter(',')
                           ->allow_extra_args(false)  // one word: the files that follow are inputs
-                          ->check(shareOfOne());
+                          ->check(ShareOfOne());
     target->excludes(share)->excludes(level)->excludes(passes);
     share->excludes(level)->excludes(passes);
     lodOption->excludes(target)->excludes(share)->excludes(level)->excludes(passes);
     methodOption->excludes(level)->excludes(passes);
-    reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors)")->check(wholeNumberIn(1, std::numeric_limits<int>::max()));
+    reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors)")->check(WholeNumberIn(1, std::numeric_limits<int>::max()));
     reduceCommand->add_flag("-q,--quiet", reduce.Quiet, "print nothing but errors");
     reduceCommand->add_flag("--json", reduce.Json, "one JSON document instead of lines");
     reduceCommand->add_flag("--measure", reduce.Plan.Measure, "also measure each result against its input (see compare --help); a budget always is");

@@ -61,24 +61,33 @@ TEST(Cli, OptionValuesOutsideTheirRangeSayTheRangeInPlainNumbers)
     ScratchDir dir;
     WriteFile(dir.File("in.mdl"), MakeOctahedron().SaveToBytes());
     const struct {
+        const char* Command;
         std::vector<std::string> Words;
         const char* Message;
     } cases[] = {
-        {{"--ratio", "nan"}, "nan is not a number above 0 and at most 1"},
-        {{"--ratio", "inf"}, "inf is not a number above 0 and at most 1"},
-        {{"--ratio", "0"}, "0 is not a number above 0 and at most 1"},
-        {{"--ratio", "1.5"}, "1.5 is not a number above 0 and at most 1"},
-        {{"--target-tris", "0"}, "0 is not a whole number from 1 to 2147483647"},
-        {{"--target-tris", "-4"}, "-4 is not a whole number from 1 to 2147483647"},
-        {{"--passes", "-1"}, "-1 is not a whole number from 0 to 2147483647"},
-        {{"-j", "0"}, "0 is not a whole number from 1 to 2147483647"},
-        {{"--level", "11"}, "11 is not a whole number from 0 to 10"},
-        {{"--level", "abc"}, "\"abc\" is not a number"},
-        {{"--passes", "2.5"}, "\"2.5\" is not a whole number"},
-        {{"--level", "99999999999999999999"}, "99999999999999999999 is not a whole number from 0 to 10"},
+        {"reduce", {"--ratio", "nan"}, "nan is not a number above 0 and at most 1"},
+        {"reduce", {"--ratio", "inf"}, "inf is not a number above 0 and at most 1"},
+        {"reduce", {"--ratio", "0"}, "0 is not a number above 0 and at most 1"},
+        {"reduce", {"--ratio", "1.5"}, "1.5 is not a number above 0 and at most 1"},
+        {"reduce", {"--target-tris", "0"}, "0 is not a whole number from 1 to 2147483647"},
+        {"reduce", {"--target-tris", "-4"}, "-4 is not a whole number from 1 to 2147483647"},
+        {"reduce", {"--passes", "-1"}, "-1 is not a whole number from 0 to 2147483647"},
+        {"reduce", {"-j", "0"}, "0 is not a whole number from 1 to 2147483647"},
+        {"reduce", {"--level", "11"}, "11 is not a whole number from 0 to 10"},
+        {"reduce", {"--level", "abc"}, "\"abc\" is not a number"},
+        {"reduce", {"--passes", "2.5"}, "\"2.5\" is not a whole number"},
+        {"reduce", {"--level", "99999999999999999999"}, "99999999999999999999 is not a whole number from 0 to 10"},
+        {"render", {"--yaw", "nan"}, "nan is not a number from -360 to 360"},
+        {"render", {"--zoom", "0"}, "0 is not a number from 0.01 to 100"},
+        {"render", {"--frame", "-1"}, "-1 is not a whole number from 0 to 2147483647"},
+        {"compare", {"--frames", "0"}, "0 is not a whole number from 1 to 2147483647"},
+        {"compare", {"--samples", "abc"}, "\"abc\" is not a number"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> args = {"reduce", dir.File("in.mdl"), "-o", dir.File("out.mdl")};
+        const std::string command = c.Command;
+        std::vector<std::string> args = {command, dir.File("in.mdl")};
+        if (command == "compare") args.push_back(dir.File("in.mdl"));
+        else args.insert(args.end(), {"-o", dir.File("out.mdl")});
         args.insert(args.end(), c.Words.begin(), c.Words.end());
         const CliRun run = RunCli(args, dir);
         EXPECT_EQ(run.Status, 2) << c.Words[0] << " " << c.Words[1];
