@@ -180,6 +180,7 @@ private:
 struct Candidate {
     double Cost = 0;
     uint32_t Target = 0;
+    uint32_t Errors = 0;  // where its frame errors start in the candidates' error scratch
 };
 
 struct Neighbour {
@@ -206,7 +207,6 @@ public:
         transposeFrames(model);
         chooseErrorFrames(options);
         buildQuadrics();
-        frameErrors.resize(errorFrames.size());
     }
 
     int64_t LiveTriangles() const { return liveTriangles; }
@@ -522,32 +522,33 @@ private:
     // The worst frame first, the mean over frames after it: what shows is the
     // pose a collapse spoils most, and a sum lets many frames where a
     // collapse costs nothing hide the one where it costs much.
-    double rankOf(const std::vector<double>& errors) const
+    double rankOf(const double* errors) const
     {
+        const std::size_t frames = errorFrames.size();
         double sum = 0;
         double worst = 0;
-        for (double error : errors) {
-            sum += error;
-            worst = std::max(worst, error);
+        for (std::size_t k = 0; k < frames; ++k) {
+            sum += errors[k];
+            worst = std::max(worst, errors[k]);
         }
-        return worst + sum / double(errors.size());
+        return worst + sum / double(frames);
     }
 
-    // v's planes at w's position, frame by frame, into frameErrors.
-    void planeErrors(uint32_t v, uint32_t w)
+    // v's planes at w's position, frame by frame, into errors.
+    void planeErrors(uint32_t v, uint32_t w, double* errors) const
     {
         const std::size_t frames = errorFrames.size();
         const Quadric* q = &quadrics[std::size_t(v) * frames];
         const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
-        for (std::size_t k = 0; k < frames; ++k) frameErrors[k] = q[k].ErrorAt(widen(atW[k]));
+        for (std::size_t k = 0; k < frames; ++k) errors[k] = q[k].ErrorAt(widen(atW[k]));
     }
 
     // The planes v gathered say how far w lies from the surface removed so
     // far; they cannot see v standing off the triangles that replace its fan,
     // which is what makes a peak or a ridge go. So each new triangle adds v's
     // squared distance from its plane times its area, the same measure as the
-    // planes', to frameErrors. Uses fanOfV as readFan left it.
-    void addNewFanErrors(uint32_t v, uint32_t w)
+    // planes', to errors. Uses fanOfV as readFan left it.
+    void addNewFanErrors(uint32_t v, uint32_t w, double* errors) const
     {
         const std::size_t frames = errorFrames.size();
         const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
@@ -564,16 +565,9 @@ private:
                 const double twiceArea = std::sqrt(dot(normal, normal));
                 if (twiceArea == 0) continue;  // flat in this frame: no plane; the flip checks refuse it anyway
                 const double offset = dot(normal, sub(widen(atV[k]), pw));
-                frameErrors[k] += offset * offset / (2.0 * twiceArea);
+                errors[k] += offset * offset / (2.0 * twiceArea);
             }
         }
-    }
-
-    double costOf(uint32_t v, uint32_t w)
-    {
-        planeErrors(v, w);
-        addNewFanErrors(v, w);
-        return rankOf(frameErrors);
     }
 
     // The targets of v in order of cost, by the rules that need only v's fan:
@@ -585,11 +579,16 @@ private:
         out.clear();
         const int borderEdges = readFan(v);
         if (borderEdges < 0) return;
+        // Each candidate's plane errors stay in the scratch until its whole
+        // cost adds the new fan's part to them: the planes are read once.
+        const std::size_t frames = errorFrames.size();
+        if (candidateErrors.size() < neighbours.size() * frames) candidateErrors.resize(neighbours.size() * frames);
         for (const Neighbour& n : neighbours) {
             if (borderEdges != 0 && n.Triangles != 1) continue;
             if (!mapSkinSides(v, n.Vertex, fanOfV, sides)) continue;
-            planeErrors(v, n.Vertex);
-            out.push_back({rankOf(frameErrors), n.Vertex});
+            const auto errorsAt = uint32_t(out.size() * frames);
+            planeErrors(v, n.Vertex, &candidateErrors[errorsAt]);
+            out.push_back({rankOf(&candidateErrors[errorsAt]), n.Vertex, errorsAt});
         }
         const auto cheaper = [](const Candidate& a, const Candidate& b) {
             return a.Cost != b.Cost ? a.Cost < b.Cost : a.Target < b.Target;
@@ -603,7 +602,9 @@ private:
         double cheapest = std::numeric_limits<double>::infinity();
         for (Candidate& candidate : out) {
             if (cheapestOnly && candidate.Cost > cheapest) break;
-            candidate.Cost = costOf(v, candidate.Target);
+            double* errors = &candidateErrors[candidate.Errors];
+            addNewFanErrors(v, candidate.Target, errors);
+            candidate.Cost = rankOf(errors);
             cheapest = std::min(cheapest, candidate.Cost);
         }
         std::sort(out.begin(), out.end(), cheaper);
@@ -766,7 +767,7 @@ private:
     std::vector<Neighbour> neighbours;
     std::vector<SkinSide> sides;
     std::vector<Candidate> candidates;
-    std::vector<double> frameErrors;  // one per chosen frame
+    std::vector<double> candidateErrors;  // one run of chosen frames per candidate of one vertex
     std::vector<uint32_t> touched;
 };
 
