@@ -548,7 +548,10 @@ private:
     // which is what makes a peak or a ridge go. So each new triangle adds v's
     // squared distance from its plane times its area, the same measure as the
     // planes', to errors. Uses fanOfV as readFan left it.
-    void addNewFanErrors(uint32_t v, uint32_t w, double* errors) const
+    // Stops early once the rank of the errors so far exceeds giveUpAbove: every
+    // term added is at least 0 and rounding is monotone, so the whole cost
+    // would have exceeded it too. Returns false when it stopped early.
+    bool addNewFanErrors(uint32_t v, uint32_t w, double* errors, double giveUpAbove) const
     {
         const std::size_t frames = errorFrames.size();
         const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
@@ -567,7 +570,9 @@ private:
                 const double offset = dot(normal, sub(widen(atV[k]), pw));
                 errors[k] += offset * offset / (2.0 * twiceArea);
             }
+            if (giveUpAbove < std::numeric_limits<double>::infinity() && rankOf(errors) > giveUpAbove) return false;
         }
+        return true;
     }
 
     // The targets of v in order of cost, by the rules that need only v's fan:
@@ -603,7 +608,8 @@ private:
         for (Candidate& candidate : out) {
             if (cheapestOnly && candidate.Cost > cheapest) break;
             double* errors = &candidateErrors[candidate.Errors];
-            addNewFanErrors(v, candidate.Target, errors);
+            // A cost given up on stays above the cheapest: it cannot come first.
+            addNewFanErrors(v, candidate.Target, errors, cheapestOnly ? cheapest : std::numeric_limits<double>::infinity());
             candidate.Cost = rankOf(errors);
             cheapest = std::min(cheapest, candidate.Cost);
         }
