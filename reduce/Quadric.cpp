@@ -664,9 +664,11 @@ private:
             const Packed* o1 = &positions[std::size_t(originalCorners[3 * std::size_t(t) + 1]) * frameCount];
             const Packed* o2 = &positions[std::size_t(originalCorners[3 * std::size_t(t) + 2]) * frameCount];
             for (uint32_t f = 0; f < frameCount; ++f) {
+                // The difference of two 16-bit coordinates is exact in an int:
+                // one conversion each, the same double as converting both.
                 const auto diff = [&](const Packed& p, const Packed& q) {
-                    return std::array<double, 3>{(double(p[0]) - q[0]) * scale[0], (double(p[1]) - q[1]) * scale[1],
-                                                 (double(p[2]) - q[2]) * scale[2]};
+                    return std::array<double, 3>{double(int(p[0]) - int(q[0])) * scale[0], double(int(p[1]) - int(q[1])) * scale[1],
+                                                 double(int(p[2]) - int(q[2])) * scale[2]};
                 };
                 const auto ab = diff(pb[f], pa[f]);
                 const auto before = cross(ab, diff(pv[f], pa[f]));
