@@ -468,14 +468,15 @@ private:
     // The skin vertex of w that each side of v's seam takes: from the removed
     // triangles, whose corners of v and w lie on the same side. False when a
     // side of v has no removed triangle (the collapse would cross the seam) or
-    // two that disagree.
-    bool mapSkinSides(uint32_t v, uint32_t w, const std::vector<uint32_t>& fan, std::vector<SkinSide>& sides) const
+    // two that disagree. Reads v's fan and its texels as readFan left them.
+    bool mapSkinSides(uint32_t w, std::vector<SkinSide>& sides) const
     {
         sides.clear();
-        for (uint32_t t : fan) {
+        for (std::size_t i = 0; i < fanOfV.size(); ++i) {
+            const uint32_t t = fanOfV[i];
             const int wAt = cornerOf(triangles[t], w);
             if (wAt < 0) continue;
-            const uint32_t texel = texelOf(triangles[t].SkinIndex[std::size_t(cornerOf(triangles[t], v))]);
+            const uint32_t texel = texelsOfV[i];
             const uint32_t targetSkin = triangles[t].SkinIndex[std::size_t(wAt)];
             const auto it = std::find_if(sides.begin(), sides.end(), [&](const SkinSide& s) { return s.Texel == texel; });
             if (it == sides.end())
@@ -483,25 +484,28 @@ private:
             else if (texelOf(it->TargetSkin) != texelOf(targetSkin))
                 return false;
         }
-        for (uint32_t t : fan) {
-            if (cornerOf(triangles[t], w) >= 0) continue;
-            const uint32_t texel = texelOf(triangles[t].SkinIndex[std::size_t(cornerOf(triangles[t], v))]);
+        for (std::size_t i = 0; i < fanOfV.size(); ++i) {
+            if (cornerOf(triangles[fanOfV[i]], w) >= 0) continue;
+            const uint32_t texel = texelsOfV[i];
             if (std::none_of(sides.begin(), sides.end(), [&](const SkinSide& s) { return s.Texel == texel; })) return false;
         }
         return true;
     }
 
-    // Gathers v's live fan into fanOfV and its neighbours with the triangles
-    // each shares with v. Returns how many edges of v lie on a border, or -1
+    // Gathers v's live fan into fanOfV, the texel of v's corner in each into
+    // texelsOfV (every target's seam check reads them), and v's neighbours
+    // with the triangles each shares with v. Returns how many edges of v lie on a border, or -1
     // when v may not go: on a non-manifold edge, where borders meet, or in a
     // triangle with a repeated corner.
     int readFan(uint32_t v)
     {
         gatherFan(v, fanOfV);
         neighbours.clear();
+        texelsOfV.clear();
         if (fanOfV.empty()) return -1;
         for (uint32_t t : fanOfV) {
             if (hasRepeatedCorner(triangles[t])) return -1;
+            texelsOfV.push_back(texelOf(triangles[t].SkinIndex[std::size_t(cornerOf(triangles[t], v))]));
             for (uint32_t x : triangles[t].VertIndex) {
                 if (x == v) continue;
                 const auto it = std::find_if(neighbours.begin(), neighbours.end(), [x](const Neighbour& n) { return n.Vertex == x; });
@@ -590,7 +594,7 @@ private:
         if (candidateErrors.size() < neighbours.size() * frames) candidateErrors.resize(neighbours.size() * frames);
         for (const Neighbour& n : neighbours) {
             if (borderEdges != 0 && n.Triangles != 1) continue;
-            if (!mapSkinSides(v, n.Vertex, fanOfV, sides)) continue;
+            if (!mapSkinSides(n.Vertex, sides)) continue;
             const auto errorsAt = uint32_t(out.size() * frames);
             planeErrors(v, n.Vertex, &candidateErrors[errorsAt]);
             out.push_back({rankOf(&candidateErrors[errorsAt]), n.Vertex, errorsAt});
@@ -713,7 +717,7 @@ private:
 
     void collapse(uint32_t v, uint32_t w)
     {
-        const bool mapped = mapSkinSides(v, w, fanOfV, sides);
+        const bool mapped = mapSkinSides(w, sides);
         assert(mapped);
         (void)mapped;
         touched.clear();
@@ -771,6 +775,7 @@ private:
 
     // Scratch, allocated once: nothing allocates per collapse once they have grown.
     std::vector<uint32_t> fanOfV;
+    std::vector<uint32_t> texelsOfV;  // beside fanOfV
     std::vector<uint32_t> fanOfW;
     std::vector<Neighbour> neighbours;
     std::vector<SkinSide> sides;
