@@ -406,29 +406,35 @@ private:
             }
         }
 
-        // Edges as (low vertex, high vertex, triangle, corner), sorted: a run of
-        // one is a border.
+        // Edges in order of (low vertex, high vertex, triangle): a run of one
+        // is a border. Each low vertex's edges come from its fan, which lists
+        // its triangles in ascending order, and a sort of those few gives the
+        // same order as one sort of every edge, without its time or memory.
         struct EdgeUse {
-            uint32_t Low, High, Triangle, Corner;
+            uint32_t High, Triangle, Corner;
         };
         std::vector<EdgeUse> edges;
-        edges.reserve(triangles.size() * 3);
-        for (uint32_t t = 0; t < triangles.size(); ++t) {
-            if (hasRepeatedCorner(triangles[t])) continue;
-            for (uint32_t j = 0; j < 3; ++j) {
-                const uint32_t a = triangles[t].VertIndex[j];
-                const uint32_t b = triangles[t].VertIndex[(j + 1) % 3];
-                edges.push_back({std::min(a, b), std::max(a, b), t, j});
+        for (uint32_t low = 0; low < vertexCount; ++low) {
+            edges.clear();
+            for (uint32_t t : fans.Of(low)) {
+                const MDLTriangle& tri = triangles[t];
+                if (hasRepeatedCorner(tri)) continue;
+                const auto j = uint32_t(cornerOf(tri, low));
+                // The edge that starts at low's corner and the one that ends there.
+                const uint32_t next = tri.VertIndex[(j + 1) % 3];
+                const uint32_t previous = tri.VertIndex[(j + 2) % 3];
+                if (next > low) edges.push_back({next, t, j});
+                if (previous > low) edges.push_back({previous, t, (j + 2) % 3});
             }
-        }
-        std::sort(edges.begin(), edges.end(), [](const EdgeUse& x, const EdgeUse& y) {
-            return x.Low != y.Low ? x.Low < y.Low : x.High != y.High ? x.High < y.High : x.Triangle < y.Triangle;
-        });
-        for (std::size_t first = 0; first < edges.size();) {
-            std::size_t end = first + 1;
-            while (end < edges.size() && edges[end].Low == edges[first].Low && edges[end].High == edges[first].High) ++end;
-            if (end - first == 1) addEdgePlanes(edges[first].Triangle, edges[first].Corner);
-            first = end;
+            std::sort(edges.begin(), edges.end(), [](const EdgeUse& x, const EdgeUse& y) {
+                return x.High != y.High ? x.High < y.High : x.Triangle < y.Triangle;
+            });
+            for (std::size_t first = 0; first < edges.size();) {
+                std::size_t end = first + 1;
+                while (end < edges.size() && edges[end].High == edges[first].High) ++end;
+                if (end - first == 1) addEdgePlanes(edges[first].Triangle, edges[first].Corner);
+                first = end;
+            }
         }
     }
 
