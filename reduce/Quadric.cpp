@@ -310,7 +310,11 @@ private:
     void transposeFrames(const TMDLModel& model)
     {
         positions.resize(std::size_t(vertexCount) * frameCount);
-        constexpr uint32_t kBlock = 64;  // a block of vertices' rows stays in cache while frames stream by
+        // A block of vertices' rows (1.2 MB at 200 frames) stays in a 2 MiB L2
+        // while frames stream by, and each frame gives a 4 KB run to read, long
+        // enough for the prefetcher: 64 vertices gave 256-byte runs from 200
+        // places at once.
+        constexpr uint32_t kBlock = 1024;
         for (uint32_t first = 0; first < vertexCount; first += kBlock) {
             const uint32_t last = std::min(vertexCount, first + kBlock);
             for (uint32_t f = 0; f < frameCount; ++f) {
