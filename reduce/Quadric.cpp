@@ -25,11 +25,11 @@
 #include <cmath>
 #include <limits>
 #include <queue>
-#include <span>
 #include <vector>
 
 #include "model/Geometry.h"
 #include "model/MDLClass.h"
+#include "reduce/FanIndex.h"
 
 namespace {
 
@@ -114,69 +114,6 @@ int cornerOf(const MDLTriangle& tri, uint32_t v)
     return -1;
 }
 
-// Triangles by vertex, as slices of one pool. A slice that outgrows its room
-// moves to the end of the pool. A slice may list triangles that were removed
-// or no longer hold the vertex; readers filter them.
-class FanIndex {
-public:
-    FanIndex(const std::vector<MDLTriangle>& triangles, uint32_t vertexCount) : slices(vertexCount)
-    {
-        for (const MDLTriangle& tri : triangles)
-            for (uint32_t v : tri.VertIndex) ++slices[v].Room;
-        uint32_t next = 0;
-        for (Slice& slice : slices) {
-            slice.Start = next;
-            next += slice.Room;
-        }
-        pool.resize(next);
-        for (uint32_t t = 0; t < triangles.size(); ++t)
-            for (int j = 0; j < 3; ++j) {
-                // A triangle with a repeated corner is listed once per vertex.
-                if (cornerOf(triangles[t], triangles[t].VertIndex[std::size_t(j)]) != j) continue;
-                Slice& slice = slices[triangles[t].VertIndex[std::size_t(j)]];
-                pool[slice.Start + slice.Size++] = t;
-            }
-    }
-
-    void Append(uint32_t v, uint32_t t)
-    {
-        Slice& slice = slices[v];
-        if (slice.Size == slice.Room) {
-            const uint32_t newRoom = std::max<uint32_t>(8, slice.Room * 2);
-            const auto newStart = uint32_t(pool.size());
-            pool.resize(pool.size() + newRoom);
-            std::copy_n(pool.begin() + slice.Start, slice.Size, pool.begin() + newStart);
-            slice.Start = newStart;
-            slice.Room = newRoom;
-        }
-        pool[slice.Start + slice.Size++] = t;
-    }
-
-    std::span<const uint32_t> Of(uint32_t v) const
-    {
-        return std::span<const uint32_t>(pool).subspan(slices[v].Start, slices[v].Size);
-    }
-
-    // Drops the entries that no longer name a live triangle of v, so that a
-    // vertex that gathers many collapses does not scan their remains forever.
-    template <class Live>
-    void Prune(uint32_t v, Live live)
-    {
-        Slice& slice = slices[v];
-        const auto begin = pool.begin() + slice.Start;
-        slice.Size = uint32_t(std::remove_if(begin, begin + slice.Size, [&](uint32_t t) { return !live(t); }) - begin);
-    }
-
-private:
-    struct Slice {
-        uint32_t Start = 0;
-        uint32_t Size = 0;
-        uint32_t Room = 0;
-    };
-    std::vector<Slice> slices;
-    std::vector<uint32_t> pool;
-};
-
 struct Candidate {
     double Cost = 0;
     uint32_t Target = 0;
@@ -200,7 +137,7 @@ public:
     Collapser(TMDLModel& model, const QuadricOptions& options)
         : triangles(model.Triangles.Items), skinVerts(model.SkinVerts.Items),
           vertexCount(uint32_t(model.Frames[0].Items.size())), frameCount(uint32_t(model.Frames.size())),
-          fans(model.Triangles.Items, vertexCount), triangleRemoved(triangles.size(), 0), version(vertexCount, 0),
+          fans(model.Triangles.Items, vertexCount, 1, 8), triangleRemoved(triangles.size(), 0), version(vertexCount, 0),
           waiting(vertexCount, 0)
     {
         liveTriangles = int64_t(triangles.size());

@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "model/MDLClass.h"
+#include "reduce/FanIndex.h"
 #include "reduce/NormalTable.h"
 #include "reduce/Progress.h"
 #include "reduce/Vector.h"
@@ -79,82 +80,6 @@ void showProgressIfDrawn(const TMDLModel& model, int64_t index, int64_t count, i
 {
     if (ProgressDraw() == 0) model.ShowProgress(ProgressText(index, count, phase));
 }
-
-// Triangles by vertex, as slices of one pool. A slice that outgrows its room
-// moves to the end of the pool; only the vertex being examined and vertices
-// above it are ever read, so slices of vertices below it are left to rot.
-class TriangleIndex {
-public:
-    TriangleIndex(const std::vector<MDLTriangle>& triangles, uint32_t vertexCount) : slices(vertexCount)
-    {
-        // 1. count the triangles of each vertex
-        for (const MDLTriangle& tri : triangles)
-            forEachDistinctCorner(tri, [&](uint32_t v) { ++slices[v].Room; });
-        // A collapse hands the target the rest of a fan, a few triangles; room
-        // for as many again as a vertex starts with keeps most slices in place.
-        uint32_t next = 0;
-        for (Slice& slice : slices) {
-            slice.Start = next;
-            slice.Room *= 2;
-            next += slice.Room;
-        }
-        // 2. fill in ascending triangle order, so every slice starts sorted
-        pool.resize(next);
-        pool.reserve(pool.size() + pool.size() / 2 + 64);
-        for (uint32_t t = 0; t < triangles.size(); ++t)
-            forEachDistinctCorner(triangles[t], [&](uint32_t v) {
-                Slice& slice = slices[v];
-                pool[slice.Start + slice.Size++] = t;
-            });
-    }
-
-    void Append(uint32_t v, uint32_t t)
-    {
-        Slice& slice = slices[v];
-        if (slice.Size == slice.Room) {
-            const uint32_t newRoom = std::max<uint32_t>(4, slice.Room * 2);
-            const auto newStart = uint32_t(pool.size());
-            pool.resize(pool.size() + newRoom);
-            std::copy_n(pool.begin() + slice.Start, slice.Size, pool.begin() + newStart);
-            slice.Start = newStart;
-            slice.Room = newRoom;
-        }
-        if (slice.Size > 0 && pool[slice.Start + slice.Size - 1] > t) slice.Unsorted = true;
-        pool[slice.Start + slice.Size++] = t;
-    }
-
-    // The triangles that held v at some time, ascending; removed ones included.
-    std::span<const uint32_t> Of(uint32_t v)
-    {
-        Slice& slice = slices[v];
-        auto items = std::span<uint32_t>(pool).subspan(slice.Start, slice.Size);
-        if (slice.Unsorted) {
-            std::sort(items.begin(), items.end());
-            slice.Unsorted = false;
-        }
-        return items;
-    }
-
-private:
-    template <class Visit>
-    static void forEachDistinctCorner(const MDLTriangle& tri, Visit visit)
-    {
-        const auto& c = tri.VertIndex;
-        visit(c[0]);
-        if (c[1] != c[0]) visit(c[1]);
-        if (c[2] != c[0] && c[2] != c[1]) visit(c[2]);
-    }
-
-    // Everything about one vertex's slice in one place: one cache line per fan.
-    struct Slice {
-        uint32_t Start = 0;
-        uint32_t Size = 0;
-        uint32_t Room = 0;
-        bool Unsorted = false;
-    };
-    std::vector<Slice> slices;
-    std::vector<uint32_t> pool;
-};
 
 // Moves the records listed in kept down over the others, in order.
 template <class Record>
@@ -227,7 +152,11 @@ void TMDLModel::Reduce(float NormalLimit, float UVLimit)
         const int64_t maxSpread = maxSquaredSpread(UVLimit);
         const std::vector<uint8_t> agree = normalAgreement(NormalLimit);
         static const std::vector<MDLTriangle> noTriangles;
-        TriangleIndex fans(collapsible ? std::as_const(triangles) : noTriangles, vertexCount);
+        // Only the vertex being examined and vertices above it are ever read,
+        // so slices of vertices below it are left to rot. A collapse hands the
+        // target the rest of a fan, a few triangles: room for as many again as
+        // a vertex starts with keeps most slices in place.
+        FanIndex fans(collapsible ? std::as_const(triangles) : noTriangles, vertexCount, 2, 4);
         const std::vector<FrameVert>& pose = Frames[0].Items;  // decisions are taken on frame 0
         std::vector<uint32_t> fan;
         std::vector<int32_t> neighbours;
@@ -248,7 +177,7 @@ void TMDLModel::Reduce(float NormalLimit, float UVLimit)
             uint16_t refU = 0;
             uint16_t refV = 0;
             bool spreadTooWide = false;
-            for (uint32_t t : fans.Of(v)) {
+            for (uint32_t t : fans.SortedOf(v)) {
                 if (triangleRemoved[t]) continue;
                 const MDLTriangle& tri = triangles[t];
                 assert(tri.VertIndex[0] == v || tri.VertIndex[1] == v || tri.VertIndex[2] == v);
