@@ -444,9 +444,9 @@ private:
 
     // Gathers v's live fan into fanOfV, the texel of v's corner in each into
     // texelsOfV (every target's seam check reads them), and v's neighbours
-    // with the triangles each shares with v. Returns how many edges of v lie on a border, or -1
-    // when v may not go: on a non-manifold edge, where borders meet, or in a
-    // triangle with a repeated corner.
+    // with the triangles each shares with v. Returns how many edges of v lie
+    // on a border, or -1 when v may not go: on a non-manifold edge, where
+    // borders meet, or in a triangle with a repeated corner.
     int readFan(uint32_t v)
     {
         gatherFan(v, fanOfV);
