@@ -370,10 +370,7 @@ void TMainForm::OptionPreviewClick()
 void TMainForm::ApplyQuadricReduction(int64_t targetTriangles)
 {
     if (!Model || Busy || !HasModel) return;
-    // Busy as during a Reduce command: progress lets window events run.
-    Busy = true;
-    UpdateMenuState();
-    try {
+    RunModelCommand([&] {
         const QuadricResult result =
             ReduceQuadric(*Model, targetTriangles, [this](const std::string& text) { Model->ShowProgress(text); });
         QString line = QString(": Quadric reduction: %1 -> %2 triangles.").arg(result.TrianglesBefore).arg(result.TrianglesAfter);
@@ -381,12 +378,24 @@ void TMainForm::ApplyQuadricReduction(int64_t targetTriangles)
             line += QString(" Stopped above %1: %2").arg(targetTriangles).arg(QString::fromStdString(result.StoppedBecause));
         AddShellLine(line);
         SetStatusText(QString());
+    });
+}
+
+void TMainForm::RunModelCommand(const std::function<void()>& command)
+{
+    // Busy while it runs: progress lets window events run, and they must not
+    // reload, save, reduce again or free the model.
+    Busy = true;
+    UpdateMenuState();
+    try {
+        command();
     } catch (const std::exception& error) {
         ShowError(error);
     }
     Busy = false;
     UpdateMenuState();
     UpdatePreview();
+    // A close asked for during the command is carried out now that it is over.
     if (CloseRequested) close();
 }
 
@@ -428,23 +437,14 @@ void TMainForm::OptionMDLReduceClick()
     if (!Model || Busy || !HasModel) return;
     // The pass count is read once; the level anew before every pass.
     const int passCount = ReduceNumSpinEdit->Value();
-    Busy = true;
-    UpdateMenuState();
-    try {
+    RunModelCommand([&] {
         for (int pass = 0; pass < passCount; ++pass) {
             AddShellLine(": Reducing MDL..");
             Model->Reduce(NormalLimitForLevel(LevelTrackBar->value()), kUVLimitTexels);
         }
         AddShellLine(": Done.");
         SetStatusText(QString());
-    } catch (const std::exception& error) {
-        ShowError(error);
-    }
-    Busy = false;
-    UpdateMenuState();
-    UpdatePreview();
-    // A close asked for during the passes is carried out now that they are over.
-    if (CloseRequested) close();
+    });
 }
 
 void TMainForm::OptionMDLSaveClick()

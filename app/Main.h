@@ -127,6 +127,10 @@ private:
     void SetStatusText(const QString& text);
     void ShowError(const std::exception& error);
     void UpdateMenuState();
+    // Runs a command that changes Model: busy meanwhile, errors in the error
+    // box, then the menus and the preview brought up to date, and a close
+    // asked for meanwhile carried out.
+    void RunModelCommand(const std::function<void()>& command);
     // Hands the opened model and a copy of Model to the preview while it shows.
     void UpdatePreview();
 
