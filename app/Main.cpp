@@ -346,6 +346,11 @@ void TMainForm::UpdatePreview()
 {
     // A hidden preview is brought up to date when it next shows.
     if (!PreviewForm || !PreviewForm->isVisible()) return;
+    HandModelsToPreview();
+}
+
+void TMainForm::HandModelsToPreview()
+{
     PreviewForm->ShowModels(OpenedModel, HasModel && Model ? detachedCopy(*Model) : nullptr, OpenedFileName);
 }
 
@@ -360,7 +365,7 @@ void TMainForm::OptionPreviewClick()
     }
     if (!PreviewForm->isVisible()) {
         // Handed over before it shows, so that it draws once, at its shown size.
-        PreviewForm->ShowModels(OpenedModel, HasModel ? detachedCopy(*Model) : nullptr, OpenedFileName);
+        HandModelsToPreview();
         PreviewForm->show();
     }
     PreviewForm->raise();

@@ -133,6 +133,8 @@ private:
     void RunModelCommand(const std::function<void()>& command);
     // Hands the opened model and a copy of Model to the preview while it shows.
     void UpdatePreview();
+    // Hands the opened model and a copy of Model to the preview, shown or not.
+    void HandModelsToPreview();
 
     QLabel* StatusPanel = nullptr;  // panel 0, spanning the whole bar
     bool HasModel = false;          // the last Open was accepted

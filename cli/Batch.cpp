@@ -39,9 +39,22 @@ ModelCounts countsOf(const TMDLModel& model)
     return {model.Header.NumVerts, model.Header.NumTris, model.Header.NumSkinVerts};
 }
 
+// A share of a triangle count is the whole number below: a budget is never exceeded by rounding.
+int64_t shareOf(double ratio, int32_t triangles)
+{
+    return int64_t(std::floor(ratio * double(std::max(triangles, 0))));
+}
+
 int64_t budgetOf(const TMDLModel& model, const ReducePlan& plan)
 {
-    return plan.TargetTriangles ? *plan.TargetTriangles : int64_t(std::floor(*plan.Ratio * double(std::max(model.Header.NumTris, 0))));
+    return plan.TargetTriangles ? *plan.TargetTriangles : shareOf(*plan.Ratio, model.Header.NumTris);
+}
+
+// Saves model to output, making its folders first when the job may.
+void saveTo(const TMDLModel& model, const fs::path& output, const Job& job)
+{
+    if (job.CreateFolders && output.has_parent_path()) fs::create_directories(output.parent_path());
+    model.SaveToFile(output.string());
 }
 
 // Runs the passes a plan asks for. With a budget: passes at level 0, then 1,
@@ -111,14 +124,13 @@ void writeLods(TMDLModel& model, const Job& job, const ReducePlan& plan, JobResu
     for (std::size_t n = 1; n <= plan.Lods.size(); ++n) {
         ReducePlan level = plan;
         level.Ratio.reset();
-        level.TargetTriangles = int64_t(std::floor(plan.Lods[n - 1] * double(std::max(fileTriangles, 0))));
+        level.TargetTriangles = shareOf(plan.Lods[n - 1], fileTriangles);
         JobResult levelResult;
         reduce(model, level, levelResult, progress);
         result.PassLevels.insert(result.PassLevels.end(), levelResult.PassLevels.begin(), levelResult.PassLevels.end());
         LodResult lod{LodPath(job, n), countsOf(model), *levelResult.Budget, levelResult.BudgetMet, levelResult.StoppedBecause, {}};
         if (loaded) lod.Deviation = MeasureDeviation(*loaded, model);
-        if (job.CreateFolders && lod.Output.has_parent_path()) fs::create_directories(lod.Output.parent_path());
-        model.SaveToFile(lod.Output.string());
+        saveTo(model, lod.Output, job);
         result.Lods.push_back(lod);
     }
 }
@@ -221,8 +233,7 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
                 reduce(model, plan, result, progress);
                 result.After = countsOf(model);
                 if (loaded) result.Deviation = MeasureDeviation(*loaded, model);
-                if (job.CreateFolders && job.Output.has_parent_path()) fs::create_directories(job.Output.parent_path());
-                model.SaveToFile(job.Output.string());
+                saveTo(model, job.Output, job);
             }
         }
     } catch (const std::system_error& error) {  // the file layer, and creating output folders

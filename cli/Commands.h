@@ -3,10 +3,15 @@
 // words to the tool and hands back what runs it once they are parsed.
 
 #include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/Batch.h"
 
 namespace CLI {
 class App;
 }
+class TMDLModel;
 
 struct Command {
     CLI::App* Words = nullptr;       // the sub-command, parsed() once named
@@ -18,3 +23,12 @@ Command AddRenderCommand(CLI::App& tool);
 
 // kelvane-cli compare ORIGINAL OTHER: the deviation of every frame (cli/CompareCommand.cpp).
 Command AddCompareCommand(CLI::App& tool);
+
+// One line on standard error, "kelvane-cli: " and message, after what standard
+// output holds so far, so that the two read in order.
+void Complain(const std::string& message);
+
+// Loads file into model for a command. A file that cannot be read is
+// complained of here (the message names it) and gives kFileError; a refusal
+// gives kRefused with its "ERROR:" lines in errors, for the command to word.
+ExitStatus LoadModelFile(TMDLModel& model, const std::string& file, std::vector<std::string>& errors);

@@ -46,26 +46,14 @@ struct CompareOptions {
     MeasureOptions Measure;
 };
 
-void complain(const std::string& message)
-{
-    std::cout.flush();
-    std::cerr << "kelvane-cli: " << message << '\n';
-}
-
 // Loads file; on a refusal says why, naming the file.
 ExitStatus load(const std::string& file, TMDLModel& model)
 {
-    std::vector<std::string> lines;
-    model.LogLines = [&lines](const std::string& line) { lines.push_back(line); };
-    try {
-        if (model.LoadFromFile(file)) return kAccepted;
-    } catch (const std::system_error& error) {
-        complain(error.what());
-        return kFileError;
-    }
-    const std::vector<std::string> errors = ErrorLines(lines);
-    complain("\"" + file + "\" is refused: " + (errors.empty() ? std::string("not a model") : errors.front()));
-    return kRefused;
+    std::vector<std::string> errors;
+    const ExitStatus status = LoadModelFile(model, file, errors);
+    if (status == kRefused)
+        Complain("\"" + file + "\" is refused: " + (errors.empty() ? std::string("not a model") : errors.front()));
+    return status;
 }
 
 int runCompare(const CompareOptions& options)
@@ -79,7 +67,7 @@ int runCompare(const CompareOptions& options)
     if (options.Frames > 0) measure.Frames = SpreadFrames(int(original.Frames.size()), options.Frames);
     const auto result = MeasureDeviation(original, other, measure);
     if (const auto* reason = std::get_if<std::string>(&result)) {
-        complain("cannot compare \"" + options.Original + "\" with \"" + options.Other + "\": " + *reason);
+        Complain("cannot compare \"" + options.Original + "\" with \"" + options.Other + "\": " + *reason);
         return kRefused;
     }
     const auto& summary = std::get<DeviationSummary>(result);

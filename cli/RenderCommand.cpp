@@ -55,27 +55,14 @@ std::optional<std::pair<int, int>> parseSize(const std::string& text)
     return std::pair{width, height};
 }
 
-void complain(const std::string& message)
-{
-    std::cout.flush();
-    std::cerr << "kelvane-cli: " << message << '\n';
-}
-
 // Loads one model; a refusal prints its ERROR lines, naming the file.
 ExitStatus load(TMDLModel& model, const std::string& file)
 {
     std::vector<std::string> errors;
-    model.LogLines = [&errors](const std::string& line) {
-        if (line.rfind("ERROR:", 0) == 0) errors.push_back(line);
-    };
-    try {
-        if (model.LoadFromFile(file)) return kAccepted;
-    } catch (const std::system_error& error) {  // the message names the file
-        complain(error.what());
-        return kFileError;
-    }
-    for (const std::string& line : errors) complain(file + ": " + line);
-    if (errors.empty()) complain(file + ": refused");
+    const ExitStatus status = LoadModelFile(model, file, errors);
+    if (status != kRefused) return status;
+    for (const std::string& line : errors) Complain(file + ": " + line);
+    if (errors.empty()) Complain(file + ": refused");
     return kRefused;
 }
 
@@ -98,7 +85,7 @@ int runRender(RenderWords& words)
     words.Options.Width = size->first;
     words.Options.Height = size->second;
     if (samePath(words.Output, words.Model) || (!words.Other.empty() && samePath(words.Output, words.Other))) {
-        complain(words.Output + ": the picture would replace a model it draws");
+        Complain(words.Output + ": the picture would replace a model it draws");
         return kUsage;
     }
 
@@ -110,7 +97,7 @@ int runRender(RenderWords& words)
     if (!words.Sheet) {
         for (const auto& [file, drawn] : {std::pair{&words.Model, &model}, std::pair{&words.Other, &other}}) {
             if (file->empty() || frameExists(*drawn, words.Options.Frame)) continue;
-            complain(*file + ": no frame " + std::to_string(words.Options.Frame) + "; its frames are numbered 0 to " +
+            Complain(*file + ": no frame " + std::to_string(words.Options.Frame) + "; its frames are numbered 0 to " +
                      std::to_string(int(drawn->Frames.size()) - 1));
             return kUsage;
         }
@@ -123,10 +110,10 @@ int runRender(RenderWords& words)
         const std::vector<uint8_t> png = EncodePng(image);
         WriteFileAtomically(words.Output, [&png](ByteWriter& out) { out.Write(png.data(), png.size()); });
     } catch (const std::system_error& error) {  // names the file
-        complain(error.what());
+        Complain(error.what());
         return kFileError;
     } catch (const std::runtime_error& error) {
-        complain(words.Output + ": " + error.what());
+        Complain(words.Output + ": " + error.what());
         return kFileError;
     }
     return kAccepted;

@@ -8,8 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -101,18 +99,11 @@ private:
     bool shown;
 };
 
-void reportFileError(const std::string& message)
-{
-    std::cout.flush();
-    std::cerr << "kelvane-cli: " << message << '\n';
-}
-
 // One JSON document on standard output. File names are bytes, not always
 // UTF-8: a byte that is not is replaced rather than ending the run.
 void printJson(const nlohmann::json& files, int status)
 {
-    std::cout << nlohmann::json{{"files", files}, {"status", status}}.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-              << '\n';
+    std::cout << DumpJson(nlohmann::json{{"files", files}, {"status", status}}) << '\n';
 }
 
 std::string budgetLine(const JobResult& result, ReduceMethod method)
@@ -159,7 +150,7 @@ int runInfo(const InfoOptions& options)
         } catch (const std::system_error& error) {
             fileStatus = kFileError;
             entry["message"] = error.what();
-            reportFileError(error.what());
+            Complain(error.what());
         }
         status = std::max<int>(status, fileStatus);
         entry["status"] = statusName(fileStatus);
@@ -214,7 +205,7 @@ int runReduce(const ReduceOptions& options)
 {
     auto planned = PlanJobs(options.Inputs, options.Output, options.OutDir, options.InPlace);
     if (auto* problem = std::get_if<std::string>(&planned)) {
-        std::cerr << "kelvane-cli: " << *problem << '\n';
+        Complain(*problem);
         return kUsage;
     }
     const auto& jobs = std::get<std::vector<Job>>(planned);
@@ -224,7 +215,7 @@ int runReduce(const ReduceOptions& options)
         std::error_code ec;
         std::filesystem::create_directories(options.OutDir, ec);
         if (ec) {
-            reportFileError("Cannot create the folder \"" + options.OutDir + "\": " + ec.message());
+            Complain("Cannot create the folder \"" + options.OutDir + "\": " + ec.message());
             return kFileError;
         }
     }
@@ -257,7 +248,7 @@ int runReduce(const ReduceOptions& options)
             std::cout.flush();
             for (const std::string& line : ErrorLines(result.Lines)) std::cerr << job.Input.string() << ": " << line << '\n';
         }
-        if (result.Status == kFileError) reportFileError(result.FileError);
+        if (result.Status == kFileError) Complain(result.FileError);
         nlohmann::json entry = {{"path", job.Input.string()},
                                 {"status", statusName(result.Status)},
                                 // A refused file's header is no model's: its counts would be garbage.
