@@ -1,0 +1,129 @@
+#pragma once
+// The format-neutral view of an animated mesh: what the collapses, the
+// renderer and the measure need of any format (positions of every frame,
+// triangles with position and texture-coordinate corners, texture
+// coordinates, normals, the first skin), and nothing a format needs to write
+// itself back. Each format builds this view from its own records and takes
+// back a MeshSurvivors that says which records stay: the view is never
+// written, so an untouched record keeps its bytes.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/Geometry.h"
+
+class TMDLModel;
+
+// Every format packs a frame's positions as integers under a per-frame (MD2)
+// or per-model (MDL5, Quake MDL, MD3) scale and offset, and 16 bits hold each
+// of them exactly (MD3's signed values are moved up by 32768 into the offset).
+using PackedPosition = std::array<uint16_t, 3>;
+
+// world = packed * Scale + Offset, per axis, in double.
+struct FrameTransform {
+    std::array<float, 3> Scale{1.0f, 1.0f, 1.0f};
+    std::array<float, 3> Offset{};
+};
+
+// How a vertex's stored normal is coded: an index into the 162-entry table
+// (MDL5, Quake MDL, MD2), or MD3's latitude (high byte) and longitude (low
+// byte) in steps of 360/256 degrees.
+enum class NormalCoding : uint8_t { Table162, LatLong };
+
+struct MeshTriangle {
+    std::array<uint32_t, 3> Vertex{};
+    std::array<uint32_t, 3> TexCoord{};
+};
+
+// The first skin as the renderer draws it: Indexed8 holds palette indices
+// (the file carries no palette), RGBA8 four bytes a texel. Width 0: no skin.
+struct MeshSkin {
+    enum class Kind : uint8_t { Indexed8, RGBA8 };
+    Kind Type = Kind::RGBA8;
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint8_t> Pixels;  // rows top to bottom
+};
+
+// What a view is built for: the collapses want positions vertex by vertex and
+// no normals or skin; the renderer wants frames whole, with both.
+struct MeshOptions {
+    bool VertexMajor = false;
+    bool Normals = true;
+    bool Skin = true;
+};
+
+struct AnimatedMesh {
+    uint32_t VertexCount = 0;
+    uint32_t FrameCount = 0;
+    bool VertexMajor = false;
+    // VertexCount * FrameCount entries, laid out as At() says.
+    std::vector<PackedPosition> Positions;
+    // Laid out as Positions; empty when not asked for.
+    std::vector<uint16_t> Normals;
+    NormalCoding NormalCode = NormalCoding::Table162;
+    std::vector<FrameTransform> Transforms;  // one per frame
+    std::vector<std::string> FrameNames;     // one per frame, up to the first zero byte
+
+    std::vector<MeshTriangle> Triangles;
+    // Texture coordinates in texels of a skin of SkinWidth x SkinHeight (MD3,
+    // whose coordinates are shares of a skin the file does not hold, uses a
+    // nominal 256 x 256 unless a skin is given). A texel's centre is +0.5.
+    std::vector<std::array<float, 2>> TexCoords;
+    int SkinWidth = 0;
+    int SkinHeight = 0;
+    // Formats whose texture coordinates belong to vertices (Quake MDL, MD3)
+    // list each vertex's own: [front, back]. A Quake MDL triangle that faces
+    // back takes an on-seam vertex's coordinate moved by half the skin
+    // (back differs from front only there). A collapse that moves a corner of
+    // such a triangle to vertex w must give it TexCoord VertexTexCoords[w][Back].
+    // Empty for formats whose corners choose freely (MDL5, MD2).
+    std::vector<std::array<uint32_t, 2>> VertexTexCoords;
+    std::vector<uint8_t> TriangleBack;  // one per triangle when VertexTexCoords is set: 1 faces back
+    // Vertices of different parts (MD3 surfaces) are never merged.
+    std::vector<uint32_t> VertexPart;  // one per vertex; empty: all one part
+
+    MeshSkin Skin;  // empty unless asked for and the file holds one
+
+    std::size_t At(uint32_t vertex, uint32_t frame) const
+    {
+        return VertexMajor ? std::size_t(vertex) * FrameCount + frame : std::size_t(frame) * VertexCount + vertex;
+    }
+    WorldPoint World(uint32_t vertex, uint32_t frame) const
+    {
+        const PackedPosition& p = Positions[At(vertex, frame)];
+        const FrameTransform& t = Transforms[frame];
+        return {double(p[0]) * t.Scale[0] + t.Offset[0], double(p[1]) * t.Scale[1] + t.Offset[1],
+                double(p[2]) * t.Scale[2] + t.Offset[2]};
+    }
+    // True when every triangle's corners name a vertex and a texture coordinate
+    // the view holds, and the lists agree in size. Builders from files always
+    // give such a view; methods check it for views made in memory.
+    bool IsConsistent() const;
+};
+
+// The box of one frame (empty for a frame outside the mesh), and of every frame.
+WorldBox FrameBox(const AnimatedMesh& mesh, uint32_t frame);
+WorldBox AnimationBox(const AnimatedMesh& mesh);
+
+// Which records survive a reduction, in the view's numbering. Vertices and
+// TexCoords ascend; a kept record k of the output is input record
+// Vertices[k] (TexCoords[k]). Triangles are the kept triangles with corners in
+// the output's numbering, in input order; TriangleSource[i] is the input
+// triangle that Triangles[i] comes from (its other fields, such as a Quake
+// MDL triangle's facing, are kept from there).
+struct MeshSurvivors {
+    std::vector<uint32_t> Vertices;
+    std::vector<uint32_t> TexCoords;
+    std::vector<MeshTriangle> Triangles;
+    std::vector<uint32_t> TriangleSource;
+};
+
+// The MDL5 model's view: vertices are frame vertices, texture coordinates its
+// skin vertices (texels), one transform (the header's) for every frame.
+AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options = {});
+// Keeps only the survivors' records in model, in every frame alike, and
+// lowers the header's counts; records keep their bytes.
+void KeepSurvivors(TMDLModel& model, const MeshSurvivors& survivors);
