@@ -48,28 +48,31 @@ TEST(TriangleGrid, FindsTheNearestOfEveryTriangle)
     EXPECT_DOUBLE_EQ(PointTriangleDistance2({1, 3, 0}, line), 9);
     EXPECT_DOUBLE_EQ(PointTriangleDistance2({7, 4, 0}, {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}), 36 + 9 + 1);
 
-    // The grid must answer as a search of every triangle would, near the surface and far from it.
+    // The grid must answer as a search of every triangle would, near the
+    // surface and far from it, in units of any size.
     const TMDLModel torus = MakeTorus(24, 12, 1);
-    std::vector<WorldTriangle> triangles;
-    for (const MDLTriangle& t : torus.Triangles.Items) {
-        const auto& verts = torus.Frames[0].Items;
-        const auto world = [](const FrameVert& v) { return WorldPoint{double(v.X), double(v.Y), double(v.Z)}; };
-        triangles.push_back({world(verts[t.VertIndex[0]]), world(verts[t.VertIndex[1]]), world(verts[t.VertIndex[2]])});
-    }
-    TriangleGrid grid;
-    grid.Build(triangles);
-    std::mt19937 random(7);
-    std::uniform_real_distribution<double> coordinate(-10000, 75000);
-    std::uniform_real_distribution<double> nudge(-300, 300);
-    uint32_t hint = 0;
-    for (int i = 0; i < 3000; ++i) {
-        // Points anywhere, and points just off a triangle's corner, where cells are skipped most.
-        const WorldTriangle& near = triangles[std::size_t(random()) % triangles.size()];
-        const WorldPoint point = i % 2 ? WorldPoint{coordinate(random), coordinate(random), coordinate(random)}
-                                       : WorldPoint{near.A[0] + nudge(random), near.A[1] + nudge(random), near.A[2] + nudge(random)};
-        double best = std::numeric_limits<double>::infinity();
-        for (const WorldTriangle& t : triangles) best = std::min(best, PointTriangleDistance2(point, t));
-        ASSERT_EQ(grid.Nearest2(point, hint), best) << i;
+    for (const double unit : {1.0, 1e-4}) {
+        const auto world = [unit](const FrameVert& v) { return WorldPoint{v.X * unit, v.Y * unit, v.Z * unit}; };
+        std::vector<WorldTriangle> triangles;
+        for (const MDLTriangle& t : torus.Triangles.Items) {
+            const auto& verts = torus.Frames[0].Items;
+            triangles.push_back({world(verts[t.VertIndex[0]]), world(verts[t.VertIndex[1]]), world(verts[t.VertIndex[2]])});
+        }
+        TriangleGrid grid;
+        grid.Build(triangles);
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> coordinate(-10000 * unit, 75000 * unit);
+        std::uniform_real_distribution<double> nudge(-300 * unit, 300 * unit);
+        uint32_t hint = 0;
+        for (int i = 0; i < 3000; ++i) {
+            // Points anywhere, and points just off a triangle's corner, where cells are skipped most.
+            const WorldTriangle& near = triangles[std::size_t(random()) % triangles.size()];
+            const WorldPoint point = i % 2 ? WorldPoint{coordinate(random), coordinate(random), coordinate(random)}
+                                           : WorldPoint{near.A[0] + nudge(random), near.A[1] + nudge(random), near.A[2] + nudge(random)};
+            double best = std::numeric_limits<double>::infinity();
+            for (const WorldTriangle& t : triangles) best = std::min(best, PointTriangleDistance2(point, t));
+            ASSERT_EQ(grid.Nearest2(point, hint), best) << "unit " << unit << ", point " << i;
+        }
     }
 }
 
@@ -94,6 +97,12 @@ TEST(Measure, ShiftOfOneFrameShowsInThatFrameAlone)
     EXPECT_EQ(summary.RmsFrame, 2);
     EXPECT_NEAR(summary.MeanRms, 750.0 / diagonal / 4, 1e-12);
     EXPECT_EQ(summary.OriginalTriangles, 32);
+
+    // Frame 2 grown three times across: the same lift is a third of its own
+    // box's diagonal, whatever frame 0's box.
+    for (TMDLModel* model : {&original, &shifted})
+        for (FrameVert& v : model->Frames[2].Items) v.X *= 3, v.Y *= 3;
+    EXPECT_NEAR(measured(original, shifted).Frames[2].Hausdorff, 750.0 / (3 * diagonal), 1e-12);
 
     TMDLModel torus = MakeTorus(16, 8, 3);
     SetPositionTransform(torus, {1, 1, 1}, {0, 0, 0});
