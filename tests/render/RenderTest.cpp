@@ -199,29 +199,33 @@ TEST(Render, SkinQuadrantsLandOnTheirCornersInEverySkinType)
     options.Width = options.Height = 120;
     options.YawDegrees = options.PitchDegrees = 0;
     options.Flat = true;
-    for (const Row& row : rows) {
-        // Top left red, top right green, bottom left blue, bottom right white.
-        TMDLSkin5 skin = MakeSkin(row.Type, 4, 4);
-        skin.Pixels.clear();
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 4; ++x) {
-                const std::vector<uint8_t>& texel = y < 2 ? (x < 2 ? row.Red : row.Green) : (x < 2 ? row.Blue : row.White);
-                skin.Pixels.insert(skin.Pixels.end(), texel.begin(), texel.end());
+    // A skin that is not square catches rows addressed by the wrong side.
+    for (const auto& [width, height] : {std::pair{4, 4}, std::pair{8, 4}})
+        for (const Row& row : rows) {
+            // Top left red, top right green, bottom left blue, bottom right white.
+            TMDLSkin5 skin = MakeSkin(row.Type, width, height);
+            skin.Pixels.clear();
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const bool left = x < width / 2;
+                    const std::vector<uint8_t>& texel = y < height / 2 ? (left ? row.Red : row.Green) : (left ? row.Blue : row.White);
+                    skin.Pixels.insert(skin.Pixels.end(), texel.begin(), texel.end());
+                }
+            const auto u = uint16_t(width), v = uint16_t(height);
+            const std::vector<SkinVert> corners = {{0, 0, 0}, {u, 0, 0}, {0, v, 0}, {u, v, 0}};
+            const TMDLModel model = worldModel({square(0, 1)}, {Tri(0, 1, 3), Tri(0, 3, 2)}, corners, {skin});
+            const RGBAImage image = RenderFrame(model, options);
+            const uint8_t* quadrant[4] = {pixel(image, 45, 45), pixel(image, 75, 45), pixel(image, 45, 75), pixel(image, 75, 75)};
+            if (row.Type == 0) {
+                for (const uint8_t* p : quadrant) EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << "grey skin, colour drawn";
+                EXPECT_LT(quadrant[0][0], quadrant[1][0]) << width << "x" << height;
+                EXPECT_LT(quadrant[1][0], quadrant[2][0]) << width << "x" << height;
+                EXPECT_LT(quadrant[2][0], quadrant[3][0]) << width << "x" << height;
+                continue;
             }
-        const std::vector<SkinVert> corners = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {4, 4, 0}};
-        const TMDLModel model = worldModel({square(0, 1)}, {Tri(0, 1, 3), Tri(0, 3, 2)}, corners, {skin});
-        const RGBAImage image = RenderFrame(model, options);
-        const uint8_t* quadrant[4] = {pixel(image, 45, 45), pixel(image, 75, 45), pixel(image, 45, 75), pixel(image, 75, 75)};
-        if (row.Type == 0) {
-            for (const uint8_t* p : quadrant) EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << "grey skin, colour drawn";
-            EXPECT_LT(quadrant[0][0], quadrant[1][0]);
-            EXPECT_LT(quadrant[1][0], quadrant[2][0]);
-            EXPECT_LT(quadrant[2][0], quadrant[3][0]);
-            continue;
+            const std::string seen{colourName(quadrant[0]), colourName(quadrant[1]), colourName(quadrant[2]), colourName(quadrant[3])};
+            EXPECT_EQ(seen, "RGBW") << "skin type " << row.Type << ", " << width << "x" << height;
         }
-        const std::string seen{colourName(quadrant[0]), colourName(quadrant[1]), colourName(quadrant[2]), colourName(quadrant[3])};
-        EXPECT_EQ(seen, "RGBW") << "skin type " << row.Type;
-    }
 }
 
 TEST(Render, FrameOptionDrawsThatFrameWithinOneCameraForAll)
