@@ -87,7 +87,12 @@ for command in $commands; do
         grep -qE -- "(^|[ ,])$option([ ,=]|$)" <<<"$text" || fail "kelvane-cli.1 lacks $command $option"
     done
 done
-grep -qx NAME <<<"$(render "$usr/share/man/man1/kelvane.1.gz")" || fail "kelvane.1 does not render"
+windowPage=$(render "$usr/share/man/man1/kelvane.1.gz")
+grep -qx NAME <<<"$windowPage" || fail "kelvane.1 does not render"
+# Every command of the window and of its preview, and the preview's shortcut.
+for word in 'Open MDL5' Reduce 'Save MDL5' Preview Ctrl+P Target Apply; do
+    grep -qF -- "$word" <<<"$(tr -s ' \n' ' ' <<<"$windowPage")" || fail "kelvane.1 does not mention $word"
+done
 
 # The completion, as bash runs it on Tab, in a folder of models and other files.
 mkdir -p "$work/models/sub" && touch "$work/models/a.mdl" "$work/models/b.txt"
