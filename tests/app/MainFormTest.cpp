@@ -117,6 +117,8 @@ private slots:
         QCOMPARE(lines[14], QString("Backup your original models before using this software."));
         QCOMPARE(lines[15], QString(92, '-'));
         QCOMPARE(w.Form.windowTitle(), QString("Kelvane Ver0.92"));
+        // --version and the package give the project's version: the title names the same.
+        QCOMPARE(QString(KELVANE_VERSION).section('.', 0, 1), QString("0.92"));
         QVERIFY(w.MenuIs(true, false, false));
         const QList<QAction*> items = w.Form.OptionFileMenu->actions();
         QCOMPARE(items.size(), 3);
