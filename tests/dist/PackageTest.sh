@@ -37,6 +37,8 @@ expected='./usr/bin/kelvane
 ./usr/bin/kelvane-cli
 ./usr/share/applications/kelvane.desktop
 ./usr/share/bash-completion/completions/kelvane-cli
+./usr/share/doc/kelvane/changelog.Debian.gz
+./usr/share/doc/kelvane/copyright
 ./usr/share/icons/hicolor/scalable/apps/kelvane.svg
 ./usr/share/man/man1/kelvane-cli.1.gz
 ./usr/share/man/man1/kelvane.1.gz
@@ -50,9 +52,19 @@ for library in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6; do
     [[ $depends == *"$library "* ]] || fail "Depends does not name $library: $depends"
 done
 
+# Debian's own checks: no error (the warnings are listed in the log).
+lintian --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1
+cat "$work/lintian.log"
+! grep -q '^E:' "$work/lintian.log" || fail "lintian reports errors"
+
 # 3. what it installs, taken out of the package
 dpkg-deb -x "$deb" "$work/root"
 usr=$work/root/usr
+doc=$usr/share/doc/kelvane
+[[ $(gzip -dc "$doc/changelog.Debian.gz" | head -1) == "kelvane ($version) "* ]] ||
+    fail "the changelog's latest entry is not $version: $(gzip -dc "$doc/changelog.Debian.gz" | head -1)"
+grep -q "^License: Expat" "$doc/copyright" && grep -qF "$(sed -n 's/^Copyright (c) //p' "$(dirname "$0")/../../LICENSE")" "$doc/copyright" ||
+    fail "the copyright file does not carry LICENSE"
 cli=$usr/bin/kelvane-cli
 [[ $("$cli" --version) == "kelvane-cli $version" ]] || fail "kelvane-cli --version: $("$cli" --version)"
 [[ $("$usr/bin/kelvane" --version) == "kelvane $version" ]] || fail "kelvane --version: $("$usr/bin/kelvane" --version)"
