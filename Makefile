@@ -15,8 +15,8 @@ PREFIX ?= /usr/local
 PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgtest-dev libgmock-dev \
             libbenchmark-dev libmeshoptimizer-dev nlohmann-json3-dev clang libclang-rt-14-dev xvfb xauth fonts-liberation \
             help2man groff-base desktop-file-utils dpkg-dev file
-# Debian's rules, which the package test checks the package against.
-PACKAGES += lintian
+# What the package test checks the package with: Debian's rules, and file types as a desktop finds them.
+PACKAGES += lintian shared-mime-info libglib2.0-bin
 # Root installs directly; anyone else through sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # The PNG library of kelvane-cli render.

@@ -79,6 +79,18 @@ grep -q "^Categories=.*Graphics;" "$desktop" || fail "the desktop entry is not i
 for type in $(entry MimeType | tr ';' ' '); do
     grep -q "type=\"$type\"" "$usr/share/mime/packages/kelvane.xml" || fail "no installed definition of $type"
 done
+# The file type as a desktop finds it: MDL5 by its first bytes, whatever the
+# name; another format's .mdl file is not MDL5.
+mkdir -p "$work/xdg/mime/packages" "$work/typed"
+cp "$usr/share/mime/packages/kelvane.xml" "$work/xdg/mime/packages/"
+update-mime-database "$work/xdg/mime" >/dev/null || fail "update-mime-database rejects kelvane.xml"
+printf 'MDL5\6\0\0\0' >"$work/typed/model.mdl"
+printf 'MDL5\6\0\0\0' >"$work/typed/model.bin"
+printf 'IDPO\6\0\0\0' >"$work/typed/older.mdl"
+typeOf() { XDG_DATA_HOME=$work/xdg XDG_DATA_DIRS=$work/xdg:/usr/share gio info -a standard::content-type "$1" | sed -n 's/.*content-type: //p'; }
+[[ $(typeOf "$work/typed/model.mdl") == model/x-mdl5 ]] || fail "an MDL5 .mdl file is $(typeOf "$work/typed/model.mdl")"
+[[ $(typeOf "$work/typed/model.bin") == model/x-mdl5 ]] || fail "an MDL5 file of another name is $(typeOf "$work/typed/model.bin")"
+[[ $(typeOf "$work/typed/older.mdl") != model/x-mdl5 ]] || fail "a .mdl file that is not MDL5 is taken for MDL5"
 
 # The manual page as a reader sees it: wide lines, no hyphenation, so every
 # option name stands whole. Each command's options must be in its own subsection.
