@@ -9,7 +9,8 @@
 // between or after them (Layout, GapBytes), so an unchanged model saves to
 // the bytes it was read from. Sections must lie inside their file or surface
 // and must not overlap: a file whose records share bytes is refused, since no
-// writer could keep both readings.
+// writer could keep both readings. A file shorter than the end its header
+// records has lost its tail and is refused too.
 //
 // A reduction (KeepSurvivors) keeps the section order and the bytes between
 // sections, and moves every offset with the bytes it points at. Frame heads
@@ -179,8 +180,8 @@ AnimatedMesh MeshOf(const TMD3Model& model, const MeshOptions& options = {});
 // texture coordinates in each surface, and the kept triangles renumbered
 // within their surface; rewrites counts and offsets. A surface that loses
 // every triangle stays, empty, with its name and shaders: skin files name
-// surfaces, and a surface without triangles is valid MD3. A triangle's
-// texture-coordinate corners are not read (an MD3 vertex has its own), and a
-// triangle whose corners lie in different surfaces, which MD3 cannot hold,
-// is dropped (asserted in debug builds).
+// surfaces, and a surface without triangles is valid MD3. Neither
+// survivors.TexCoords nor a triangle's texture-coordinate corners are read:
+// an MD3 vertex has its own. A triangle whose corners lie in different
+// surfaces, which MD3 cannot hold, is dropped (asserted in debug builds).
 void KeepSurvivors(TMD3Model& model, const MeshSurvivors& survivors);
