@@ -117,7 +117,8 @@ void readTexCoord(ByteReader& in, MD3TexCoord& tc)
     tc.T = readF32(in);
 }
 
-void readVertex(ByteReader& in, MD3Vertex& vert)
+// Big-endian hosts only: little-endian ones read the vertices as one block.
+[[maybe_unused]] void readVertex(ByteReader& in, MD3Vertex& vert)
 {
     for (int16_t& axis : vert.Position) axis = int16_t(in.U16());
     vert.Normal = in.U16();
@@ -263,8 +264,10 @@ std::optional<std::string> placeSection(std::vector<Placed>& placed, MD3Section 
 std::optional<std::string> layOut(std::vector<Placed> placed, std::span<const uint8_t> container, const std::string& name,
                                   std::vector<MD3Piece>& layout, std::vector<uint8_t>& gapBytes)
 {
-    // Stable, so that of two sections at one place the message always names the same.
-    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.Start < b.Start; });
+    // Of two sections at one place, the one earlier in the file's usual order
+    // comes first, so that the message always names the same two.
+    std::sort(placed.begin(), placed.end(),
+              [](const Placed& a, const Placed& b) { return a.Start != b.Start ? a.Start < b.Start : a.Kind < b.Kind; });
     uint64_t at = 0;
     const auto keepGap = [&](uint64_t until) {
         if (until == at) return;
