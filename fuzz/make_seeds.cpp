@@ -1,11 +1,13 @@
-// Writes the seed corpus: small valid models from the project's own builder,
-// each also with the two-byte prefix that fuzz_reduce reads first.
+// Writes the seed corpus: small valid models from the project's own builders,
+// each MDL5 one also with the two-byte prefix that fuzz_reduce reads first,
+// and MD3 models for fuzz_md3.
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "tests/support/MD3Builder.h"
 #include "tests/support/ModelBuilder.h"
 
 namespace {
@@ -26,8 +28,10 @@ int main(int argc, char** argv)
     }
     const std::filesystem::path load = std::filesystem::path(argv[1]) / "load";
     const std::filesystem::path reduce = std::filesystem::path(argv[1]) / "reduce";
+    const std::filesystem::path md3 = std::filesystem::path(argv[1]) / "md3";
     std::filesystem::create_directories(load);
     std::filesystem::create_directories(reduce);
+    std::filesystem::create_directories(md3);
 
     const std::vector<TMDLModel> models = MakeSampleModels(24);
 
@@ -42,6 +46,14 @@ int main(int argc, char** argv)
         prefixed[1] = 0x80;
         write(reduce / ("collapse-" + std::to_string(i) + ".in"), prefixed);
     }
-    std::printf("%zu seeds in %s\n", models.size(), argv[1]);
+    // Surfaces, frames and tags per frame; every other one with its sections
+    // out of the usual order and bytes between them.
+    const std::vector<std::array<int, 3>> shapes = {{1, 1, 0}, {2, 3, 1}, {3, 2, 2}, {0, 0, 0}, {2, 0, 0}, {1, 4, 3}};
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        TMD3Model model = MakeMD3Model(shapes[i][0], shapes[i][1], shapes[i][2]);
+        if (i % 2 == 1) ScrambleMD3Layout(model);
+        write(md3 / ("model-" + std::to_string(i) + ".md3"), model.SaveToBytes());
+    }
+    std::printf("%zu seeds in %s\n", models.size() + shapes.size(), argv[1]);
     return 0;
 }

@@ -1,0 +1,73 @@
+// Loads any bytes as MD3. What it accepts must save to the same bytes and
+// give a consistent view; a subset of its vertices, chosen from the input,
+// with the triangles over them, must then survive KeepSurvivors, a save and a
+// reload with their positions unchanged. A refusal is a normal outcome; a
+// crash, a read outside a buffer or undefined behaviour is a finding.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <algorithm>
+
+#include "model/MD3.h"
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
+    TMD3Model model;
+    bool summaryWritten = false;
+    model.LogLines = [&summaryWritten](const std::string& line) { summaryWritten = line.rfind("MODEL INFO: ", 0) == 0; };
+    const bool accepted = model.LoadFromBytes({data, size});
+    // Every load ends with the summary line; an accepted model keeps every byte.
+    require(summaryWritten);
+    if (!accepted) return 0;
+    const std::vector<uint8_t> saved = model.SaveToBytes();
+    require(saved.size() == size && std::equal(saved.begin(), saved.end(), data));
+
+    const AnimatedMesh mesh = MeshOf(model, {.VertexMajor = size % 2 == 1, .Normals = true, .Skin = true});
+    require(mesh.IsConsistent());
+
+    // 1. keep about two vertices in three, picked by a hash that the input's size moves
+    MeshSurvivors survivors;
+    std::vector<uint32_t> renumbered(mesh.VertexCount, UINT32_MAX);
+    for (uint32_t v = 0; v < mesh.VertexCount; ++v) {
+        if ((uint32_t(v * 2654435761u + size) >> 7) % 3 == 0) continue;
+        renumbered[v] = uint32_t(survivors.Vertices.size());
+        survivors.Vertices.push_back(v);
+    }
+    survivors.TexCoords = survivors.Vertices;
+    for (uint32_t t = 0; t < mesh.Triangles.size(); ++t) {
+        MeshTriangle out;
+        bool kept = true;
+        for (std::size_t j = 0; j < 3; ++j) {
+            out.Vertex[j] = out.TexCoord[j] = renumbered[mesh.Triangles[t].Vertex[j]];
+            kept = kept && out.Vertex[j] != UINT32_MAX;
+        }
+        if (!kept) continue;
+        survivors.Triangles.push_back(out);
+        survivors.TriangleSource.push_back(t);
+    }
+
+    // 2. the reduced model saves, loads again and holds just the survivors
+    KeepSurvivors(model, survivors);
+    const std::vector<uint8_t> reduced = model.SaveToBytes();
+    require(reduced.size() <= size);
+    TMD3Model reloaded;
+    require(reloaded.LoadFromBytes(reduced));
+    require(reloaded.SaveToBytes() == reduced);
+    const AnimatedMesh after = MeshOf(reloaded);
+    require(after.IsConsistent() && after.VertexCount == survivors.Vertices.size() && after.Triangles.size() == survivors.Triangles.size());
+    for (uint32_t k = 0; k < after.VertexCount; ++k)
+        for (uint32_t f = 0; f < after.FrameCount; ++f)
+            require(after.Positions[after.At(k, f)] == mesh.Positions[mesh.At(survivors.Vertices[k], f)] &&
+                    after.VertexPart[k] == mesh.VertexPart[survivors.Vertices[k]]);
+    return 0;
+}
