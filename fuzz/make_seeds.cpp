@@ -1,5 +1,6 @@
-// Writes the seed corpus: small valid models from the project's own builder,
-// each also with the two-byte prefix that fuzz_reduce reads first.
+// Writes the seed corpus: small valid models from the project's own builders,
+// MDL5 ones also with the two-byte prefix that fuzz_reduce reads first, and
+// Quake MDL and MD2 ones for their own targets.
 
 #include <cstdio>
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "tests/support/ModelBuilder.h"
+#include "tests/support/QuakeModels.h"
 
 namespace {
 
@@ -28,6 +30,10 @@ int main(int argc, char** argv)
     const std::filesystem::path reduce = std::filesystem::path(argv[1]) / "reduce";
     std::filesystem::create_directories(load);
     std::filesystem::create_directories(reduce);
+    const std::filesystem::path quake = std::filesystem::path(argv[1]) / "quake";
+    const std::filesystem::path md2 = std::filesystem::path(argv[1]) / "md2";
+    std::filesystem::create_directories(quake);
+    std::filesystem::create_directories(md2);
 
     const std::vector<TMDLModel> models = MakeSampleModels(24);
 
@@ -42,6 +48,15 @@ int main(int argc, char** argv)
         prefixed[1] = 0x80;
         write(reduce / ("collapse-" + std::to_string(i) + ".in"), prefixed);
     }
-    std::printf("%zu seeds in %s\n", models.size(), argv[1]);
+    // Seed 0 of each builder is the hand-made model; the others are random.
+    constexpr uint32_t kOtherSeeds = 24;
+    for (uint32_t seed = 0; seed <= kOtherSeeds; ++seed) {
+        write(quake / ("model-" + std::to_string(seed) + ".mdl"), MakeQuakeModel(seed).SaveToBytes());
+        write(md2 / ("model-" + std::to_string(seed) + ".md2"), MakeMD2Model(seed).SaveToBytes());
+    }
+    TMD2Model odd = MakeMD2Model();
+    SetOddLayout(odd);
+    write(md2 / "odd-layout.md2", odd.SaveToBytes());
+    std::printf("%zu MDL5, %u Quake MDL and %u MD2 seeds in %s\n", models.size(), kOtherSeeds + 1, kOtherSeeds + 2, argv[1]);
     return 0;
 }
