@@ -127,6 +127,10 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
             return refuse("ERROR:The header gives a negative " + std::string(sectionName(MD2Section(s))) + " count (" +
                           std::to_string(counts[s]) + ").");
     if (Header.NumVertices < 0) return refuse("ERROR:The header gives a negative vertex count (" + std::to_string(Header.NumVertices) + ").");
+    // Vertices live only in frames: without one, a vertex count has nothing
+    // behind it, and a view of that many vertices could cost any amount.
+    if (Header.NumVertices > 0 && Header.NumFrames == 0)
+        return refuse("ERROR:The header gives " + std::to_string(Header.NumVertices) + " vertices but no frames to hold them.");
     const uint64_t vertexBytes = uint64_t(Header.NumVertices) * kTriVertexSize;
     if (Header.NumFrames > 0 && uint64_t(std::max(Header.FrameSize, 0)) < kMD2FrameHeadSize + vertexBytes)
         return refuse("ERROR:The frame size of " + std::to_string(Header.FrameSize) + " bytes is less than the " +

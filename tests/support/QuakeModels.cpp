@@ -13,101 +13,88 @@ std::array<char, 16> frameName(const std::string& text)
     return name;
 }
 
+// Positions and triangles shared by both builders; seed 0 is the fixture.
 struct Shape {
-    std::vector<std::array<uint8_t, 3>> Points;
-    std::vector<std::array<uint32_t, 3>> Triangles;
+    std::vector<std::array<uint8_t, 3>> Points{{0, 0, 0}, {10, 0, 0}, {0, 0, 20}, {10, 5, 20}, {5, 10, 10}};
+    std::vector<std::array<uint32_t, 3>> Triangles{{0, 1, 2}, {1, 3, 2}, {0, 2, 4}, {2, 3, 4}};
 };
 
-const Shape& fixtureShape()
+struct Random {
+    std::mt19937 Engine;
+    int operator()(int low, int high) { return low + int(Engine() % unsigned(high - low + 1)); }
+};
+
+Shape shapeFor(uint32_t seed, Random& pick)
 {
-    static const Shape shape{{{0, 0, 0}, {10, 0, 0}, {0, 0, 20}, {10, 5, 20}, {5, 10, 10}},
-                             {{0, 1, 2}, {1, 3, 2}, {0, 2, 4}, {2, 3, 4}}};
+    Shape shape;
+    if (seed == 0) return shape;
+    shape.Points.resize(std::size_t(pick(0, 40)));
+    for (auto& p : shape.Points) p = {uint8_t(pick(0, 255)), uint8_t(pick(0, 255)), uint8_t(pick(0, 255))};
+    const int last = int(shape.Points.size()) - 1;
+    shape.Triangles.resize(last < 0 ? 0 : std::size_t(pick(0, 2 * last + 2)));
+    for (auto& t : shape.Triangles) t = {uint32_t(pick(0, last)), uint32_t(pick(0, last)), uint32_t(pick(0, last))};
     return shape;
 }
 
-// A random shape: vertices on a small grid, triangles picking any three.
-Shape randomShape(std::mt19937& random)
+// Entry sizes for skins or frames: -1 a single one, n >= 0 a group of n.
+std::vector<int> entriesFor(uint32_t seed, Random& pick, std::vector<int> fixture)
 {
-    Shape shape;
-    const auto pick = [&](int low, int high) { return low + int(random() % unsigned(high - low + 1)); };
-    const int vertexCount = pick(0, 40);
-    for (int v = 0; v < vertexCount; ++v) shape.Points.push_back({uint8_t(pick(0, 255)), uint8_t(pick(0, 255)), uint8_t(pick(0, 255))});
-    const int triangleCount = vertexCount == 0 ? 0 : pick(0, 2 * vertexCount);
-    for (int t = 0; t < triangleCount; ++t)
-        shape.Triangles.push_back({uint32_t(pick(0, vertexCount - 1)), uint32_t(pick(0, vertexCount - 1)), uint32_t(pick(0, vertexCount - 1))});
-    return shape;
+    if (seed == 0) return fixture;
+    std::vector<int> entries(std::size_t(pick(0, 3)));
+    for (int& e : entries) e = pick(-1, 3);
+    return entries;
 }
 
 }  // namespace
 
 TQuakeModel MakeQuakeModel(uint32_t seed)
 {
-    std::mt19937 random(seed);
-    const auto pick = [&](int low, int high) { return low + int(random() % unsigned(high - low + 1)); };
-    const Shape shape = seed == 0 ? fixtureShape() : randomShape(random);
+    Random pick{std::mt19937(seed)};
+    const Shape shape = shapeFor(seed, pick);
     TQuakeModel model;
     QuakeHeader& h = model.Header;
-    h.Ident = {'I', 'D', 'P', 'O'};
-    h.Version = 6;
-    h.Scale = {0.5f, 0.5f, 0.25f};
-    h.Translate = {-1.0f, -2.0f, -3.0f};
-    h.BoundingRadius = 12.5f;
-    h.EyePosition = {0.0f, 0.0f, 24.0f};
-    h.SkinWidth = seed == 0 ? 8 : 2 * pick(1, 4);
-    h.SkinHeight = seed == 0 ? 4 : pick(1, 5);
-    h.SyncType = 1;
-    h.Flags = 8;
-    h.Size = 3.0f;
+    h = {{'I', 'D', 'P', 'O'}, 6, {0.5f, 0.5f, 0.25f}, {-1.0f, -2.0f, -3.0f}, 12.5f, {0, 0, 24}, 0, 8, 4, 0, 0, 0, 1, 8, 3.0f};
+    if (seed != 0) {
+        h.SkinWidth = 2 * pick(1, 4);
+        h.SkinHeight = pick(1, 5);
+    }
     const std::size_t pictureSize = std::size_t(h.SkinWidth * h.SkinHeight);
-    const int vertexCount = int(shape.Points.size());
-
-    // Skins: seed 0 a single one then a group of two; others any mix.
-    const std::vector<int> skinGroups = seed == 0 ? std::vector<int>{-1, 2} : std::vector<int>(std::size_t(pick(0, 3)), 0);
-    for (int group : skinGroups) {
-        const int count = seed == 0 ? group : (pick(0, 1) ? -1 : pick(0, 3));
-        QuakeSkin& skin = model.Skins.emplace_back();
-        skin.Type = count < 0 ? 0 : 1;
-        skin.FirstPicture = uint32_t(model.SkinPixels.size() / pictureSize);
-        skin.PictureCount = uint32_t(count < 0 ? 1 : count);
-        skin.FirstInterval = uint32_t(model.SkinIntervals.size());
-        for (uint32_t p = 0; p < skin.PictureCount; ++p) {
-            if (count >= 0) model.SkinIntervals.push_back(0.1f * float(p + 1));
+    for (int group : entriesFor(seed, pick, {-1, 2})) {
+        const auto pictures = uint32_t(group < 0 ? 1 : group);
+        model.Skins.push_back({group < 0 ? 0 : 1, uint32_t(model.SkinPixels.size() / pictureSize), pictures,
+                               uint32_t(model.SkinIntervals.size())});
+        for (uint32_t p = 0; p < model.Skins.back().PictureCount; ++p) {
+            if (group >= 0) model.SkinIntervals.push_back(0.1f * float(p + 1));
             for (std::size_t i = 0; i < pictureSize; ++i) model.SkinPixels.push_back(uint8_t(i * 7 + model.Skins.size() * 31 + p));
         }
     }
-    for (int v = 0; v < vertexCount; ++v) {
+    for (int v = 0; v < int(shape.Points.size()); ++v) {
         const bool onSeam = seed == 0 ? (v == 0 || v == 2) : pick(0, 2) == 0;
         model.SkinVerts.push_back({onSeam ? 0x20 : 0, seed == 0 ? v % 4 : pick(0, h.SkinWidth / 2 - 1), seed == 0 ? v % 4 : pick(0, h.SkinHeight - 1)});
     }
     for (std::size_t t = 0; t < shape.Triangles.size(); ++t) {
-        const bool front = seed == 0 ? t < 2 : pick(0, 1) == 0;
         const auto& c = shape.Triangles[t];
-        model.Triangles.push_back({front ? 1 : 0, {int32_t(c[0]), int32_t(c[1]), int32_t(c[2])}});
+        model.Triangles.push_back({(seed == 0 ? t < 2 : pick(0, 1) == 0) ? 1 : 0, {int32_t(c[0]), int32_t(c[1]), int32_t(c[2])}});
     }
-
-    // Frames: seed 0 single, group of two, single; others any mix.
-    const std::vector<int> frameGroups = seed == 0 ? std::vector<int>{-1, 2, -1} : std::vector<int>(std::size_t(pick(0, 4)), 0);
-    for (int group : frameGroups) {
-        const int count = seed == 0 ? group : (pick(0, 1) ? -1 : pick(0, 3));
-        QuakeFrameEntry& entry = model.FrameEntries.emplace_back();
-        entry.Type = count < 0 ? 0 : 1;
-        entry.FirstFrame = uint32_t(model.Frames.size());
-        entry.FrameCount = uint32_t(count < 0 ? 1 : count);
-        entry.FirstInterval = uint32_t(model.FrameIntervals.size());
-        entry.BoundsMin = count < 0 ? TriVertex{} : TriVertex{0, 0, 0, 3};
-        entry.BoundsMax = count < 0 ? TriVertex{} : TriVertex{255, 255, 255, 4};
-        for (uint32_t i = 0; i < entry.FrameCount; ++i) {
+    // A random model ends with a single frame, so that an MD2 made from it holds its vertices.
+    std::vector<int> frameEntries = entriesFor(seed, pick, {-1, 2, -1});
+    if (seed != 0) frameEntries.push_back(-1);
+    for (int group : frameEntries) {
+        const auto frames = uint32_t(group < 0 ? 1 : group);
+        model.FrameEntries.push_back({group < 0 ? 0 : 1, {0, 0, 0, 3}, {255, 255, 255, 4}, uint32_t(model.Frames.size()), frames,
+                                      uint32_t(model.FrameIntervals.size())});
+        for (uint32_t i = 0; i < frames; ++i) {
             const auto f = uint8_t(model.Frames.size());
-            if (count >= 0) model.FrameIntervals.push_back(0.25f * float(i + 1));
-            model.Frames.push_back({TriVertex{0, 0, 0, 1}, TriVertex{255, 255, 255, 2}, frameName("frame" + std::to_string(f))});
-            for (int v = 0; v < vertexCount; ++v) {
-                const auto& p = shape.Points[std::size_t(v)];
+            if (group >= 0) model.FrameIntervals.push_back(0.25f * float(i + 1));
+            model.Frames.push_back({{0, 0, 0, 1}, {255, 255, 255, 2}, frameName("frame" + std::to_string(f))});
+            for (std::size_t v = 0; v < shape.Points.size(); ++v) {
+                const auto& p = shape.Points[v];
                 model.FrameVerts.push_back({uint8_t(p[0] + f), p[1], p[2], uint8_t((v * 13 + f) % 162)});
             }
         }
     }
     h.NumSkins = int32_t(model.Skins.size());
-    h.NumVerts = vertexCount;
+    h.NumVerts = int32_t(shape.Points.size());
     h.NumTris = int32_t(model.Triangles.size());
     h.NumFrames = int32_t(model.FrameEntries.size());
     return model;
@@ -115,54 +102,36 @@ TQuakeModel MakeQuakeModel(uint32_t seed)
 
 TMD2Model MakeMD2Model(uint32_t seed)
 {
-    std::mt19937 random(seed);
-    const auto pick = [&](int low, int high) { return low + int(random() % unsigned(high - low + 1)); };
-    const Shape shape = seed == 0 ? fixtureShape() : randomShape(random);
+    // The Quake model of the same seed, its seam turned into texture
+    // coordinates of their own, as a converter would write it.
+    const TQuakeModel quake = MakeQuakeModel(seed);
+    const AnimatedMesh mesh = MeshOf(quake);
     TMD2Model model;
     MD2Header& h = model.Header;
     h.Ident = {'I', 'D', 'P', '2'};
     h.Version = 8;
-    h.SkinWidth = seed == 0 ? 8 : pick(1, 64);
-    h.SkinHeight = seed == 0 ? 4 : pick(1, 64);
-    const int vertexCount = int(shape.Points.size());
-
-    for (int s = 0; s < (seed == 0 ? 2 : pick(0, 2)); ++s) {
-        std::array<char, kMD2SkinNameSize> name{};
+    h.SkinWidth = quake.Header.SkinWidth;
+    h.SkinHeight = quake.Header.SkinHeight;
+    model.SkinNames.resize(seed == 0 ? 2 : seed % 3);
+    for (std::size_t s = 0; s < model.SkinNames.size(); ++s) {
         const std::string text = "models/skin" + std::to_string(s) + ".pcx";
-        std::copy(text.begin(), text.end(), name.begin());
-        model.SkinNames.push_back(name);
+        std::copy(text.begin(), text.end(), model.SkinNames[s].begin());
     }
-    // One coordinate per vertex, then seed 0's two back ones or random extras.
-    for (int v = 0; v < vertexCount; ++v)
-        model.TexCoords.push_back({int16_t(seed == 0 ? v % 4 : pick(0, h.SkinWidth - 1)), int16_t(seed == 0 ? v % 4 : pick(0, h.SkinHeight - 1))});
-    const int extra = seed == 0 ? 2 : (vertexCount == 0 ? 0 : pick(0, 5));
-    for (int e = 0; e < extra; ++e) model.TexCoords.push_back({int16_t(4 + e), int16_t(e)});
-    for (std::size_t t = 0; t < shape.Triangles.size(); ++t) {
-        const auto& c = shape.Triangles[t];
-        MD2Triangle tri{{uint16_t(c[0]), uint16_t(c[1]), uint16_t(c[2])}, {uint16_t(c[0]), uint16_t(c[1]), uint16_t(c[2])}};
-        for (std::size_t j = 0; j < 3; ++j) {
-            if (seed == 0 && t >= 2 && (c[j] == 0 || c[j] == 2)) tri.TexCoord[j] = uint16_t(c[j] == 0 ? 5 : 6);
-            if (seed != 0 && extra > 0 && pick(0, 3) == 0) tri.TexCoord[j] = uint16_t(vertexCount + pick(0, extra - 1));
-        }
-        model.Triangles.push_back(tri);
-    }
-    const int frameCount = seed == 0 ? 3 : pick(0, 4);
-    for (int f = 0; f < frameCount; ++f) {
-        model.Frames.push_back({{0.5f * float(f + 1), 0.5f, 0.25f}, {float(f), -2.0f, -3.0f}, frameName("pose" + std::to_string(f))});
-        for (int v = 0; v < vertexCount; ++v) {
-            const auto& p = shape.Points[std::size_t(v)];
-            model.FrameVerts.push_back({p[0], p[1], p[2], uint8_t((v * 7 + f) % 162)});
-        }
-    }
-    const std::size_t padding = seed != 0 && pick(0, 3) == 0 ? std::size_t(pick(1, 8)) : 0;
+    for (const auto& tc : mesh.TexCoords) model.TexCoords.push_back({int16_t(tc[0]), int16_t(tc[1])});
+    for (const MeshTriangle& tri : mesh.Triangles)
+        model.Triangles.push_back({{uint16_t(tri.Vertex[0]), uint16_t(tri.Vertex[1]), uint16_t(tri.Vertex[2])},
+                                   {uint16_t(tri.TexCoord[0]), uint16_t(tri.TexCoord[1]), uint16_t(tri.TexCoord[2])}});
+    for (uint32_t f = 0; f < mesh.FrameCount; ++f)
+        model.Frames.push_back({{0.5f * float(f + 1), 0.5f, 0.25f}, {float(f), -2.0f, -3.0f}, frameName(mesh.FrameNames[f])});
+    model.FrameVerts = quake.FrameVerts;
+    const std::size_t padding = seed % 4 == 3 ? seed % 8 + 1 : 0;
     model.FramePadding.assign(model.Frames.size() * padding, 0xA5);
-
-    h.FrameSize = int32_t(kMD2FrameHeadSize + kTriVertexSize * std::size_t(vertexCount) + padding);
+    h.FrameSize = int32_t(kMD2FrameHeadSize + kTriVertexSize * mesh.VertexCount + padding);
     h.NumSkins = int32_t(model.SkinNames.size());
-    h.NumVertices = vertexCount;
+    h.NumVertices = int32_t(mesh.VertexCount);
     h.NumTexCoords = int32_t(model.TexCoords.size());
     h.NumTris = int32_t(model.Triangles.size());
-    h.NumFrames = frameCount;
+    h.NumFrames = int32_t(model.Frames.size());
     model.GLCommands = BuildGLCommands(model);
     h.NumGLCommands = int32_t(model.GLCommands.size());
     return model;
@@ -185,31 +154,26 @@ void SetOddLayout(TMD2Model& model)
 
 MeshSurvivors KeepTriangles(const AnimatedMesh& mesh, const std::vector<uint32_t>& triangles)
 {
-    std::vector<uint32_t> vertexSlot(mesh.VertexCount, UINT32_MAX);
-    std::vector<uint32_t> texSlot(mesh.TexCoords.size(), UINT32_MAX);
+    // slot[i]: 0 while unused, then 1 + the survivor's number.
+    std::vector<uint32_t> vertexSlot(mesh.VertexCount, 0), texSlot(mesh.TexCoords.size(), 0);
     for (uint32_t t : triangles)
-        for (std::size_t j = 0; j < 3; ++j) {
-            vertexSlot[mesh.Triangles[t].Vertex[j]] = 0;
-            texSlot[mesh.Triangles[t].TexCoord[j]] = 0;
-        }
+        for (std::size_t j = 0; j < 3; ++j) vertexSlot[mesh.Triangles[t].Vertex[j]] = texSlot[mesh.Triangles[t].TexCoord[j]] = 1;
     MeshSurvivors survivors;
-    for (uint32_t v = 0; v < vertexSlot.size(); ++v)
-        if (vertexSlot[v] == 0) {
-            vertexSlot[v] = uint32_t(survivors.Vertices.size());
-            survivors.Vertices.push_back(v);
-        }
-    for (uint32_t c = 0; c < texSlot.size(); ++c)
-        if (texSlot[c] == 0) {
-            texSlot[c] = uint32_t(survivors.TexCoords.size());
-            survivors.TexCoords.push_back(c);
-        }
+    const auto number = [](std::vector<uint32_t>& slot, std::vector<uint32_t>& kept) {
+        for (uint32_t i = 0; i < slot.size(); ++i)
+            if (slot[i]) {
+                kept.push_back(i);
+                slot[i] = uint32_t(kept.size());
+            }
+    };
+    number(vertexSlot, survivors.Vertices);
+    number(texSlot, survivors.TexCoords);
     for (uint32_t t : triangles) {
-        MeshTriangle kept;
+        MeshTriangle& kept = survivors.Triangles.emplace_back();
         for (std::size_t j = 0; j < 3; ++j) {
-            kept.Vertex[j] = vertexSlot[mesh.Triangles[t].Vertex[j]];
-            kept.TexCoord[j] = texSlot[mesh.Triangles[t].TexCoord[j]];
+            kept.Vertex[j] = vertexSlot[mesh.Triangles[t].Vertex[j]] - 1;
+            kept.TexCoord[j] = texSlot[mesh.Triangles[t].TexCoord[j]] - 1;
         }
-        survivors.Triangles.push_back(kept);
         survivors.TriangleSource.push_back(t);
     }
     return survivors;

@@ -3,6 +3,8 @@
 // survivors of keeping some triangles of any view.
 
 #include <cstdint>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "model/AnimatedMesh.h"
@@ -23,11 +25,11 @@
 // Header counts always equal the lists.
 TQuakeModel MakeQuakeModel(uint32_t seed = 0);
 
-// Seed 0: the same five vertices and four triangles; texture coordinates 0-4
-// are the vertices', and the two back triangles use 5 and 6 at vertices 0
-// and 2. Three frames, frame f scaled by (0.5 (f + 1), 0.5, 0.25) and moved
-// by (f, -2, -3); two skin names; GL commands built from the triangles.
-// Other seeds: random models of 0 to 40 vertices, some with padded frames.
+// The Quake model of the same seed as MD2: texture coordinates are the
+// view's (seed 0: 0-4 the vertices', 5 and 6 the back ones of vertices 0 and
+// 2), frame f (of four for seed 0) is scaled by (0.5 (f + 1), 0.5, 0.25) and
+// moved by (f, -2, -3); seed 0 has two skin names; some seeds pad their
+// frames; GL commands built from the triangles.
 TMD2Model MakeMD2Model(uint32_t seed = 0);
 
 // Writes the sections in reverse order with bytes between them and after
@@ -38,3 +40,36 @@ void SetOddLayout(TMD2Model& model);
 // The survivors of keeping the listed triangles (ascending) of mesh: the
 // vertices and texture coordinates they use, renumbered.
 MeshSurvivors KeepTriangles(const AnimatedMesh& mesh, const std::vector<uint32_t>& triangles);
+
+// What a load gave: its result and its log lines.
+struct LoadResult {
+    bool Accepted = false;
+    std::vector<std::string> Lines;
+};
+
+template <class Model>
+LoadResult LoadLogged(Model& model, std::span<const uint8_t> bytes)
+{
+    LoadResult result;
+    model.LogLines = [&result](const std::string& line) { result.Lines.push_back(line); };
+    result.Accepted = model.LoadFromBytes(bytes);
+    model.LogLines = nullptr;
+    return result;
+}
+
+// Loads whole cut at every length, each cut in a buffer of its own exact size
+// so that a sanitizer sees any overrun. Returns "" when every cut is refused
+// with an "ERROR:" line and then the summary line, else the first that is not.
+template <class Model>
+std::string FirstCutNotRefused(const std::vector<uint8_t>& whole)
+{
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        const std::vector<uint8_t> cut(whole.begin(), whole.begin() + std::ptrdiff_t(length));
+        Model model;
+        const LoadResult result = LoadLogged(model, cut);
+        if (result.Accepted || result.Lines.size() != 2 || result.Lines[0].rfind("ERROR:", 0) != 0 ||
+            result.Lines[1].rfind("MODEL INFO: ", 0) != 0)
+            return "cut at " + std::to_string(length) + ": " + (result.Lines.empty() ? "no line" : result.Lines[0]);
+    }
+    return "";
+}
