@@ -1,6 +1,6 @@
 // Writes the seed corpus: small valid models from the project's own builders,
-// each MDL5 one also with the two-byte prefix that fuzz_reduce reads first,
-// and MD3 models for fuzz_md3.
+// MDL5 ones also with the two-byte prefix that fuzz_reduce reads first, and
+// Quake MDL, MD2 and MD3 ones for their own targets.
 
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +9,7 @@
 
 #include "tests/support/MD3Builder.h"
 #include "tests/support/ModelBuilder.h"
+#include "tests/support/QuakeModels.h"
 
 namespace {
 
@@ -32,6 +33,10 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(load);
     std::filesystem::create_directories(reduce);
     std::filesystem::create_directories(md3);
+    const std::filesystem::path quake = std::filesystem::path(argv[1]) / "quake";
+    const std::filesystem::path md2 = std::filesystem::path(argv[1]) / "md2";
+    std::filesystem::create_directories(quake);
+    std::filesystem::create_directories(md2);
 
     const std::vector<TMDLModel> models = MakeSampleModels(24);
 
@@ -54,6 +59,16 @@ int main(int argc, char** argv)
         if (i % 2 == 1) ScrambleMD3Layout(model);
         write(md3 / ("model-" + std::to_string(i) + ".md3"), model.SaveToBytes());
     }
-    std::printf("%zu seeds in %s\n", models.size() + shapes.size(), argv[1]);
+    // Seed 0 of each builder is the hand-made model; the others are random.
+    constexpr uint32_t kOtherSeeds = 24;
+    for (uint32_t seed = 0; seed <= kOtherSeeds; ++seed) {
+        write(quake / ("model-" + std::to_string(seed) + ".mdl"), MakeQuakeModel(seed).SaveToBytes());
+        write(md2 / ("model-" + std::to_string(seed) + ".md2"), MakeMD2Model(seed).SaveToBytes());
+    }
+    TMD2Model odd = MakeMD2Model();
+    SetOddLayout(odd);
+    write(md2 / "odd-layout.md2", odd.SaveToBytes());
+    std::printf("%zu MDL5, %u Quake MDL, %u MD2 and %zu MD3 seeds in %s\n", models.size(), kOtherSeeds + 1, kOtherSeeds + 2,
+                shapes.size(), argv[1]);
     return 0;
 }

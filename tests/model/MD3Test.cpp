@@ -5,11 +5,9 @@
 
 #include "model/MD3.h"
 #include "model/MDLFile.h"
+#include "tests/support/AllocationWatch.h"
 #include "tests/support/MD3Builder.h"
 #include "tests/support/TestFiles.h"
-
-// Counted by the operator new that MDLReaderTest.cpp puts in this program.
-extern std::atomic<std::size_t> largestAllocation;
 
 namespace {
 
@@ -118,9 +116,9 @@ TEST(MD3Reader, RefusesHostileCountsAndOffsetsBeforeAllocatingAndKeepsTheHeldMod
     for (const Case& c : cases) {
         std::vector<uint8_t> bytes = good;
         putI32(bytes, c.At, c.Value);
-        largestAllocation = 0;
+        LargestAllocation = 0;
         const LoadResult result = load(model, bytes);
-        EXPECT_LT(largestAllocation.load(), 4096u) << c.Line;
+        EXPECT_LT(LargestAllocation.load(), 4096u) << c.Line;
         EXPECT_FALSE(result.Accepted) << c.Line;
         ASSERT_EQ(result.Lines.size(), 2u) << c.Line;
         EXPECT_EQ(result.Lines[0], c.Line);

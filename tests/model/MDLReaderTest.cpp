@@ -10,26 +10,13 @@
 
 #include "model/MDLClass.h"
 #include "model/MDLFile.h"
+#include "tests/support/AllocationWatch.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
 
-// The largest single allocation made while a test watches, so that a refusal
-// can be shown to come before any allocation sized from a header count. The
-// other readers' tests in this program read it too.
-std::atomic<std::size_t> largestAllocation{0};
-
-// The replacement pairs malloc with free on purpose.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size)
-{
-    std::size_t seen = largestAllocation.load(std::memory_order_relaxed);
-    while (size > seen && !largestAllocation.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
-    }
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
+namespace {
+std::atomic<std::size_t>& largestAllocation = LargestAllocation;
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 

@@ -1,0 +1,110 @@
+#include "model/AnyModel.h"
+
+#include <cstring>
+#include <type_traits>
+
+#include "model/MDLFile.h"
+
+std::optional<ModelFormat> FormatOf(std::span<const uint8_t> Bytes)
+{
+    if (Bytes.size() < 4) return std::nullopt;
+    const auto is = [&](const char* magic) { return std::memcmp(Bytes.data(), magic, 4) == 0; };
+    if (is("MDL5")) return ModelFormat::MDL5;
+    if (is("IDPO")) return ModelFormat::QuakeMDL;
+    if (is("IDP2")) return ModelFormat::MD2;
+    if (is("IDP3")) return ModelFormat::MD3;
+    return std::nullopt;
+}
+
+std::string FormatName(ModelFormat Format)
+{
+    switch (Format) {
+    case ModelFormat::MDL5: return "MDL5";
+    case ModelFormat::QuakeMDL: return "Quake MDL";
+    case ModelFormat::MD2: return "MD2";
+    case ModelFormat::MD3: return "MD3";
+    }
+    return "";
+}
+
+bool TAnyModel::LoadFromBytes(std::span<const uint8_t> Bytes)
+{
+    const std::optional<ModelFormat> format = FormatOf(Bytes);
+    // Each reader logs through its own target, pointed at ours for the load.
+    auto loadAs = [&](auto model) {
+        model.LogLines = LogLines;
+        const bool accepted = model.LoadFromBytes(Bytes);
+        Held = std::move(model);
+        return accepted;
+    };
+    if (!format) {
+        if (LogLines) LogLines("ERROR:Unsupported model format.(This reads MDL5, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)");
+        return false;
+    }
+    switch (*format) {
+    case ModelFormat::MDL5: return loadAs(TMDLModel());
+    case ModelFormat::QuakeMDL: return loadAs(TQuakeModel());
+    case ModelFormat::MD2: return loadAs(TMD2Model());
+    case ModelFormat::MD3: return loadAs(TMD3Model());
+    }
+    return false;
+}
+
+bool TAnyModel::LoadFromFile(const std::string& FileName)
+{
+    return LoadFromBytes(ReadWholeFile(FileName));
+}
+
+std::vector<uint8_t> TAnyModel::SaveToBytes() const
+{
+    return std::visit([](const auto& model) { return model.SaveToBytes(); }, Held);
+}
+
+void TAnyModel::SaveToFile(const std::string& FileName) const
+{
+    std::visit(
+        [&FileName](const auto& model) {
+            if constexpr (requires { model.WriteTo(std::declval<ByteWriter&>()); })
+                WriteFileAtomically(FileName, [&model](ByteWriter& out) { model.WriteTo(out); });
+            else
+                model.SaveToFile(FileName);  // MDL5 and MD3 write through the same atomic writer themselves
+        },
+        Held);
+}
+
+ModelFormat TAnyModel::Format() const
+{
+    return ModelFormat(Held.index());
+}
+
+std::string TAnyModel::FormatName() const
+{
+    return ::FormatName(Format());
+}
+
+AnimatedMesh TAnyModel::Mesh(const MeshOptions& Options) const
+{
+    return std::visit([&Options](const auto& model) { return MeshOf(model, Options); }, Held);
+}
+
+void TAnyModel::Keep(const MeshSurvivors& Survivors)
+{
+    std::visit([&Survivors](auto& model) { KeepSurvivors(model, Survivors); }, Held);
+}
+
+std::string TAnyModel::ModelInfoLine() const
+{
+    return std::visit([](const auto& model) { return model.ModelInfoLine(); }, Held);
+}
+
+TMDLModel* TAnyModel::MDL5()
+{
+    TMDLModel* model = std::get_if<TMDLModel>(&Held);
+    if (model) model->LogLines = LogLines;
+    return model;
+}
+
+const TMDLModel* TAnyModel::MDL5() const
+{
+    return std::get_if<TMDLModel>(&Held);
+}

@@ -1,0 +1,57 @@
+#pragma once
+// One model of any format this program reads, chosen by the file's first four
+// bytes. Front ends that do not care which format they hold load, view, keep
+// survivors and save through this class; the written pass and the window's
+// other commands stay with the MDL5 model, reached through MDL5().
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "model/AnimatedMesh.h"
+#include "model/MD2.h"
+#include "model/MD3.h"
+#include "model/MDLClass.h"
+#include "model/QuakeMDL.h"
+
+enum class ModelFormat { MDL5, QuakeMDL, MD2, MD3 };
+
+// The format named by the first four bytes ("MDL5", "IDPO", "IDP2", "IDP3"),
+// or none for anything else, a shorter buffer included.
+std::optional<ModelFormat> FormatOf(std::span<const uint8_t> Bytes);
+// "MDL5", "Quake MDL", "MD2" or "MD3".
+std::string FormatName(ModelFormat Format);
+
+class TAnyModel {
+public:
+    LogTarget LogLines;
+
+    // Loads Bytes with the reader their first four bytes name, replacing the
+    // held model, with that reader's lines and result. Bytes of no known
+    // format log one "ERROR:" line and keep the held model.
+    bool LoadFromBytes(std::span<const uint8_t> Bytes);
+    // The same from a whole file. Throws MDLFileError when it cannot be read.
+    bool LoadFromFile(const std::string& FileName);
+    std::vector<uint8_t> SaveToBytes() const;
+    // Writes through a temporary file that replaces FileName only once it is
+    // complete on disk. Throws MDLFileError.
+    void SaveToFile(const std::string& FileName) const;
+
+    ModelFormat Format() const;
+    std::string FormatName() const;
+    AnimatedMesh Mesh(const MeshOptions& Options = {}) const;
+    void Keep(const MeshSurvivors& Survivors);
+    std::string ModelInfoLine() const;
+
+    // The held MDL5 model, or nullptr when another format is held. Its log
+    // goes to LogLines as it stands when this is called.
+    TMDLModel* MDL5();
+    const TMDLModel* MDL5() const;
+
+private:
+    // The alternatives follow ModelFormat's order, so that index() is the format.
+    std::variant<TMDLModel, TQuakeModel, TMD2Model, TMD3Model> Held;
+};
