@@ -22,7 +22,9 @@
 // refusal may have gone with its neighbours' changes); then the rules relax,
 // in this order: seams may be crossed, their texture cost counted; then
 // borders may move off their line and split seams open, their shape cost
-// counted. Never relaxed: no triangle turns over or flattens in any frame, no
+// counted. Still stuck after some progress, it starts afresh from the live
+// triangles (their planes, borders and seams as they are now), as a further
+// level of detail would. Never relaxed: no triangle turns over or flattens in any frame, no
 // two fans join apart from along the edge (the link condition), no triangle is
 // made twice, no two parts merge.
 //
@@ -144,35 +146,36 @@ struct Quadric {
 // A side's texture quadric: the sum over its triangles of area times
 // (g_u.p + d_u - u)^2 + (g_v.p + d_v - v)^2, where g.p + d is the triangle's
 // texture coordinate as a linear function of position within its plane.
-// Kept in the parts that do not depend on (u, v) and those that do, 19
-// numbers in double: the error is a small difference of large terms.
+// Kept in the parts that do not depend on (u, v) and those that do: 19
+// numbers, stored in float like the shape's quadrics (positions and
+// coordinates are both within the unit box's scale), evaluated in double.
 struct TextureQuadric {
-    double G00 = 0, G01 = 0, G02 = 0, G11 = 0, G12 = 0, G22 = 0;  // sum a (g_u g_u^T + g_v g_v^T)
-    double H0 = 0, H1 = 0, H2 = 0;                                // sum a (g_u d_u + g_v d_v)
-    double E = 0;                                                 // sum a (d_u^2 + d_v^2)
-    Vec3 KU{}, KV{};                                              // sum a g_u, sum a g_v
-    double FU = 0, FV = 0;                                        // sum a d_u, sum a d_v
-    double A = 0;                                                 // sum a
+    float G00 = 0, G01 = 0, G02 = 0, G11 = 0, G12 = 0, G22 = 0;  // sum a (g_u g_u^T + g_v g_v^T)
+    float H0 = 0, H1 = 0, H2 = 0;                                // sum a (g_u d_u + g_v d_v)
+    float E = 0;                                                 // sum a (d_u^2 + d_v^2)
+    std::array<float, 3> KU{}, KV{};                             // sum a g_u, sum a g_v
+    float FU = 0, FV = 0;                                        // sum a d_u, sum a d_v
+    float A = 0;                                                 // sum a
 
     void AddTriangle(const Vec3& gu, double du, const Vec3& gv, double dv, double a)
     {
-        G00 += a * (gu[0] * gu[0] + gv[0] * gv[0]);
-        G01 += a * (gu[0] * gu[1] + gv[0] * gv[1]);
-        G02 += a * (gu[0] * gu[2] + gv[0] * gv[2]);
-        G11 += a * (gu[1] * gu[1] + gv[1] * gv[1]);
-        G12 += a * (gu[1] * gu[2] + gv[1] * gv[2]);
-        G22 += a * (gu[2] * gu[2] + gv[2] * gv[2]);
+        G00 += float(a * (gu[0] * gu[0] + gv[0] * gv[0]));
+        G01 += float(a * (gu[0] * gu[1] + gv[0] * gv[1]));
+        G02 += float(a * (gu[0] * gu[2] + gv[0] * gv[2]));
+        G11 += float(a * (gu[1] * gu[1] + gv[1] * gv[1]));
+        G12 += float(a * (gu[1] * gu[2] + gv[1] * gv[2]));
+        G22 += float(a * (gu[2] * gu[2] + gv[2] * gv[2]));
         for (std::size_t i = 0; i < 3; ++i) {
-            KU[i] += a * gu[i];
-            KV[i] += a * gv[i];
+            KU[i] += float(a * gu[i]);
+            KV[i] += float(a * gv[i]);
         }
-        H0 += a * (gu[0] * du + gv[0] * dv);
-        H1 += a * (gu[1] * du + gv[1] * dv);
-        H2 += a * (gu[2] * du + gv[2] * dv);
-        E += a * (du * du + dv * dv);
-        FU += a * du;
-        FV += a * dv;
-        A += a;
+        H0 += float(a * (gu[0] * du + gv[0] * dv));
+        H1 += float(a * (gu[1] * du + gv[1] * dv));
+        H2 += float(a * (gu[2] * du + gv[2] * dv));
+        E += float(a * (du * du + dv * dv));
+        FU += float(a * du);
+        FV += float(a * dv);
+        A += float(a);
     }
     void Add(const TextureQuadric& q)
     {
@@ -186,11 +189,13 @@ struct TextureQuadric {
     }
     double ErrorAt(const Vec3& p, double u, double v) const
     {
-        const double gx = G00 * p[0] + G01 * p[1] + G02 * p[2];
-        const double gy = G01 * p[0] + G11 * p[1] + G12 * p[2];
-        const double gz = G02 * p[0] + G12 * p[1] + G22 * p[2];
-        const double e = p[0] * gx + p[1] * gy + p[2] * gz + 2.0 * (H0 * p[0] + H1 * p[1] + H2 * p[2]) + E -
-                         2.0 * u * (dot(KU, p) + FU) - 2.0 * v * (dot(KV, p) + FV) + A * (u * u + v * v);
+        const double gx = double(G00) * p[0] + double(G01) * p[1] + double(G02) * p[2];
+        const double gy = double(G01) * p[0] + double(G11) * p[1] + double(G12) * p[2];
+        const double gz = double(G02) * p[0] + double(G12) * p[1] + double(G22) * p[2];
+        const double ku = double(KU[0]) * p[0] + double(KU[1]) * p[1] + double(KU[2]) * p[2] + double(FU);
+        const double kv = double(KV[0]) * p[0] + double(KV[1]) * p[1] + double(KV[2]) * p[2] + double(FV);
+        const double e = p[0] * gx + p[1] * gy + p[2] * gz + 2.0 * (double(H0) * p[0] + double(H1) * p[1] + double(H2) * p[2]) +
+                         double(E) - 2.0 * u * ku - 2.0 * v * kv + double(A) * (u * u + v * v);
         return std::max(e, 0.0);
     }
 };
@@ -214,8 +219,8 @@ int cornerOf(const MeshTriangle& tri, uint32_t v)
 struct Wedge {
     uint32_t Vertex = 0;
     uint32_t TexCoord = 0;  // the record a corner moved onto this side takes
-    double U = 0;
-    double V = 0;
+    float U = 0;
+    float V = 0;
 };
 
 struct Neighbour {
@@ -277,6 +282,22 @@ public:
     {
         const int64_t toRemove = liveTriangles - target;
         int64_t lastShown = -1;
+        uint64_t collapsesAtStart = 0;
+        for (;;) {
+            runLevels(target, toRemove, lastShown, progress);
+            // Stuck: start afresh from what is left, as a further level of
+            // detail would: planes of the triangles as they are now, borders
+            // and seams as they are now. A greedy path that painted itself
+            // into a corner often finds a way out from there.
+            if (liveTriangles <= target || collapses == collapsesAtStart) return;
+            collapsesAtStart = collapses;
+            restart();
+        }
+    }
+
+private:
+    void runLevels(int64_t target, int64_t toRemove, int64_t& lastShown, const std::function<void(const std::string&)>& progress)
+    {
         for (level = 0; level <= 2 && liveTriangles > target;) {
             const uint64_t collapsesBefore = collapses;
             for (uint32_t v = 0; v < vertexCount; ++v)
@@ -306,6 +327,19 @@ public:
         }
     }
 
+    // The state a fresh reduction of the live triangles would start from.
+    void restart()
+    {
+        fans = FanIndex(triangles, vertexCount, 1, 8);
+        std::fill(onBorder.begin(), onBorder.end(), 0);
+        wedges.clear();
+        queue = {};
+        thorough = false;
+        buildQuadrics();
+        buildWedges();
+    }
+
+public:
     // The records that stay: vertices and texture coordinates that were used
     // and are not any more go; the live triangles keep their order.
     void Survivors(MeshSurvivors& out) const
@@ -456,8 +490,9 @@ private:
                 const auto p = unitAt(v, errorFrames[k]);
                 errorPositions[std::size_t(v) * frames + k] = {float(p[0]), float(p[1]), float(p[2])};
             }
-        for (const MeshTriangle& tri : triangles) {
-            if (hasRepeatedCorner(tri)) continue;
+        for (uint32_t t = 0; t < triangles.size(); ++t) {
+            const MeshTriangle& tri = triangles[t];
+            if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
             for (std::size_t k = 0; k < frames; ++k) {
                 const uint32_t f = errorFrames[k];
                 const auto a = unitAt(tri.Vertex[0], f);
@@ -482,7 +517,7 @@ private:
             edges.clear();
             for (uint32_t t : fans.Of(low)) {
                 const MeshTriangle& tri = triangles[t];
-                if (hasRepeatedCorner(tri)) continue;
+                if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
                 const auto j = uint32_t(cornerOf(tri, low));
                 // The edge that starts at low's corner and the one that ends there.
                 const uint32_t next = tri.Vertex[(j + 1) % 3];
@@ -572,7 +607,8 @@ private:
         for (uint32_t twin : membersOf(groupOf[a])) {
             if (twin == a) continue;
             for (uint32_t t : fans.Of(twin))
-                for (uint32_t x : triangles[t].Vertex)
+                if (!triangleRemoved[t])
+                    for (uint32_t x : triangles[t].Vertex)
                     if (x != b && groupOf[x] == groupOf[b]) return true;
         }
         return false;
@@ -612,8 +648,9 @@ private:
         const auto share = [&](uint32_t s) { return std::array<double, 2>{mesh.TexCoords[s][0] / width, mesh.TexCoords[s][1] / height}; };
         double surfaceArea = 0;
         double skinArea = 0;
-        for (const MeshTriangle& tri : triangles) {
-            if (hasRepeatedCorner(tri)) continue;
+        for (uint32_t t = 0; t < triangles.size(); ++t) {
+            const MeshTriangle& tri = triangles[t];
+            if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
             const Vec3 p0 = frameZeroAt(tri.Vertex[0]);
             const Vec3 n = cross(sub(frameZeroAt(tri.Vertex[1]), p0), sub(frameZeroAt(tri.Vertex[2]), p0));
             surfaceArea += std::sqrt(dot(n, n));
@@ -636,7 +673,7 @@ private:
                 wedgeStart[v] = uint32_t(wedges.size());
                 for (uint32_t s : mesh.VertexTexCoords[v]) {
                     const auto uv = scaled(s);
-                    wedges.push_back({v, s, uv[0], uv[1]});
+                    wedges.push_back({v, s, float(uv[0]), float(uv[1])});
                 }
             }
             for (uint32_t t = 0; t < triangles.size(); ++t)
@@ -645,7 +682,7 @@ private:
             // One side per distinct coordinate value among a vertex's corners;
             // records of equal value are interchangeable, the first stands for them.
             struct CornerValue {
-                double U, V;
+                float U, V;
                 uint32_t TexCoord, Corner;
             };
             std::vector<CornerValue> values;
@@ -654,9 +691,9 @@ private:
                 values.clear();
                 for (uint32_t t : fans.Of(v))
                     for (uint32_t j = 0; j < 3; ++j)
-                        if (triangles[t].Vertex[j] == v) {
+                        if (!triangleRemoved[t] && triangles[t].Vertex[j] == v) {
                             const auto uv = scaled(triangles[t].TexCoord[j]);
-                            values.push_back({uv[0], uv[1], triangles[t].TexCoord[j], 3 * t + j});
+                            values.push_back({float(uv[0]), float(uv[1]), triangles[t].TexCoord[j], 3 * t + j});
                         }
                 std::sort(values.begin(), values.end(), [](const CornerValue& a, const CornerValue& b) {
                     return a.U != b.U ? a.U < b.U : a.V != b.V ? a.V < b.V : a.Corner < b.Corner;
@@ -675,7 +712,7 @@ private:
         if (toSurface == 0) return;
         for (uint32_t t = 0; t < triangles.size(); ++t) {
             const MeshTriangle& tri = triangles[t];
-            if (hasRepeatedCorner(tri)) continue;
+            if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
             const Vec3 p0 = frameZeroAt(tri.Vertex[0]);
             const Vec3 e1 = sub(frameZeroAt(tri.Vertex[1]), p0);
             const Vec3 e2 = sub(frameZeroAt(tri.Vertex[2]), p0);
@@ -876,6 +913,17 @@ private:
         return true;
     }
 
+    // Does a border edge of twin lie on one of v's (ends at the same places)?
+    bool twinnedWith(const FanScratch& twin, const FanScratch& v) const
+    {
+        for (const Neighbour& a : twin.Neighbours) {
+            if (a.Triangles != 1 || groupOf[a.Vertex] == kNone) continue;
+            for (const Neighbour& b : v.Neighbours)
+                if (b.Triangles == 1 && groupOf[b.Vertex] == groupOf[a.Vertex]) return true;
+        }
+        return false;
+    }
+
     // Reads v and the other live sides of its split seam into scratch[0...];
     // returns how many were read (0: v may not go). A twin that may not go
     // keeps the others from going with v (they then need borders relaxed).
@@ -891,7 +939,7 @@ private:
             if (count == scratch.size()) scratch.resize(count + 1);
             FanScratch& s = scratch[count];
             if (!readFan(twin, s)) {
-                if (!s.Fan.empty()) membersFollow = false;
+                if (twinnedWith(s, scratch[0])) membersFollow = false;
                 continue;
             }
             // Twins joined by an edge are no split seam to close together.
@@ -917,14 +965,18 @@ private:
         }
         out.Members = kNone;
         if (members > 1) {
-            // Each twin follows along its own border edge to a twin of w.
-            bool follow = membersFollow && needs == kRelaxNone && groupOf[w] != kNone;
+            // A twin that shares a border edge with v (the other side of a
+            // seam through v) follows along its own border edge to a twin of
+            // w; one that only shares v's place stays.
+            bool follow = membersFollow && needs == kRelaxNone;
             const auto start = uint32_t(memberTargets.size());
             for (uint32_t i = 1; follow && i < members; ++i) {
                 uint32_t target = kNone;
-                for (const Neighbour& n : scratch[i].Neighbours)
-                    if (n.Triangles == 1 && groupOf[n.Vertex] == groupOf[w]) target = n.Vertex;
-                if (target == kNone) follow = false;
+                if (twinnedWith(scratch[i], scratch[0])) {
+                    for (const Neighbour& n : scratch[i].Neighbours)
+                        if (n.Triangles == 1 && groupOf[w] != kNone && groupOf[n.Vertex] == groupOf[w]) target = n.Vertex;
+                    if (target == kNone) follow = false;  // the seam would open
+                }
                 memberTargets.push_back(target);
             }
             if (follow) {
@@ -944,6 +996,7 @@ private:
         if (out.Members != kNone)
             for (uint32_t i = 1; i < members; ++i) {
                 const uint32_t target = memberTargets[out.Members + i - 1];
+                if (target == kNone) continue;
                 planSides(scratch[i], target, *neighbourOf(scratch[i], target), plan);
                 needs |= plan.Needs;
                 texture += plan.Texture;
@@ -965,7 +1018,8 @@ private:
         bool whole = addNewFanErrors(scratch[0], c.Target, errors, c.Texture, giveUpAbove);
         if (c.Members != kNone)
             for (uint32_t i = 1; whole && i < members; ++i)
-                whole = addNewFanErrors(scratch[i], memberTargets[c.Members + i - 1], errors, c.Texture, giveUpAbove);
+                if (memberTargets[c.Members + i - 1] != kNone)
+                    whole = addNewFanErrors(scratch[i], memberTargets[c.Members + i - 1], errors, c.Texture, giveUpAbove);
         c.Cost = rankOf(errors) + c.Texture;
         c.Whole = whole;
     }
@@ -1116,7 +1170,7 @@ private:
         if (!allowed(scratch[0], c.Target)) return false;
         if (c.Members != kNone)
             for (uint32_t i = 1; i < members; ++i)
-                if (!allowed(scratch[i], memberTargets[c.Members + i - 1])) return false;
+                if (memberTargets[c.Members + i - 1] != kNone && !allowed(scratch[i], memberTargets[c.Members + i - 1])) return false;
         return true;
     }
 
@@ -1130,6 +1184,20 @@ private:
         if (stale[v] > 0) {  // its fan changed since it was costed
             schedule(v);
             return;
+        }
+        // v's fan has not changed since it was queued (its version says so):
+        // the queued target is still its cheapest, and only the rules that
+        // need other fans and every frame are left to ask.
+        const uint32_t read = readMembers(v);
+        if (read == 0) return;
+        if (const Neighbour* edge = neighbourOf(scratch[0], entry.Target)) {
+            memberTargets.clear();
+            if (candidateErrors.size() < errorFrames.size()) candidateErrors.resize(errorFrames.size());
+            Candidate queued;
+            if (evaluate(*edge, read, queued, candidateErrors.data()) && allowedAll(queued, read)) {
+                perform(queued, read);
+                return;
+            }
         }
         const uint32_t members = candidatesOf(v, false);
         const bool wide = isWide();
@@ -1167,7 +1235,8 @@ private:
         touched.clear();
         collapseOne(scratch[0], c.Target);
         if (c.Members != kNone)
-            for (uint32_t i = 1; i < members; ++i) collapseOne(scratch[i], memberTargets[c.Members + i - 1]);
+            for (uint32_t i = 1; i < members; ++i)
+                if (memberTargets[c.Members + i - 1] != kNone) collapseOne(scratch[i], memberTargets[c.Members + i - 1]);
         std::sort(touched.begin(), touched.end());
         touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
         // The sides of a split seam cost together: a change on one side changes the other's costs.
