@@ -938,13 +938,105 @@ void speedTable(int runs)
                 walker.Header.NumTris, median(seconds) * 1e3);
 }
 
+// A disc of triangles around one centre vertex, its rim an open border: the
+// centre's fan holds every triangle. Four frames, the disc tilting.
+TMDLModel wideFan(int triangles)
+{
+    std::vector<std::vector<FrameVert>> frames(4);
+    std::vector<SkinVert> skins;
+    std::vector<MDLTriangle> tris;
+    for (int f = 0; f < 4; ++f) {
+        const double tilt = 0.1 * f;
+        frames[std::size_t(f)].push_back(Vert(32768, 32768, 32768));
+        for (int i = 0; i < triangles; ++i) {
+            const double angle = 2 * M_PI * i / triangles;
+            const double x = std::cos(angle), y = std::sin(angle);
+            frames[std::size_t(f)].push_back(Vert(uint16_t(32768 + 30000 * x), uint16_t(32768 + 30000 * y * std::cos(tilt)),
+                                                  uint16_t(32768 + 30000 * y * std::sin(tilt))));
+        }
+    }
+    skins.push_back(SkinVert{128, 128, 0});
+    for (int i = 0; i < triangles; ++i) {
+        const double angle = 2 * M_PI * i / triangles;
+        skins.push_back(SkinVert{uint16_t(128 + 120 * std::cos(angle)), uint16_t(128 + 120 * std::sin(angle)), 0});
+        tris.push_back(Tri(0, uint32_t(1 + i), uint32_t(1 + (i + 1) % triangles)));
+    }
+    TMDLModel model = MakeModel(std::move(frames), std::move(tris), std::move(skins), {MakeSkin(0, 256, 256)});
+    SetPositionTransform(model, {1.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 0.0f});
+    return model;
+}
+
+// A closed cylinder of sides x 4 triangles: its two caps are fans around a
+// centre vertex. Four frames, the cylinder stretching.
+TMDLModel cappedCylinder(int sides)
+{
+    std::vector<std::vector<FrameVert>> frames(4);
+    std::vector<SkinVert> skins;
+    std::vector<MDLTriangle> tris;
+    for (int f = 0; f < 4; ++f) {
+        const double half = 12000 + 2000 * f;
+        auto& frame = frames[std::size_t(f)];
+        frame.push_back(Vert(32768, 32768, uint16_t(32768 - half)));
+        frame.push_back(Vert(32768, 32768, uint16_t(32768 + half)));
+        for (int ring = 0; ring < 2; ++ring)
+            for (int i = 0; i < sides; ++i) {
+                const double angle = 2 * M_PI * i / sides;
+                frame.push_back(Vert(uint16_t(32768 + 20000 * std::cos(angle)), uint16_t(32768 + 20000 * std::sin(angle)),
+                                     uint16_t(ring == 0 ? 32768 - half : 32768 + half)));
+            }
+    }
+    for (int v = 0; v < 2 + 2 * sides; ++v) skins.push_back(SkinVert{uint16_t(v % 256), uint16_t(v / 256 % 256), 0});
+    const auto rim = [&](int ring, int i) { return uint32_t(2 + ring * sides + (i % sides)); };
+    for (int i = 0; i < sides; ++i) {
+        tris.push_back(Tri(0, rim(0, i + 1), rim(0, i)));
+        tris.push_back(Tri(1, rim(1, i), rim(1, i + 1)));
+        tris.push_back(Tri(rim(0, i), rim(0, i + 1), rim(1, i + 1)));
+        tris.push_back(Tri(rim(0, i), rim(1, i + 1), rim(1, i)));
+    }
+    TMDLModel model = MakeModel(std::move(frames), std::move(tris), std::move(skins), {MakeSkin(0, 256, 256)});
+    SetPositionTransform(model, {1.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 0.0f});
+    return model;
+}
+
+// Vertices of many triangles: the cost of a reduction to half should grow
+// like n log n whatever the fan's size.
+void wideFanTable(int runs)
+{
+    std::printf("Wide fans: reduce to half, median of %d runs\n", runs);
+    const auto time = [&](const char* what, int size, const TMDLModel& model) {
+        std::vector<double> seconds;
+        int32_t after = 0;
+        for (int i = 0; i < runs; ++i) {
+            TMDLModel copy = model;
+            const auto start = std::chrono::steady_clock::now();
+            ReduceQuadric(copy, model.Header.NumTris / 2);
+            seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            after = copy.Header.NumTris;
+        }
+        std::printf("%-22s %6d: %7d -> %7d triangles, %8.1f ms\n", what, size, model.Header.NumTris, after, median(seconds) * 1e3);
+    };
+    for (int triangles : {2000, 8000, 60000}) time("open fan, triangles", triangles, wideFan(triangles));
+    for (int sides : {512, 2048, 8192}) time("capped cylinder, sides", sides, cappedCylinder(sides));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    // quadric_bench 0 prints the quality tables alone; quadric_bench tune the npm peer's setups.
+    // quadric_bench 0 prints the quality tables alone; quadric_bench -1 the wide
+    // fans alone; quadric_bench tune the npm peer's setups.
     const bool tune = argc > 1 && std::strcmp(argv[1], "tune") == 0;
-    const int runs = argc > 1 && !tune ? std::max(0, std::atoi(argv[1])) : 5;
+    const int asked = argc > 1 && !tune ? std::atoi(argv[1]) : 5;
+    if (asked < -1) {  // one open fan of -asked triangles, for a profiler
+        TMDLModel fan = wideFan(-asked);
+        ReduceQuadric(fan, fan.Header.NumTris / 2);
+        return 0;
+    }
+    if (asked < 0) {
+        wideFanTable(1);
+        return 0;
+    }
+    const int runs = std::max(0, asked);
     const std::vector<Sample> list = samples();
     const std::string npmMissing = npmPeerMissing();
     if (!npmMissing.empty()) std::printf("(meshoptimizer 1.3 rows skipped: %s)\n", npmMissing.c_str());
@@ -957,6 +1049,9 @@ int main(int argc, char** argv)
     const std::vector<Row> rows = qualityRows(list, npmMissing.empty(), setup, scratch);
     printQuality(rows, setup);
     printBeside(rows);
-    if (runs > 0) speedTable(runs);
+    if (runs > 0) {
+        wideFanTable(runs);
+        speedTable(runs);
+    }
     return 0;
 }

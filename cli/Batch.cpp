@@ -101,6 +101,7 @@ void runQuadric(TMDLModel& model, int64_t budget, JobResult& result, const std::
 {
     const QuadricResult outcome = ReduceQuadric(model, budget, progress);
     model.Log(model.ModelInfoLine());
+    if (!outcome.RelaxedRules.empty()) model.Log("quadric collapses " + outcome.RelaxedRules + " to come nearer the budget.");
     result.Budget = budget;
     result.BudgetMet = outcome.BudgetMet;
     result.StoppedBecause = outcome.StoppedBecause;

@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
 
 class FanIndex {
@@ -19,10 +20,12 @@ public:
     // triangles, and one that outgrows it moves with room for twice its size,
     // at least minMovedRoom: how much spare room pays depends on how many
     // triangles a collapse hands on.
-    FanIndex(const std::vector<MDLTriangle>& triangles, uint32_t vertexCount, uint32_t roomFactor, uint32_t minMovedRoom)
+    // Triangle is MDL5's record or the neutral view's.
+    template <class Triangle>
+    FanIndex(const std::vector<Triangle>& triangles, uint32_t vertexCount, uint32_t roomFactor, uint32_t minMovedRoom)
         : slices(vertexCount), minMovedRoom(minMovedRoom)
     {
-        for (const MDLTriangle& tri : triangles) forEachDistinctCorner(tri, [&](uint32_t v) { ++slices[v].Room; });
+        for (const Triangle& tri : triangles) forEachDistinctCorner(tri, [&](uint32_t v) { ++slices[v].Room; });
         uint32_t next = 0;
         for (Slice& slice : slices) {
             slice.Start = next;
@@ -42,16 +45,25 @@ public:
     void Append(uint32_t v, uint32_t t)
     {
         Slice& slice = slices[v];
-        if (slice.Size == slice.Room) {
-            const uint32_t newRoom = std::max<uint32_t>(minMovedRoom, slice.Room * 2);
-            const auto newStart = uint32_t(pool.size());
-            pool.resize(pool.size() + newRoom);
-            std::copy_n(pool.begin() + slice.Start, slice.Size, pool.begin() + newStart);
-            slice.Start = newStart;
-            slice.Room = newRoom;
-        }
+        if (slice.Size == slice.Room) grow(slice);
         if (slice.Size > 0 && pool[slice.Start + slice.Size - 1] > t) slice.Unsorted = true;
         pool[slice.Start + slice.Size++] = t;
+    }
+
+    // Append for a vertex that may gather triangles without end (the hub of
+    // a fan): a full slice first drops the entries that no longer name a live
+    // triangle of v, and grows only when that frees less than half its room.
+    // Each drop is paid for by the appends since the last, so a vertex that
+    // takes a thousand collapses does not scan its remains a thousand times.
+    template <class Live>
+    void AppendPruning(uint32_t v, uint32_t t, Live live)
+    {
+        Slice& slice = slices[v];
+        if (slice.Size == slice.Room && slice.Room >= minMovedRoom) {
+            Prune(v, live);
+            if (slice.Size * 2 > slice.Room) grow(slice);
+        }
+        Append(v, t);
     }
 
     // The triangles listed for v, in the order they were listed.
@@ -85,10 +97,24 @@ public:
     }
 
 private:
-    template <class Visit>
-    static void forEachDistinctCorner(const MDLTriangle& tri, Visit visit)
+    struct Slice;
+    void grow(Slice& slice)
     {
-        const auto& c = tri.VertIndex;
+        const uint32_t newRoom = std::max<uint32_t>(minMovedRoom, slice.Room * 2);
+        const auto newStart = uint32_t(pool.size());
+        pool.resize(pool.size() + newRoom);
+        std::copy_n(pool.begin() + slice.Start, slice.Size, pool.begin() + newStart);
+        slice.Start = newStart;
+        slice.Room = newRoom;
+    }
+
+    static const std::array<uint32_t, 3>& cornersOf(const MDLTriangle& tri) { return tri.VertIndex; }
+    static const std::array<uint32_t, 3>& cornersOf(const MeshTriangle& tri) { return tri.Vertex; }
+
+    template <class Triangle, class Visit>
+    static void forEachDistinctCorner(const Triangle& tri, Visit visit)
+    {
+        const auto& c = cornersOf(tri);
         visit(c[0]);
         if (c[1] != c[0]) visit(c[1]);
         if (c[2] != c[0] && c[2] != c[1]) visit(c[2]);

@@ -2,20 +2,40 @@
 //
 // A collapse v -> w deletes v and hands its triangles to w; every kept vertex
 // keeps its own position in every frame, so the result is a subset of the input.
-// Its cost is the quadric error of v (the planes of the triangles v has
-// gathered so far) at w's position in each frame, against that frame's
-// planes, plus v's area-weighted squared distance from the triangles that
-// replace its fan: the worst frame's error plus the mean over frames.
+// Its cost has two parts. The shape: the quadric error of v (the planes of
+// the triangles v has gathered so far) at w's position in each frame, plus
+// v's area-weighted squared distance from the triangles that replace its fan;
+// the worst frame's error plus the mean over frames. The texture: each side
+// of v (the corners that share one texture coordinate, a wedge) carries a
+// quadric of how its texture coordinates vary over the surface, a linear
+// function per triangle as in the appearance quadrics of Garland and Heckbert
+// and in Hoppe's compact form; evaluated at w's position (frame 0) and the
+// texture coordinate the side takes at w, it says how far, in surface units,
+// the texture slides. A seam shortened along a straight line in the texture
+// costs nothing; across a seam costs what it stretches.
+//
+// Rules: a texture seam only shortens along itself, an open border only along
+// itself (a plane at right angles to each border edge charges bends), and the
+// two sides of a split seam (border vertices that share a position in every
+// frame) collapse together, so that no crack opens. When every collapse left
+// is refused and the budget is not met, every vertex is looked at again (a
+// refusal may have gone with its neighbours' changes); then the rules relax,
+// in this order: seams may be crossed, their texture cost counted; then
+// borders may move off their line and split seams open, their shape cost
+// counted. Still stuck after some progress, it starts afresh from the live
+// triangles (their planes, borders and seams as they are now), as a further
+// level of detail would. Never relaxed: no triangle turns over or flattens in any frame, no
+// two fans join apart from along the edge (the link condition), no triangle is
+// made twice, no two parts merge.
+//
 // Per-frame quadrics are stored for a few frames chosen to span the
-// animation's poses (52 bytes per vertex and chosen frame, with the
-// positions beside them); flips and flattened triangles are checked in every
-// frame, on a vertex-major copy of the positions (6 bytes per vertex and
-// frame). With 16 chosen frames of a 200-frame model the scratch is about 1.3
-// times the frames' own size.
+// animation's poses (52 bytes per vertex and chosen frame, with the positions
+// beside them); flips and flattened triangles are checked in every frame on
+// the view's positions, vertex by vertex when the view is vertex-major.
 //
 // The lists stay in place until the end: triangles are only marked removed, a
-// fan index of triangles by vertex is kept in step with every collapse, and one
-// sweep per list compacts vertices, triangles and skin vertices at the end.
+// fan index of triangles by vertex is kept in step with every collapse, and
+// the survivors are listed once at the end.
 
 #include "reduce/Quadric.h"
 
@@ -24,10 +44,11 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
-#include <memory>
 #include <queue>
+#include <span>
 #include <vector>
 
+#include "model/AnimatedMesh.h"
 #include "model/Geometry.h"
 #include "model/MDLClass.h"
 #include "reduce/FanIndex.h"
@@ -36,17 +57,54 @@ namespace {
 
 // Border edges add a plane at right angles to their triangle, weighted by the
 // squared edge length times this: an outline then moves only where it is
-// straight, while an open sheet's inside stays cheap to thin out. Seams get no
-// such plane: the seam rule already keeps them in place, and a seam shortened
-// along a curve within a smooth surface moves no surface at all.
+// straight, while an open sheet's inside stays cheap to thin out. Seams, split
+// or not, get no such plane: their texture quadrics charge a seam that bends
+// in the texture, and a seam shortened along a curve within a smooth surface
+// moves no surface at all.
 constexpr double kEdgeWeight = 10.0;
+// Texture slid by a distance weighs this much against the surface moved by
+// as much. At 1 the collapses keep textures still at a visible price in shape
+// (a sphere's poles, where its map stretches, stay dense while its equator
+// thins); a tenth still makes a collapse across a seam or along a seam that
+// bends in the texture dearer than any shape change of like size nearby.
+constexpr double kTextureWeight = 0.1;
 // A triangle whose normal turns further than about 87 degrees in some frame
 // counts as folded over: a plain "dot > 0" lets slivers stand on edge.
 constexpr double kMinNormalCosine = 0.05;
 // Vertices compared when choosing the frames whose errors are weighed.
 constexpr uint32_t kPoseSampleVertices = 512;
+// A fan of up to this many triangles works out its costs again after every
+// change; a larger one after its size over 4 changes (or when its entry comes
+// up), so that the hub of a wide fan is not read whole after each of the
+// collapses around it: that made reductions grow with the square of the fan.
+constexpr uint32_t kEagerFan = 24;
+// A wide fan works out the whole cost of this many targets per look, and
+// tries as many, each costing the whole fan in every frame; the rest wait for
+// the fan to change, or for the last look at every vertex before the rules
+// relax, which tries every target. A hub whose slivers make nearly every
+// target fold or cost much would otherwise work through them all after each
+// change around it: the square of the fan's size.
+constexpr uint32_t kTriesPerLook = 4;
+constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
 
-using Packed = std::array<uint16_t, 3>;
+using Vec3 = std::array<double, 3>;
+
+Vec3 widen(const std::array<float, 3>& p)
+{
+    return {double(p[0]), double(p[1]), double(p[2])};
+}
+Vec3 sub(const Vec3& a, const Vec3& b)
+{
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+Vec3 cross(const Vec3& a, const Vec3& b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+double dot(const Vec3& a, const Vec3& b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
 
 // One frame's quadric of a vertex, stored in float to keep the table small;
 // positions are scaled into the unit box first, so that no term dwarfs the
@@ -56,7 +114,7 @@ struct Quadric {
     float B0 = 0, B1 = 0, B2 = 0, C = 0;
 
     // The plane n.x + d = 0 (n of unit length) with weight w.
-    void AddPlane(const std::array<double, 3>& n, double d, double w)
+    void AddPlane(const Vec3& n, double d, double w)
     {
         A00 += float(w * n[0] * n[0]);
         A01 += float(w * n[0] * n[1]);
@@ -75,7 +133,7 @@ struct Quadric {
         B0 += q.B0; B1 += q.B1; B2 += q.B2; C += q.C;
     }
     // x^T A x + 2 b.x + c; never below 0, whatever the float rounding.
-    double ErrorAt(const std::array<double, 3>& x) const
+    double ErrorAt(const Vec3& x) const
     {
         const double ax = double(A00) * x[0] + double(A01) * x[1] + double(A02) * x[2];
         const double ay = double(A01) * x[0] + double(A11) * x[1] + double(A12) * x[2];
@@ -85,203 +143,296 @@ struct Quadric {
     }
 };
 
-std::array<double, 3> widen(const std::array<float, 3>& p)
-{
-    return {double(p[0]), double(p[1]), double(p[2])};
-}
-std::array<double, 3> sub(const std::array<double, 3>& a, const std::array<double, 3>& b)
-{
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-std::array<double, 3> cross(const std::array<double, 3>& a, const std::array<double, 3>& b)
-{
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-double dot(const std::array<double, 3>& a, const std::array<double, 3>& b)
-{
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
+// A side's texture quadric: the sum over its triangles of area times
+// (g_u.p + d_u - u)^2 + (g_v.p + d_v - v)^2, where g.p + d is the triangle's
+// texture coordinate as a linear function of position within its plane.
+// Kept in the parts that do not depend on (u, v) and those that do: 19
+// numbers, stored in float like the shape's quadrics (positions and
+// coordinates are both within the unit box's scale), evaluated in double.
+struct TextureQuadric {
+    float G00 = 0, G01 = 0, G02 = 0, G11 = 0, G12 = 0, G22 = 0;  // sum a (g_u g_u^T + g_v g_v^T)
+    float H0 = 0, H1 = 0, H2 = 0;                                // sum a (g_u d_u + g_v d_v)
+    float E = 0;                                                 // sum a (d_u^2 + d_v^2)
+    std::array<float, 3> KU{}, KV{};                             // sum a g_u, sum a g_v
+    float FU = 0, FV = 0;                                        // sum a d_u, sum a d_v
+    float A = 0;                                                 // sum a
 
-bool hasRepeatedCorner(const MDLTriangle& tri)
+    void AddTriangle(const Vec3& gu, double du, const Vec3& gv, double dv, double a)
+    {
+        G00 += float(a * (gu[0] * gu[0] + gv[0] * gv[0]));
+        G01 += float(a * (gu[0] * gu[1] + gv[0] * gv[1]));
+        G02 += float(a * (gu[0] * gu[2] + gv[0] * gv[2]));
+        G11 += float(a * (gu[1] * gu[1] + gv[1] * gv[1]));
+        G12 += float(a * (gu[1] * gu[2] + gv[1] * gv[2]));
+        G22 += float(a * (gu[2] * gu[2] + gv[2] * gv[2]));
+        for (std::size_t i = 0; i < 3; ++i) {
+            KU[i] += float(a * gu[i]);
+            KV[i] += float(a * gv[i]);
+        }
+        H0 += float(a * (gu[0] * du + gv[0] * dv));
+        H1 += float(a * (gu[1] * du + gv[1] * dv));
+        H2 += float(a * (gu[2] * du + gv[2] * dv));
+        E += float(a * (du * du + dv * dv));
+        FU += float(a * du);
+        FV += float(a * dv);
+        A += float(a);
+    }
+    void Add(const TextureQuadric& q)
+    {
+        G00 += q.G00; G01 += q.G01; G02 += q.G02; G11 += q.G11; G12 += q.G12; G22 += q.G22;
+        H0 += q.H0; H1 += q.H1; H2 += q.H2; E += q.E;
+        for (std::size_t i = 0; i < 3; ++i) {
+            KU[i] += q.KU[i];
+            KV[i] += q.KV[i];
+        }
+        FU += q.FU; FV += q.FV; A += q.A;
+    }
+    double ErrorAt(const Vec3& p, double u, double v) const
+    {
+        const double gx = double(G00) * p[0] + double(G01) * p[1] + double(G02) * p[2];
+        const double gy = double(G01) * p[0] + double(G11) * p[1] + double(G12) * p[2];
+        const double gz = double(G02) * p[0] + double(G12) * p[1] + double(G22) * p[2];
+        const double ku = double(KU[0]) * p[0] + double(KU[1]) * p[1] + double(KU[2]) * p[2] + double(FU);
+        const double kv = double(KV[0]) * p[0] + double(KV[1]) * p[1] + double(KV[2]) * p[2] + double(FV);
+        const double e = p[0] * gx + p[1] * gy + p[2] * gz + 2.0 * (double(H0) * p[0] + double(H1) * p[1] + double(H2) * p[2]) +
+                         double(E) - 2.0 * u * ku - 2.0 * v * kv + double(A) * (u * u + v * v);
+        return std::max(e, 0.0);
+    }
+};
+
+bool hasRepeatedCorner(const MeshTriangle& tri)
 {
-    const auto& c = tri.VertIndex;
+    const auto& c = tri.Vertex;
     return c[0] == c[1] || c[1] == c[2] || c[0] == c[2];
 }
 
-int cornerOf(const MDLTriangle& tri, uint32_t v)
+int cornerOf(const MeshTriangle& tri, uint32_t v)
 {
     for (int j = 0; j < 3; ++j)
-        if (tri.VertIndex[std::size_t(j)] == v) return j;
+        if (tri.Vertex[std::size_t(j)] == v) return j;
     return -1;
 }
 
-struct Candidate {
-    double Cost = 0;
-    uint32_t Target = 0;
-    uint32_t Errors = 0;  // where its frame errors start in the candidates' error scratch
+// A side of a vertex: the corners that share one texture coordinate value
+// (and, where coordinates belong to vertices, one facing). U and V are in
+// surface units, as the texture quadrics measure them.
+struct Wedge {
+    uint32_t Vertex = 0;
+    uint32_t TexCoord = 0;  // the record a corner moved onto this side takes
+    float U = 0;
+    float V = 0;
 };
 
 struct Neighbour {
     uint32_t Vertex = 0;
-    uint32_t Triangles = 0;  // triangles of the fan that hold both
+    uint32_t Triangles = 0;                   // triangles of the fan that hold both
+    std::array<uint32_t, 2> Shared{kNone, kNone};  // the first two of them
 };
 
-// The corners of v on one side of a seam, keyed by their texel position, and
-// the skin vertex of w they take after the collapse.
-struct SkinSide {
-    uint32_t Texel = 0;
-    uint32_t TargetSkin = 0;
+// One vertex's live fan as read for a collapse.
+struct FanScratch {
+    uint32_t Vertex = 0;
+    int BorderEdges = 0;
+    std::vector<uint32_t> Fan;
+    std::vector<uint32_t> Sides;  // the distinct wedges of its corners
+    std::vector<Neighbour> Neighbours;
+};
+
+// Where each side of a vertex goes at its target, and what that costs.
+struct SidePlan {
+    std::vector<uint32_t> Targets;  // beside FanScratch::Sides
+    double Texture = 0;
+    uint32_t Needs = kRelaxNone;
+};
+
+struct Candidate {
+    double Cost = 0;       // a lower bound until Whole
+    uint32_t Target = 0;
+    uint32_t Errors = 0;   // where its frame errors start in the candidates' error scratch
+    uint32_t Members = kNone;  // where the split seam's other targets start; kNone: v alone
+    uint32_t Needs = kRelaxNone;
+    double Texture = 0;
+    bool Whole = false;
 };
 
 class Collapser {
 public:
-    Collapser(TMDLModel& model, const QuadricOptions& options)
-        : triangles(model.Triangles.Items), skinVerts(model.SkinVerts.Items),
-          vertexCount(uint32_t(model.Frames[0].Items.size())), frameCount(uint32_t(model.Frames.size())),
-          fans(model.Triangles.Items, vertexCount, 1, 8), triangleRemoved(triangles.size(), 0), version(vertexCount, 0),
-          waiting(vertexCount, 0)
+    Collapser(const AnimatedMesh& mesh, const QuadricOptions& options)
+        : mesh(mesh), vertexCount(mesh.VertexCount), frameCount(mesh.FrameCount), triangles(mesh.Triangles),
+          vertexOwned(!mesh.VertexTexCoords.empty()), fans(mesh.Triangles, vertexCount, 1, 8),
+          triangleRemoved(triangles.size(), 0), vertexDead(vertexCount, 0), onBorder(vertexCount, 0), version(vertexCount, 0),
+          stale(vertexCount, 0), evaluatedFan(vertexCount, 0), neighbourSlot(vertexCount, kNone)
     {
         liveTriangles = int64_t(triangles.size());
-        transposeFrames(model);
+        vertexStride = mesh.VertexMajor ? frameCount : 1;
+        frameStride = mesh.VertexMajor ? 1 : vertexCount;
+        unitTransforms();
         chooseErrorFrames(options);
         buildQuadrics();
+        buildWedges();
     }
 
     int64_t LiveTriangles() const { return liveTriangles; }
+    uint32_t Relaxations() const { return relaxationsUsed; }
 
-    // Collapses in order of least cost until the budget is met or nothing is allowed.
+    // Collapses in order of least cost until the budget is met. When the
+    // queue runs dry, every vertex is looked at again while that still
+    // collapses something, then the next relaxation is allowed.
     void Run(int64_t target, const std::function<void(const std::string&)>& progress)
     {
-        for (uint32_t v = 0; v < vertexCount; ++v) schedule(v);
         const int64_t toRemove = liveTriangles - target;
         int64_t lastShown = -1;
-        while (liveTriangles > target && !queue.empty()) {
-            const Entry entry = queue.top();
-            queue.pop();
-            if (entry.Version != version[entry.Vertex]) continue;  // v changed since: a fresher entry is queued
-            tryCollapse(entry);
-            if (progress) {
-                const int64_t percent = (toRemove - (liveTriangles - target)) * 100 / std::max<int64_t>(toRemove, 1);
-                if (percent / 10 != lastShown) {
-                    lastShown = percent / 10;
-                    progress(std::to_string(percent) + "% of the collapses");
+        uint64_t collapsesAtStart = 0;
+        for (;;) {
+            runLevels(target, toRemove, lastShown, progress);
+            // Stuck: start afresh from what is left, as a further level of
+            // detail would: planes of the triangles as they are now, borders
+            // and seams as they are now. A greedy path that painted itself
+            // into a corner often finds a way out from there.
+            if (liveTriangles <= target || collapses == collapsesAtStart) return;
+            collapsesAtStart = collapses;
+            restart();
+        }
+    }
+
+private:
+    void runLevels(int64_t target, int64_t toRemove, int64_t& lastShown, const std::function<void(const std::string&)>& progress)
+    {
+        for (level = 0; level <= 2 && liveTriangles > target;) {
+            const uint64_t collapsesBefore = collapses;
+            for (uint32_t v = 0; v < vertexCount; ++v)
+                if (!vertexDead[v]) schedule(v);
+            while (liveTriangles > target && !queue.empty()) {
+                const Entry entry = queue.top();
+                queue.pop();
+                if (vertexDead[entry.Vertex] || entry.Version != version[entry.Vertex]) continue;  // a fresher entry is queued
+                tryCollapse(entry);
+                if (progress) {
+                    const int64_t percent = (toRemove - (liveTriangles - target)) * 100 / std::max<int64_t>(toRemove, 1);
+                    if (percent / 10 != lastShown) {
+                        lastShown = percent / 10;
+                        progress(std::to_string(percent) + "% of the collapses");
+                    }
                 }
+            }
+            if (collapses != collapsesBefore) continue;
+            // Nothing collapsed: once more with every target of wide fans
+            // tried, then with the next relaxation.
+            if (thorough) {
+                thorough = false;
+                ++level;
+            } else {
+                thorough = true;
             }
         }
     }
 
-    // Removes vertices and skin vertices that were used and are not any more,
-    // and the removed triangles, keeping the order of what stays.
-    void Compact(TMDLModel& model)
+    // The state a fresh reduction of the live triangles would start from.
+    void restart()
+    {
+        fans = FanIndex(triangles, vertexCount, 1, 8);
+        std::fill(onBorder.begin(), onBorder.end(), 0);
+        wedges.clear();
+        queue = {};
+        thorough = false;
+        buildQuadrics();
+        buildWedges();
+    }
+
+public:
+    // The records that stay: vertices and texture coordinates that were used
+    // and are not any more go; the live triangles keep their order.
+    void Survivors(MeshSurvivors& out) const
     {
         std::vector<uint8_t> usedBefore(vertexCount, 0);
         std::vector<uint8_t> usedAfter(vertexCount, 0);
-        const auto skinCount = uint32_t(skinVerts.size());
-        std::vector<uint8_t> skinBefore(skinCount, 0);
-        std::vector<uint8_t> skinAfter(skinCount, 0);
-        for (uint32_t v : originalCorners) usedBefore[v] = 1;
-        for (uint32_t s : originalSkinCorners) skinBefore[s] = 1;
-        std::vector<uint32_t> keptTriangles;
-        keptTriangles.reserve(std::size_t(liveTriangles));
+        const std::size_t texCount = mesh.TexCoords.size();
+        std::vector<uint8_t> texBefore(texCount, 0);
+        std::vector<uint8_t> texAfter(texCount, 0);
+        for (const MeshTriangle& tri : mesh.Triangles) {
+            for (uint32_t v : tri.Vertex) usedBefore[v] = 1;
+            for (uint32_t s : tri.TexCoord) texBefore[s] = 1;
+        }
         for (uint32_t t = 0; t < triangles.size(); ++t) {
             if (triangleRemoved[t]) continue;
-            keptTriangles.push_back(t);
-            for (uint32_t v : triangles[t].VertIndex) usedAfter[v] = 1;
-            for (uint32_t s : triangles[t].SkinIndex) skinAfter[s] = 1;
+            for (uint32_t v : triangles[t].Vertex) usedAfter[v] = 1;
+            for (uint32_t s : triangles[t].TexCoord) texAfter[s] = 1;
         }
         // Vertices no triangle used in the input stay: they are not ours to drop.
-        const auto renumber = [](const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
-                                 std::vector<uint32_t>& kept, std::vector<uint32_t>& number) {
-            number.assign(before.size(), 0);
+        const auto renumber = [](const std::vector<uint8_t>& before, const std::vector<uint8_t>& after, std::vector<uint32_t>& kept,
+                                 std::vector<uint32_t>& number) {
+            number.assign(before.size(), kNone);
+            kept.clear();
             for (uint32_t i = 0; i < before.size(); ++i) {
                 if (before[i] && !after[i]) continue;
                 number[i] = uint32_t(kept.size());
                 kept.push_back(i);
             }
         };
-        std::vector<uint32_t> keptVertices;
         std::vector<uint32_t> vertexNumber;
-        renumber(usedBefore, usedAfter, keptVertices, vertexNumber);
-        std::vector<uint32_t> keptSkins;
-        std::vector<uint32_t> skinNumber;
-        renumber(skinBefore, skinAfter, keptSkins, skinNumber);
-
-        // kept lists ascend with kept[k] >= k: copying forward never overwrites
-        // a record still to be moved.
-        for (std::size_t k = 0; k < keptTriangles.size(); ++k) {
-            MDLTriangle tri = triangles[keptTriangles[k]];
-            for (uint32_t& v : tri.VertIndex) v = vertexNumber[v];
-            for (uint32_t& s : tri.SkinIndex) s = skinNumber[s];
-            triangles[k] = tri;
+        renumber(usedBefore, usedAfter, out.Vertices, vertexNumber);
+        if (vertexOwned) {
+            // Coordinates that belong to vertices go and stay with them.
+            for (uint32_t v = 0; v < vertexCount; ++v)
+                for (uint32_t s : mesh.VertexTexCoords[v]) {
+                    texBefore[s] = 1;
+                    if (vertexNumber[v] != kNone) texAfter[s] = 1;
+                }
         }
-        triangles.resize(keptTriangles.size());
-        for (TMDLFrame& frame : model.Frames) {
-            for (std::size_t k = 0; k < keptVertices.size(); ++k) frame.Items[k] = frame.Items[keptVertices[k]];
-            frame.Items.resize(keptVertices.size());
-            frame.Count = int32_t(keptVertices.size());
+        std::vector<uint32_t> texNumber;
+        renumber(texBefore, texAfter, out.TexCoords, texNumber);
+        out.Triangles.clear();
+        out.TriangleSource.clear();
+        out.Triangles.reserve(std::size_t(liveTriangles));
+        out.TriangleSource.reserve(std::size_t(liveTriangles));
+        for (uint32_t t = 0; t < triangles.size(); ++t) {
+            if (triangleRemoved[t]) continue;
+            MeshTriangle tri = triangles[t];
+            for (uint32_t& v : tri.Vertex) v = vertexNumber[v];
+            for (uint32_t& s : tri.TexCoord) s = texNumber[s];
+            out.Triangles.push_back(tri);
+            out.TriangleSource.push_back(t);
         }
-        for (std::size_t k = 0; k < keptSkins.size(); ++k) skinVerts[k] = skinVerts[keptSkins[k]];
-        skinVerts.resize(keptSkins.size());
-        model.Triangles.Count = int32_t(triangles.size());
-        model.SkinVerts.Count = int32_t(skinVerts.size());
-        model.Header.NumTris = model.Triangles.Count;
-        model.Header.NumSkinVerts = model.SkinVerts.Count;
-        model.Header.NumVerts = int32_t(keptVertices.size());
     }
 
 private:
     struct Entry {
         double Cost = 0;
         uint32_t Vertex = 0;
-        uint32_t Target = 0;   // the cheapest target when queued
+        uint32_t Target = 0;  // the cheapest target when queued
         uint32_t Version = 0;
         // The least cost first; the lowest vertex among equals, for the same
         // result on every machine.
-        bool operator<(const Entry& other) const
-        {
-            return Cost != other.Cost ? Cost > other.Cost : Vertex > other.Vertex;
-        }
+        bool operator<(const Entry& other) const { return Cost != other.Cost ? Cost > other.Cost : Vertex > other.Vertex; }
     };
 
-    // 1. every frame's positions, vertex by vertex: the checks of one fan then
-    // read a few contiguous runs instead of one cache line per frame
-    void transposeFrames(const TMDLModel& model)
+    const PackedPosition* rowOf(uint32_t v) const { return &mesh.Positions[std::size_t(v) * vertexStride]; }
+    uint32_t partOf(uint32_t v) const { return mesh.VertexPart.empty() ? 0 : mesh.VertexPart[v]; }
+    bool live(uint32_t t, uint32_t v) const { return !triangleRemoved[t] && cornerOf(triangles[t], v) >= 0; }
+    uint32_t allowedNeeds() const { return (level >= 1 ? kRelaxSeams : 0u) | (level >= 2 ? kRelaxBorders : 0u); }
+
+    // 1. each frame's packed positions into the unit box of the whole
+    // animation, through that frame's own transform
+    void unitTransforms()
     {
-        // Every slot is written below: zeroing 78 MB first (at 65,536 vertices
-        // and 200 frames) would only be one more pass over memory.
-        positions = std::make_unique_for_overwrite<Packed[]>(std::size_t(vertexCount) * frameCount);
-        // A block of vertices' rows (1.2 MB at 200 frames) stays in a 2 MiB L2
-        // while frames stream by, and each frame gives a 4 KB run to read, long
-        // enough for the prefetcher: 64 vertices gave 256-byte runs from 200
-        // places at once.
-        constexpr uint32_t kBlock = 1024;
-        for (uint32_t first = 0; first < vertexCount; first += kBlock) {
-            const uint32_t last = std::min(vertexCount, first + kBlock);
-            for (uint32_t f = 0; f < frameCount; ++f) {
-                const FrameVert* frame = model.Frames[f].Items.data();
-                for (uint32_t v = first; v < last; ++v)
-                    positions[std::size_t(v) * frameCount + f] = {frame[v].X, frame[v].Y, frame[v].Z};
-            }
-        }
-        const PositionTransform transform = PositionTransformOf(model.Header);
-        const WorldBox box = AnimationBox(model);
+        const WorldBox box = AnimationBox(mesh);
         double extent = 0;
-        for (int a = 0; a < 3; ++a) extent = std::max(extent, box.Max[std::size_t(a)] - box.Min[std::size_t(a)]);
+        for (std::size_t a = 0; a < 3; ++a) extent = std::max(extent, box.Max[a] - box.Min[a]);
         const double toUnit = extent > 0 ? 1.0 / extent : 1.0;
-        for (std::size_t a = 0; a < 3; ++a) {
-            unitScale[a] = double(transform.Scale[a]) * toUnit;
-            unitOffset[a] = (double(transform.Offset[a]) - box.Min[a]) * toUnit;
-        }
-        for (const MDLTriangle& tri : triangles) {
-            originalCorners.insert(originalCorners.end(), tri.VertIndex.begin(), tri.VertIndex.end());
-            originalSkinCorners.insert(originalSkinCorners.end(), tri.SkinIndex.begin(), tri.SkinIndex.end());
-        }
+        unitScale.resize(frameCount);
+        unitOffset.resize(frameCount);
+        for (uint32_t f = 0; f < frameCount; ++f)
+            for (std::size_t a = 0; a < 3; ++a) {
+                unitScale[f][a] = double(mesh.Transforms[f].Scale[a]) * toUnit;
+                unitOffset[f][a] = (double(mesh.Transforms[f].Offset[a]) - box.Min[a]) * toUnit;
+            }
     }
 
-    std::array<double, 3> unitAt(uint32_t v, uint32_t f) const
+    Vec3 unitAt(uint32_t v, uint32_t f) const
     {
-        const Packed& p = positions[std::size_t(v) * frameCount + f];
-        return {p[0] * unitScale[0] + unitOffset[0], p[1] * unitScale[1] + unitOffset[1], p[2] * unitScale[2] + unitOffset[2]};
+        const PackedPosition& p = rowOf(v)[std::size_t(f) * frameStride];
+        return {p[0] * unitScale[f][0] + unitOffset[f][0], p[1] * unitScale[f][1] + unitOffset[f][1],
+                p[2] * unitScale[f][2] + unitOffset[f][2]};
     }
 
     // 2. the frames whose errors are weighed: frame 0, then again and again the
@@ -320,13 +471,15 @@ private:
             chosen = farthest;
             errorFrames.push_back(chosen);
         }
+        // Frame 0 stays first: the texture quadrics read positions there.
         std::sort(errorFrames.begin(), errorFrames.end());
     }
 
     Quadric& quadricOf(uint32_t v, std::size_t k) { return quadrics[std::size_t(v) * errorFrames.size() + k]; }
+    Vec3 frameZeroAt(uint32_t v) const { return widen(errorPositions[std::size_t(v) * errorFrames.size()]); }
 
     // 3. each vertex's quadric in each chosen frame: its triangles' planes
-    // weighted by area, and planes along border edges
+    // weighted by area, and planes along border edges that are no split seam
     void buildQuadrics()
     {
         const std::size_t frames = errorFrames.size();
@@ -337,16 +490,17 @@ private:
                 const auto p = unitAt(v, errorFrames[k]);
                 errorPositions[std::size_t(v) * frames + k] = {float(p[0]), float(p[1]), float(p[2])};
             }
-        for (const MDLTriangle& tri : triangles) {
-            if (hasRepeatedCorner(tri)) continue;
+        for (uint32_t t = 0; t < triangles.size(); ++t) {
+            const MeshTriangle& tri = triangles[t];
+            if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
             for (std::size_t k = 0; k < frames; ++k) {
                 const uint32_t f = errorFrames[k];
-                const auto a = unitAt(tri.VertIndex[0], f);
-                const auto n = cross(sub(unitAt(tri.VertIndex[1], f), a), sub(unitAt(tri.VertIndex[2], f), a));
+                const auto a = unitAt(tri.Vertex[0], f);
+                const auto n = cross(sub(unitAt(tri.Vertex[1], f), a), sub(unitAt(tri.Vertex[2], f), a));
                 const double length = std::sqrt(dot(n, n));
                 if (length == 0) continue;
-                const std::array<double, 3> unit{n[0] / length, n[1] / length, n[2] / length};
-                for (uint32_t v : tri.VertIndex) quadricOf(v, k).AddPlane(unit, -dot(unit, a), 0.5 * length);
+                const Vec3 unit{n[0] / length, n[1] / length, n[2] / length};
+                for (uint32_t v : tri.Vertex) quadricOf(v, k).AddPlane(unit, -dot(unit, a), 0.5 * length);
             }
         }
 
@@ -358,15 +512,16 @@ private:
             uint32_t High, Triangle, Corner;
         };
         std::vector<EdgeUse> edges;
+        std::vector<std::pair<uint32_t, uint32_t>> borderEdges;  // (triangle, corner where the edge starts)
         for (uint32_t low = 0; low < vertexCount; ++low) {
             edges.clear();
             for (uint32_t t : fans.Of(low)) {
-                const MDLTriangle& tri = triangles[t];
-                if (hasRepeatedCorner(tri)) continue;
+                const MeshTriangle& tri = triangles[t];
+                if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
                 const auto j = uint32_t(cornerOf(tri, low));
                 // The edge that starts at low's corner and the one that ends there.
-                const uint32_t next = tri.VertIndex[(j + 1) % 3];
-                const uint32_t previous = tri.VertIndex[(j + 2) % 3];
+                const uint32_t next = tri.Vertex[(j + 1) % 3];
+                const uint32_t previous = tri.Vertex[(j + 2) % 3];
                 if (next > low) edges.push_back({next, t, j});
                 if (previous > low) edges.push_back({previous, t, (j + 2) % 3});
             }
@@ -376,19 +531,96 @@ private:
             for (std::size_t first = 0; first < edges.size();) {
                 std::size_t end = first + 1;
                 while (end < edges.size() && edges[end].High == edges[first].High) ++end;
-                if (end - first == 1) addEdgePlanes(edges[first].Triangle, edges[first].Corner);
+                if (end - first == 1) {
+                    borderEdges.push_back({edges[first].Triangle, edges[first].Corner});
+                    onBorder[low] = 1;
+                    onBorder[edges[first].High] = 1;
+                }
                 first = end;
             }
         }
+        groupSplitSeams();
+        for (const auto& [t, j] : borderEdges)
+            if (!isSplitSeamEdge(triangles[t].Vertex[j], triangles[t].Vertex[(j + 1) % 3])) addEdgePlanes(t, j);
+    }
+
+    // Border vertices that share a position in every frame, within one part,
+    // are the two (or more) sides of a split seam: groups of them, listed in
+    // ascending order.
+    void groupSplitSeams()
+    {
+        groupOf.assign(vertexCount, kNone);
+        std::vector<std::pair<uint64_t, uint32_t>> keyed;  // (hash of every frame's position, vertex)
+        for (uint32_t v = 0; v < vertexCount; ++v) {
+            if (!onBorder[v]) continue;
+            uint64_t hash = 1469598103934665603ull ^ partOf(v);
+            for (uint32_t f = 0; f < frameCount; ++f) {
+                const PackedPosition& p = rowOf(v)[std::size_t(f) * frameStride];
+                hash = (hash ^ (uint64_t(p[0]) | uint64_t(p[1]) << 16 | uint64_t(p[2]) << 32)) * 1099511628211ull;
+            }
+            keyed.push_back({hash, v});
+        }
+        std::sort(keyed.begin(), keyed.end());
+        const auto samePlace = [&](uint32_t a, uint32_t b) {
+            if (partOf(a) != partOf(b)) return false;
+            for (uint32_t f = 0; f < frameCount; ++f)
+                if (rowOf(a)[std::size_t(f) * frameStride] != rowOf(b)[std::size_t(f) * frameStride]) return false;
+            return true;
+        };
+        groupStart.clear();
+        groupMembers.clear();
+        for (std::size_t first = 0; first < keyed.size();) {
+            std::size_t end = first + 1;
+            while (end < keyed.size() && keyed[end].first == keyed[first].first) ++end;
+            // Within a run of equal hashes, each vertex not yet grouped starts
+            // a group of those after it at the same place (a collision splits).
+            for (std::size_t i = first; i < end; ++i) {
+                const uint32_t lead = keyed[i].second;
+                if (groupOf[lead] != kNone || end - first < 2) continue;
+                const auto start = uint32_t(groupMembers.size());
+                groupMembers.push_back(lead);
+                for (std::size_t k = i + 1; k < end; ++k)
+                    if (groupOf[keyed[k].second] == kNone && samePlace(lead, keyed[k].second)) groupMembers.push_back(keyed[k].second);
+                if (groupMembers.size() - start < 2) {
+                    groupMembers.resize(start);
+                    continue;
+                }
+                const auto id = uint32_t(groupStart.size());
+                groupStart.push_back(start);
+                for (uint32_t k = start; k < groupMembers.size(); ++k) groupOf[groupMembers[k]] = id;
+            }
+            first = end;
+        }
+        groupStart.push_back(uint32_t(groupMembers.size()));
+    }
+
+    std::span<const uint32_t> membersOf(uint32_t group) const
+    {
+        return std::span<const uint32_t>(groupMembers).subspan(groupStart[group], groupStart[group + 1] - groupStart[group]);
+    }
+
+    // An edge whose ends each have a twin at their place, joined by an edge
+    // of their own: the surface goes on across it.
+    bool isSplitSeamEdge(uint32_t a, uint32_t b) const
+    {
+        if (groupOf[a] == kNone || groupOf[b] == kNone) return false;
+        for (uint32_t twin : membersOf(groupOf[a])) {
+            if (twin == a) continue;
+            for (uint32_t t : fans.Of(twin))
+                if (!triangleRemoved[t])
+                    for (uint32_t x : triangles[t].Vertex)
+                    if (x != b && groupOf[x] == groupOf[b]) return true;
+        }
+        return false;
     }
 
     // The plane through corner j's edge at right angles to its triangle.
     void addEdgePlanes(uint32_t t, uint32_t j)
     {
-        const MDLTriangle& tri = triangles[t];
-        const uint32_t a = tri.VertIndex[j];
-        const uint32_t b = tri.VertIndex[(j + 1) % 3];
-        const uint32_t c = tri.VertIndex[(j + 2) % 3];
+        const MeshTriangle& tri = triangles[t];
+        const uint32_t a = tri.Vertex[j];
+        const uint32_t b = tri.Vertex[(j + 1) % 3];
+        const uint32_t c = tri.Vertex[(j + 2) % 3];
         for (std::size_t k = 0; k < errorFrames.size(); ++k) {
             const uint32_t f = errorFrames[k];
             const auto pa = unitAt(a, f);
@@ -397,80 +629,231 @@ private:
             const auto across = cross(edge, normal);
             const double length = std::sqrt(dot(across, across));
             if (length == 0) continue;
-            const std::array<double, 3> unit{across[0] / length, across[1] / length, across[2] / length};
+            const Vec3 unit{across[0] / length, across[1] / length, across[2] / length};
             const double weight = kEdgeWeight * dot(edge, edge);
             quadricOf(a, k).AddPlane(unit, -dot(unit, pa), weight);
             quadricOf(b, k).AddPlane(unit, -dot(unit, pa), weight);
         }
     }
 
-    uint32_t texelOf(uint32_t skin) const { return uint32_t(skinVerts[skin].U) << 16 | skinVerts[skin].V; }
-
-    bool live(uint32_t t, uint32_t v) const { return !triangleRemoved[t] && cornerOf(triangles[t], v) >= 0; }
-
-    void gatherFan(uint32_t v, std::vector<uint32_t>& fan)
+    // 4. the sides of every vertex and their texture quadrics. Texture
+    // coordinates are measured in surface units: shares of the skin times the
+    // square root of the surface's area (frame 0) over its area in the skin,
+    // so that a texture slid by some distance costs what a surface moved by
+    // that distance costs.
+    void buildWedges()
     {
-        fan.clear();
-        for (uint32_t t : fans.Of(v))
-            if (live(t, v)) fan.push_back(t);
-    }
-
-    // The skin vertex of w that each side of v's seam takes: from the removed
-    // triangles, whose corners of v and w lie on the same side. False when a
-    // side of v has no removed triangle (the collapse would cross the seam) or
-    // two that disagree. Reads v's fan and its texels as readFan left them.
-    bool mapSkinSides(uint32_t w, std::vector<SkinSide>& sides) const
-    {
-        sides.clear();
-        for (std::size_t i = 0; i < fanOfV.size(); ++i) {
-            const uint32_t t = fanOfV[i];
-            const int wAt = cornerOf(triangles[t], w);
-            if (wAt < 0) continue;
-            const uint32_t texel = texelsOfV[i];
-            const uint32_t targetSkin = triangles[t].SkinIndex[std::size_t(wAt)];
-            const auto it = std::find_if(sides.begin(), sides.end(), [&](const SkinSide& s) { return s.Texel == texel; });
-            if (it == sides.end())
-                sides.push_back({texel, targetSkin});
-            else if (texelOf(it->TargetSkin) != texelOf(targetSkin))
-                return false;
+        const double width = mesh.SkinWidth > 0 ? double(mesh.SkinWidth) : 1.0;
+        const double height = mesh.SkinHeight > 0 ? double(mesh.SkinHeight) : 1.0;
+        const auto share = [&](uint32_t s) { return std::array<double, 2>{mesh.TexCoords[s][0] / width, mesh.TexCoords[s][1] / height}; };
+        double surfaceArea = 0;
+        double skinArea = 0;
+        for (uint32_t t = 0; t < triangles.size(); ++t) {
+            const MeshTriangle& tri = triangles[t];
+            if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
+            const Vec3 p0 = frameZeroAt(tri.Vertex[0]);
+            const Vec3 n = cross(sub(frameZeroAt(tri.Vertex[1]), p0), sub(frameZeroAt(tri.Vertex[2]), p0));
+            surfaceArea += std::sqrt(dot(n, n));
+            const auto s0 = share(tri.TexCoord[0]), s1 = share(tri.TexCoord[1]), s2 = share(tri.TexCoord[2]);
+            skinArea += std::abs((s1[0] - s0[0]) * (s2[1] - s0[1]) - (s1[1] - s0[1]) * (s2[0] - s0[0]));
         }
-        for (std::size_t i = 0; i < fanOfV.size(); ++i) {
-            if (cornerOf(triangles[fanOfV[i]], w) >= 0) continue;
-            const uint32_t texel = texelsOfV[i];
-            if (std::none_of(sides.begin(), sides.end(), [&](const SkinSide& s) { return s.Texel == texel; })) return false;
-        }
-        return true;
-    }
+        // Without a texture laid out over the surface there is nothing to keep.
+        const double toSurface = skinArea > 0 ? std::sqrt(surfaceArea / skinArea) : 0.0;
+        const auto scaled = [&](uint32_t s) {
+            const auto uv = share(s);
+            return std::array<double, 2>{uv[0] * toSurface, uv[1] * toSurface};
+        };
 
-    // Gathers v's live fan into fanOfV, the texel of v's corner in each into
-    // texelsOfV (every target's seam check reads them), and v's neighbours
-    // with the triangles each shares with v. Returns how many edges of v lie
-    // on a border, or -1 when v may not go: on a non-manifold edge, where
-    // borders meet, or in a triangle with a repeated corner.
-    int readFan(uint32_t v)
-    {
-        gatherFan(v, fanOfV);
-        neighbours.clear();
-        texelsOfV.clear();
-        if (fanOfV.empty()) return -1;
-        for (uint32_t t : fanOfV) {
-            if (hasRepeatedCorner(triangles[t])) return -1;
-            texelsOfV.push_back(texelOf(triangles[t].SkinIndex[std::size_t(cornerOf(triangles[t], v))]));
-            for (uint32_t x : triangles[t].VertIndex) {
-                if (x == v) continue;
-                const auto it = std::find_if(neighbours.begin(), neighbours.end(), [x](const Neighbour& n) { return n.Vertex == x; });
-                if (it == neighbours.end())
-                    neighbours.push_back({x, 1});
-                else
-                    ++it->Triangles;
+        cornerWedge.assign(triangles.size() * 3, kNone);
+        wedgeStart.assign(std::size_t(vertexCount) + 1, 0);
+        if (vertexOwned) {
+            // Two sides per vertex, front and back: a corner moved to w takes
+            // w's coordinate for its triangle's facing, whatever else holds.
+            for (uint32_t v = 0; v < vertexCount; ++v) {
+                wedgeStart[v] = uint32_t(wedges.size());
+                for (uint32_t s : mesh.VertexTexCoords[v]) {
+                    const auto uv = scaled(s);
+                    wedges.push_back({v, s, float(uv[0]), float(uv[1])});
+                }
+            }
+            for (uint32_t t = 0; t < triangles.size(); ++t)
+                for (std::size_t j = 0; j < 3; ++j) cornerWedge[3 * t + j] = wedgeStart[triangles[t].Vertex[j]] + (mesh.TriangleBack[t] ? 1 : 0);
+        } else {
+            // One side per distinct coordinate value among a vertex's corners;
+            // records of equal value are interchangeable, the first stands for them.
+            struct CornerValue {
+                float U, V;
+                uint32_t TexCoord, Corner;
+            };
+            std::vector<CornerValue> values;
+            for (uint32_t v = 0; v < vertexCount; ++v) {
+                wedgeStart[v] = uint32_t(wedges.size());
+                values.clear();
+                for (uint32_t t : fans.Of(v))
+                    for (uint32_t j = 0; j < 3; ++j)
+                        if (!triangleRemoved[t] && triangles[t].Vertex[j] == v) {
+                            const auto uv = scaled(triangles[t].TexCoord[j]);
+                            values.push_back({float(uv[0]), float(uv[1]), triangles[t].TexCoord[j], 3 * t + j});
+                        }
+                std::sort(values.begin(), values.end(), [](const CornerValue& a, const CornerValue& b) {
+                    return a.U != b.U ? a.U < b.U : a.V != b.V ? a.V < b.V : a.Corner < b.Corner;
+                });
+                for (std::size_t i = 0; i < values.size(); ++i) {
+                    if (i == 0 || values[i].U != values[i - 1].U || values[i].V != values[i - 1].V)
+                        wedges.push_back({v, values[i].TexCoord, values[i].U, values[i].V});
+                    cornerWedge[values[i].Corner] = uint32_t(wedges.size() - 1);
+                }
             }
         }
-        int borderEdges = 0;
-        for (const Neighbour& n : neighbours) {
-            if (n.Triangles > 2) return -1;
-            borderEdges += n.Triangles == 1 ? 1 : 0;
+        wedgeStart[vertexCount] = uint32_t(wedges.size());
+        wedgeSlot.assign(wedges.size(), kNone);
+
+        textureQuadrics.assign(wedges.size(), TextureQuadric{});
+        if (toSurface == 0) return;
+        for (uint32_t t = 0; t < triangles.size(); ++t) {
+            const MeshTriangle& tri = triangles[t];
+            if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
+            const Vec3 p0 = frameZeroAt(tri.Vertex[0]);
+            const Vec3 e1 = sub(frameZeroAt(tri.Vertex[1]), p0);
+            const Vec3 e2 = sub(frameZeroAt(tri.Vertex[2]), p0);
+            const double e11 = dot(e1, e1), e12 = dot(e1, e2), e22 = dot(e2, e2);
+            const double det = e11 * e22 - e12 * e12;  // |e1 x e2|^2
+            if (!(det > 0)) continue;
+            const double area = 0.5 * std::sqrt(det);
+            std::array<std::array<double, 2>, 3> uv{};
+            for (std::size_t j = 0; j < 3; ++j) uv[j] = scaled(tri.TexCoord[j]);
+            // The gradient in the triangle's plane: g = a e1 + b e2 with
+            // g.e1 and g.e2 the coordinate's changes along the two edges.
+            const auto gradient = [&](std::size_t channel, double& offset) {
+                const double d1 = uv[1][channel] - uv[0][channel];
+                const double d2 = uv[2][channel] - uv[0][channel];
+                const double a = (d1 * e22 - d2 * e12) / det;
+                const double b = (d2 * e11 - d1 * e12) / det;
+                const Vec3 g{a * e1[0] + b * e2[0], a * e1[1] + b * e2[1], a * e1[2] + b * e2[2]};
+                offset = uv[0][channel] - dot(g, p0);
+                return g;
+            };
+            double du = 0, dv = 0;
+            const Vec3 gu = gradient(0, du);
+            const Vec3 gv = gradient(1, dv);
+            for (std::size_t j = 0; j < 3; ++j) textureQuadrics[cornerWedge[3 * t + j]].AddTriangle(gu, du, gv, dv, area);
         }
-        return borderEdges == 0 || borderEdges == 2 ? borderEdges : -1;
+    }
+
+    // Reads v's live fan into s: its triangles, its sides, its neighbours with
+    // the triangles each shares with v. False when v may not go: on a
+    // non-manifold edge, where borders meet, in a triangle with a repeated
+    // corner, or with no fan left.
+    bool readFan(uint32_t v, FanScratch& s)
+    {
+        s.Vertex = v;
+        s.Fan.clear();
+        s.Sides.clear();
+        s.Neighbours.clear();
+        s.BorderEdges = 0;
+        if (vertexDead[v]) return false;
+        for (uint32_t t : fans.Of(v))
+            if (live(t, v)) s.Fan.push_back(t);
+        if (s.Fan.empty()) return false;
+        bool movable = true;
+        for (uint32_t t : s.Fan) {
+            const MeshTriangle& tri = triangles[t];
+            if (hasRepeatedCorner(tri)) {
+                movable = false;
+                break;
+            }
+            const uint32_t side = cornerWedge[3 * std::size_t(t) + std::size_t(cornerOf(tri, v))];
+            if (wedgeSlot[side] == kNone) {
+                wedgeSlot[side] = uint32_t(s.Sides.size());
+                s.Sides.push_back(side);
+            }
+            for (uint32_t x : tri.Vertex) {
+                if (x == v) continue;
+                uint32_t& slot = neighbourSlot[x];
+                if (slot == kNone) {
+                    slot = uint32_t(s.Neighbours.size());
+                    s.Neighbours.push_back({x, 1, {t, kNone}});
+                } else {
+                    Neighbour& n = s.Neighbours[slot];
+                    if (n.Triangles < 2) n.Shared[n.Triangles] = t;
+                    ++n.Triangles;
+                }
+            }
+        }
+        // The slots are only this call's: the next read starts from clean ones.
+        for (uint32_t side : s.Sides) wedgeSlot[side] = kNone;
+        for (const Neighbour& n : s.Neighbours) {
+            neighbourSlot[n.Vertex] = kNone;
+            if (n.Triangles > 2) movable = false;
+            s.BorderEdges += n.Triangles == 1 ? 1 : 0;
+        }
+        return movable && (s.BorderEdges == 0 || s.BorderEdges == 2);
+    }
+
+    const Neighbour* neighbourOf(const FanScratch& s, uint32_t w) const
+    {
+        for (const Neighbour& n : s.Neighbours)
+            if (n.Vertex == w) return &n;
+        return nullptr;
+    }
+
+    double textureError(uint32_t side, uint32_t w, uint32_t target) const
+    {
+        return kTextureWeight * textureQuadrics[side].ErrorAt(frameZeroAt(w), wedges[target].U, wedges[target].V);
+    }
+
+    // Where each side of s's vertex goes when it collapses into w along edge:
+    // the side of w that a triangle on the edge shows it beside (along the
+    // seam), or, with no such triangle, across the seam: w's side of least
+    // texture error (or, where coordinates belong to vertices, w's own for
+    // the facing).
+    void planSides(const FanScratch& s, uint32_t w, const Neighbour& edge, SidePlan& plan) const
+    {
+        const uint32_t v = s.Vertex;
+        plan.Targets.assign(s.Sides.size(), kNone);
+        plan.Texture = 0;
+        plan.Needs = kRelaxNone;
+        for (std::size_t i = 0; i < s.Sides.size(); ++i) {
+            const uint32_t side = s.Sides[i];
+            const Wedge& from = wedges[side];
+            uint32_t target = kNone;
+            double cost = std::numeric_limits<double>::infinity();
+            int found = 0;
+            for (uint32_t e = 0; e < std::min<uint32_t>(edge.Triangles, 2); ++e) {
+                const uint32_t t = edge.Shared[e];
+                const MeshTriangle& tri = triangles[t];
+                const Wedge& at = wedges[cornerWedge[3 * std::size_t(t) + std::size_t(cornerOf(tri, v))]];
+                if (at.U != from.U || at.V != from.V) continue;
+                const uint32_t beside =
+                    vertexOwned ? wedgeStart[w] + (side - wedgeStart[v]) : cornerWedge[3 * std::size_t(t) + std::size_t(cornerOf(tri, w))];
+                const double error = textureError(side, w, beside);
+                // Two triangles that disagree: the seam ends at w; either side
+                // of it takes texture from across.
+                if (found > 0 && (wedges[beside].U != wedges[target].U || wedges[beside].V != wedges[target].V)) plan.Needs |= kRelaxSeams;
+                if (error < cost) {
+                    cost = error;
+                    target = beside;
+                }
+                ++found;
+            }
+            if (found == 0) {
+                plan.Needs |= kRelaxSeams;
+                if (vertexOwned) {
+                    target = wedgeStart[w] + (side - wedgeStart[v]);
+                    cost = textureError(side, w, target);
+                } else {
+                    for (uint32_t candidate = wedgeStart[w]; candidate < wedgeStart[w + 1]; ++candidate) {
+                        const double error = textureError(side, w, candidate);
+                        if (error < cost) {
+                            cost = error;
+                            target = candidate;
+                        }
+                    }
+                }
+            }
+            plan.Targets[i] = target;
+            plan.Texture += cost;
+        }
     }
 
     // The worst frame first, the mean over frames after it: what shows is the
@@ -488,251 +871,483 @@ private:
         return worst + sum / double(frames);
     }
 
-    // v's planes at w's position, frame by frame, into errors.
-    void planeErrors(uint32_t v, uint32_t w, double* errors) const
+    // v's planes at w's position, frame by frame, added to errors.
+    void addPlaneErrors(uint32_t v, uint32_t w, double* errors) const
     {
         const std::size_t frames = errorFrames.size();
         const Quadric* q = &quadrics[std::size_t(v) * frames];
         const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
-        for (std::size_t k = 0; k < frames; ++k) errors[k] = q[k].ErrorAt(widen(atW[k]));
+        for (std::size_t k = 0; k < frames; ++k) errors[k] += q[k].ErrorAt(widen(atW[k]));
     }
 
     // The planes v gathered say how far w lies from the surface removed so
     // far; they cannot see v standing off the triangles that replace its fan,
     // which is what makes a peak or a ridge go. So each new triangle adds v's
     // squared distance from its plane times its area, the same measure as the
-    // planes', to errors. Uses fanOfV as readFan left it.
-    // Stops early once the rank of the errors so far exceeds giveUpAbove: every
-    // term added is at least 0 and rounding is monotone, so the whole cost
-    // would have exceeded it too. Returns false when it stopped early.
-    bool addNewFanErrors(uint32_t v, uint32_t w, double* errors, double giveUpAbove) const
+    // planes', to errors. Stops early once the rank of the errors so far plus
+    // extra exceeds giveUpAbove: every term added is at least 0 and rounding
+    // is monotone, so the whole cost would have exceeded it too. Returns false
+    // when it stopped early.
+    bool addNewFanErrors(const FanScratch& s, uint32_t w, double* errors, double extra, double giveUpAbove) const
     {
+        const uint32_t v = s.Vertex;
         const std::size_t frames = errorFrames.size();
         const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
         const std::array<float, 3>* atV = &errorPositions[std::size_t(v) * frames];
-        for (uint32_t t : fanOfV) {
-            const MDLTriangle& tri = triangles[t];
+        for (uint32_t t : s.Fan) {
+            const MeshTriangle& tri = triangles[t];
             if (cornerOf(tri, w) >= 0) continue;
             const int j = cornerOf(tri, v);
-            const std::array<float, 3>* atA = &errorPositions[std::size_t(tri.VertIndex[std::size_t((j + 1) % 3)]) * frames];
-            const std::array<float, 3>* atB = &errorPositions[std::size_t(tri.VertIndex[std::size_t((j + 2) % 3)]) * frames];
+            const std::array<float, 3>* atA = &errorPositions[std::size_t(tri.Vertex[std::size_t((j + 1) % 3)]) * frames];
+            const std::array<float, 3>* atB = &errorPositions[std::size_t(tri.Vertex[std::size_t((j + 2) % 3)]) * frames];
             for (std::size_t k = 0; k < frames; ++k) {
-                const std::array<double, 3> pw = widen(atW[k]);
+                const Vec3 pw = widen(atW[k]);
                 const auto normal = cross(sub(widen(atA[k]), pw), sub(widen(atB[k]), pw));
                 const double twiceArea = std::sqrt(dot(normal, normal));
                 if (twiceArea == 0) continue;  // flat in this frame: no plane; the flip checks refuse it anyway
                 const double offset = dot(normal, sub(widen(atV[k]), pw));
                 errors[k] += offset * offset / (2.0 * twiceArea);
             }
-            if (giveUpAbove < std::numeric_limits<double>::infinity() && rankOf(errors) > giveUpAbove) return false;
+            if (giveUpAbove < std::numeric_limits<double>::infinity() && rankOf(errors) + extra > giveUpAbove) return false;
         }
         return true;
     }
 
-    // The targets of v in order of cost, by the rules that need only v's fan:
-    // along the border only when v lies on one, along the seam only when v
-    // lies on one. With cheapestOnly, only the first is sure to be in its
-    // place with its cost: the rest may hold a lower bound.
-    void candidatesOf(uint32_t v, std::vector<Candidate>& out, bool cheapestOnly)
+    // Does a border edge of twin lie on one of v's (ends at the same places)?
+    bool twinnedWith(const FanScratch& twin, const FanScratch& v) const
     {
-        out.clear();
-        const int borderEdges = readFan(v);
-        if (borderEdges < 0) return;
-        // Each candidate's plane errors stay in the scratch until its whole
-        // cost adds the new fan's part to them: the planes are read once.
-        const std::size_t frames = errorFrames.size();
-        if (candidateErrors.size() < neighbours.size() * frames) candidateErrors.resize(neighbours.size() * frames);
-        for (const Neighbour& n : neighbours) {
-            if (borderEdges != 0 && n.Triangles != 1) continue;
-            if (!mapSkinSides(n.Vertex, sides)) continue;
-            const auto errorsAt = uint32_t(out.size() * frames);
-            planeErrors(v, n.Vertex, &candidateErrors[errorsAt]);
-            out.push_back({rankOf(&candidateErrors[errorsAt]), n.Vertex, errorsAt});
+        for (const Neighbour& a : twin.Neighbours) {
+            if (a.Triangles != 1 || groupOf[a.Vertex] == kNone) continue;
+            for (const Neighbour& b : v.Neighbours)
+                if (b.Triangles == 1 && groupOf[b.Vertex] == groupOf[a.Vertex]) return true;
         }
-        const auto cheaper = [](const Candidate& a, const Candidate& b) {
-            return a.Cost != b.Cost ? a.Cost < b.Cost : a.Target < b.Target;
-        };
-        // The planes' part is a lower bound of the whole cost (the new fan
-        // only adds to each frame's error). The new fan's part, which costs
+        return false;
+    }
+
+    // Reads v and the other live sides of its split seam into scratch[0...];
+    // returns how many were read (0: v may not go). A twin that may not go
+    // keeps the others from going with v (they then need borders relaxed).
+    uint32_t readMembers(uint32_t v)
+    {
+        if (scratch.empty()) scratch.resize(2);
+        if (!readFan(v, scratch[0])) return 0;
+        membersFollow = true;
+        uint32_t count = 1;
+        if (groupOf[v] == kNone || scratch[0].BorderEdges != 2) return count;
+        for (uint32_t twin : membersOf(groupOf[v])) {
+            if (twin == v || vertexDead[twin]) continue;
+            if (count == scratch.size()) scratch.resize(count + 1);
+            FanScratch& s = scratch[count];
+            if (!readFan(twin, s)) {
+                if (twinnedWith(s, scratch[0])) membersFollow = false;
+                continue;
+            }
+            // Twins joined by an edge are no split seam to close together.
+            if (neighbourOf(scratch[0], twin)) membersFollow = false;
+            ++count;
+        }
+        return count;
+    }
+
+    // The candidate v -> edge.Vertex by the rules that need only the fans
+    // read (scratch[0 .. members)): its needs, plan and plane errors (a lower
+    // bound of its cost) into errors. False when refused at this level.
+    bool evaluate(const Neighbour& edge, uint32_t members, Candidate& out, double* errors)
+    {
+        const FanScratch& s = scratch[0];
+        const uint32_t v = s.Vertex;
+        const uint32_t w = edge.Vertex;
+        if (partOf(v) != partOf(w)) return false;
+        uint32_t needs = kRelaxNone;
+        if (s.BorderEdges == 2 && edge.Triangles != 1) {
+            if (onBorder[w]) return false;  // would pinch the surface at w
+            needs |= kRelaxBorders;
+        }
+        out.Members = kNone;
+        if (members > 1) {
+            // A twin that shares a border edge with v (the other side of a
+            // seam through v) follows along its own border edge to a twin of
+            // w; one that only shares v's place stays.
+            bool follow = membersFollow && needs == kRelaxNone;
+            const auto start = uint32_t(memberTargets.size());
+            for (uint32_t i = 1; follow && i < members; ++i) {
+                uint32_t target = kNone;
+                if (twinnedWith(scratch[i], scratch[0])) {
+                    for (const Neighbour& n : scratch[i].Neighbours)
+                        if (n.Triangles == 1 && groupOf[w] != kNone && groupOf[n.Vertex] == groupOf[w]) target = n.Vertex;
+                    if (target == kNone) follow = false;  // the seam would open
+                }
+                memberTargets.push_back(target);
+            }
+            if (follow) {
+                out.Members = start;
+            } else {
+                memberTargets.resize(start);
+                needs |= kRelaxBorders;
+            }
+        }
+        if (needs & ~allowedNeeds()) return false;
+        double texture = 0;
+        planSides(s, w, edge, plan);
+        needs |= plan.Needs;
+        texture += plan.Texture;
+        std::fill(errors, errors + errorFrames.size(), 0.0);
+        addPlaneErrors(v, w, errors);
+        if (out.Members != kNone)
+            for (uint32_t i = 1; i < members; ++i) {
+                const uint32_t target = memberTargets[out.Members + i - 1];
+                if (target == kNone) continue;
+                planSides(scratch[i], target, *neighbourOf(scratch[i], target), plan);
+                needs |= plan.Needs;
+                texture += plan.Texture;
+                addPlaneErrors(scratch[i].Vertex, target, errors);
+            }
+        if (needs & ~allowedNeeds()) return false;
+        out.Target = w;
+        out.Needs = needs;
+        out.Texture = texture;
+        out.Cost = rankOf(errors) + texture;
+        out.Whole = false;
+        return true;
+    }
+
+    // Adds the new fans' part to a candidate's cost (see addNewFanErrors).
+    void completeCost(Candidate& c, uint32_t members, double giveUpAbove)
+    {
+        double* errors = &candidateErrors[c.Errors];
+        bool whole = addNewFanErrors(scratch[0], c.Target, errors, c.Texture, giveUpAbove);
+        if (c.Members != kNone)
+            for (uint32_t i = 1; whole && i < members; ++i)
+                if (memberTargets[c.Members + i - 1] != kNone)
+                    whole = addNewFanErrors(scratch[i], memberTargets[c.Members + i - 1], errors, c.Texture, giveUpAbove);
+        c.Cost = rankOf(errors) + c.Texture;
+        c.Whole = whole;
+    }
+
+    // Read by candidatesOf and tryCollapse after readMembers.
+    bool isWide() const { return !thorough && scratch[0].Fan.size() > kEagerFan; }
+
+    static bool cheaper(const Candidate& a, const Candidate& b) { return a.Cost != b.Cost ? a.Cost < b.Cost : a.Target < b.Target; }
+
+    // The targets of v with the lower bounds of their costs, cheapest first;
+    // with cheapestOnly, the first is whole and truly the cheapest. Returns
+    // how many fans were read (0: v may not go).
+    uint32_t candidatesOf(uint32_t v, bool cheapestOnly)
+    {
+        candidates.clear();
+        memberTargets.clear();
+        const uint32_t members = readMembers(v);
+        if (members == 0) return 0;
+        const std::size_t frames = errorFrames.size();
+        const std::size_t need = scratch[0].Neighbours.size() * frames;
+        if (candidateErrors.size() < need) candidateErrors.resize(need);
+        for (const Neighbour& n : scratch[0].Neighbours) {
+            Candidate c;
+            c.Errors = uint32_t(candidates.size() * frames);
+            if (evaluate(n, members, c, &candidateErrors[c.Errors])) candidates.push_back(c);
+        }
+        std::sort(candidates.begin(), candidates.end(), cheaper);
+        if (!cheapestOnly) return members;
+        // The planes' part is a lower bound of the whole cost (the new fans
+        // only add to each frame's error). The new fans' part, which costs
         // most, is worked out in order of that bound and only while a bound
         // may still beat the cheapest whole cost found: the first candidate
         // is then the same as with every cost whole.
-        std::sort(out.begin(), out.end(), cheaper);
-        double cheapest = std::numeric_limits<double>::infinity();
-        for (Candidate& candidate : out) {
-            if (cheapestOnly && candidate.Cost > cheapest) break;
-            double* errors = &candidateErrors[candidate.Errors];
-            // A cost given up on stays above the cheapest: it cannot come first.
-            addNewFanErrors(v, candidate.Target, errors, cheapestOnly ? cheapest : std::numeric_limits<double>::infinity());
-            candidate.Cost = rankOf(errors);
-            cheapest = std::min(cheapest, candidate.Cost);
+        std::size_t best = candidates.size();
+        const bool wide = isWide();
+        for (std::size_t i = 0; i < candidates.size(); ++i) {
+            Candidate& c = candidates[i];
+            if (best < candidates.size() && !cheaper(c, candidates[best])) break;
+            if (wide && i == kTriesPerLook) break;  // the cheapest of the first few stands for the fan
+            completeCost(c, members, best < candidates.size() ? candidates[best].Cost : std::numeric_limits<double>::infinity());
+            if (c.Whole && (best == candidates.size() || cheaper(c, candidates[best]))) best = i;
         }
-        std::sort(out.begin(), out.end(), cheaper);
+        if (best < candidates.size()) std::swap(candidates[0], candidates[best]);
+        return members;
     }
 
     void schedule(uint32_t v)
     {
         ++version[v];
-        waiting[v] = 0;
-        candidatesOf(v, candidates, true);
-        if (!candidates.empty()) queue.push({candidates[0].Cost, v, candidates[0].Target, version[v]});
+        stale[v] = 0;
+        candidatesOf(v, true);
+        evaluatedFan[v] = uint32_t(scratch.empty() ? 0 : scratch[0].Fan.size());
+        if (!candidates.empty() && candidates[0].Whole) queue.push({candidates[0].Cost, v, candidates[0].Target, version[v]});
     }
 
-    // The rules that need w's fan and every frame: the collapse joins no two
-    // fans apart from along the edge (link condition), makes no triangle that
-    // already exists, and no triangle of v's fan turns over or flattens in any
-    // frame. Uses fanOfV as candidatesOf left it.
-    bool allowed(uint32_t v, uint32_t w)
+    // A fan changed: small fans look again at once, large ones once enough
+    // has changed or when their entry comes up.
+    void fanChanged(uint32_t x)
     {
-        fans.Prune(w, [&](uint32_t t) { return live(t, w); });
-        gatherFan(w, fanOfW);
-        for (const Neighbour& n : neighbours) {
-            if (n.Vertex == w) continue;
-            const bool sharedWithW = std::any_of(fanOfW.begin(), fanOfW.end(), [&](uint32_t t) { return cornerOf(triangles[t], n.Vertex) >= 0; });
-            if (!sharedWithW) continue;
+        if (vertexDead[x]) return;
+        ++stale[x];
+        if (fans.Of(x).size() <= kEagerFan || stale[x] * 4 >= evaluatedFan[x]) schedule(x);
+    }
+
+    // Is there a live triangle with both a and b? Reads the smaller fan.
+    bool edgeExists(uint32_t a, uint32_t b) const
+    {
+        const uint32_t by = fans.Of(a).size() <= fans.Of(b).size() ? a : b;
+        const uint32_t other = by == a ? b : a;
+        for (uint32_t t : fans.Of(by))
+            if (live(t, by) && cornerOf(triangles[t], other) >= 0) return true;
+        return false;
+    }
+
+    bool triangleExists(uint32_t a, uint32_t b, uint32_t c) const
+    {
+        uint32_t by = a;
+        if (fans.Of(b).size() < fans.Of(by).size()) by = b;
+        if (fans.Of(c).size() < fans.Of(by).size()) by = c;
+        for (uint32_t t : fans.Of(by))
+            if (!triangleRemoved[t] && cornerOf(triangles[t], a) >= 0 && cornerOf(triangles[t], b) >= 0 && cornerOf(triangles[t], c) >= 0)
+                return true;
+        return false;
+    }
+
+    // The rules that need the neighbours' fans and every frame: the collapse
+    // joins no two fans apart from along the edge (link condition), makes no
+    // triangle that already exists, and no triangle of v's fan turns over or
+    // flattens in any frame. Reads only v's fan and, for each question, the
+    // smallest fan that answers it: never the whole of a wide w.
+    bool allowed(const FanScratch& s, uint32_t w) const
+    {
+        const uint32_t v = s.Vertex;
+        const Neighbour* edge = neighbourOf(s, w);
+        assert(edge);
+        for (const Neighbour& n : s.Neighbours) {
+            if (n.Vertex == w || !edgeExists(n.Vertex, w)) continue;
             // A common neighbour is fine only as the third corner of a removed triangle.
-            const bool opposite = std::any_of(fanOfV.begin(), fanOfV.end(), [&](uint32_t t) {
-                return cornerOf(triangles[t], w) >= 0 && cornerOf(triangles[t], n.Vertex) >= 0;
-            });
+            bool opposite = false;
+            for (uint32_t e = 0; e < std::min<uint32_t>(edge->Triangles, 2); ++e)
+                opposite = opposite || cornerOf(triangles[edge->Shared[e]], n.Vertex) >= 0;
             if (!opposite) return false;
         }
-        const std::array<double, 3> scale{unitScale[0], unitScale[1], unitScale[2]};
-        for (uint32_t t : fanOfV) {
-            const MDLTriangle& tri = triangles[t];
+        const PackedPosition* pv = rowOf(v);
+        const PackedPosition* pw = rowOf(w);
+        for (uint32_t t : s.Fan) {
+            const MeshTriangle& tri = triangles[t];
             if (cornerOf(tri, w) >= 0) continue;
             const int j = cornerOf(tri, v);
-            const uint32_t a = tri.VertIndex[std::size_t((j + 1) % 3)];
-            const uint32_t b = tri.VertIndex[std::size_t((j + 2) % 3)];
-            for (uint32_t s : fanOfW)
-                if (cornerOf(triangles[s], a) >= 0 && cornerOf(triangles[s], b) >= 0) return false;
-            // Differences of 16-bit coordinates through the axis scales into
-            // the unit box; the offset cancels, the angles are the world's.
-            const Packed* pv = &positions[std::size_t(v) * frameCount];
-            const Packed* pw = &positions[std::size_t(w) * frameCount];
-            const Packed* pa = &positions[std::size_t(a) * frameCount];
-            const Packed* pb = &positions[std::size_t(b) * frameCount];
+            const uint32_t a = tri.Vertex[std::size_t((j + 1) % 3)];
+            const uint32_t b = tri.Vertex[std::size_t((j + 2) % 3)];
+            if (triangleExists(w, a, b)) return false;
+            const PackedPosition* pa = rowOf(a);
+            const PackedPosition* pb = rowOf(b);
             // Triangle t as it came in: vertices never move, so its normal in
             // any frame is at hand. Checking against it too keeps small turns,
             // each allowed, from adding up to a triangle facing backwards.
-            const Packed* o0 = &positions[std::size_t(originalCorners[3 * std::size_t(t)]) * frameCount];
-            const Packed* o1 = &positions[std::size_t(originalCorners[3 * std::size_t(t) + 1]) * frameCount];
-            const Packed* o2 = &positions[std::size_t(originalCorners[3 * std::size_t(t) + 2]) * frameCount];
+            const PackedPosition* o0 = rowOf(mesh.Triangles[t].Vertex[0]);
+            const PackedPosition* o1 = rowOf(mesh.Triangles[t].Vertex[1]);
+            const PackedPosition* o2 = rowOf(mesh.Triangles[t].Vertex[2]);
             for (uint32_t f = 0; f < frameCount; ++f) {
-                // The difference of two 16-bit coordinates is exact in an int:
-                // one conversion each, the same double as converting both.
-                const auto diff = [&](const Packed& p, const Packed& q) {
-                    return std::array<double, 3>{double(int(p[0]) - int(q[0])) * scale[0], double(int(p[1]) - int(q[1])) * scale[1],
-                                                 double(int(p[2]) - int(q[2])) * scale[2]};
+                // Differences of 16-bit coordinates through the frame's axis
+                // scales into the unit box; the offset cancels, the angles are
+                // the world's. The difference of two 16-bit coordinates is
+                // exact in an int: one conversion each.
+                const Vec3& scale = unitScale[f];
+                const std::size_t at = std::size_t(f) * frameStride;
+                const auto diff = [&](const PackedPosition* p, const PackedPosition* q) {
+                    return Vec3{double(int(p[at][0]) - int(q[at][0])) * scale[0], double(int(p[at][1]) - int(q[at][1])) * scale[1],
+                                double(int(p[at][2]) - int(q[at][2])) * scale[2]};
                 };
-                const auto ab = diff(pb[f], pa[f]);
-                const auto before = cross(ab, diff(pv[f], pa[f]));
+                const auto ab = diff(pb, pa);
+                const auto before = cross(ab, diff(pv, pa));
                 const double beforeLength2 = dot(before, before);
                 if (beforeLength2 == 0) continue;  // flat in this frame already: nothing to keep
-                const auto after = cross(ab, diff(pw[f], pa[f]));
+                const auto after = cross(ab, diff(pw, pa));
                 const double agreement = dot(before, after);
                 if (agreement <= 0) return false;
                 if (agreement * agreement < kMinNormalCosine * kMinNormalCosine * beforeLength2 * dot(after, after)) return false;
-                if (dot(cross(diff(o1[f], o0[f]), diff(o2[f], o0[f])), after) < 0) return false;
+                if (dot(cross(diff(o1, o0), diff(o2, o0)), after) < 0) return false;
             }
         }
         return true;
     }
 
+    bool allowedAll(const Candidate& c, uint32_t members) const
+    {
+        if (!allowed(scratch[0], c.Target)) return false;
+        if (c.Members != kNone)
+            for (uint32_t i = 1; i < members; ++i)
+                if (memberTargets[c.Members + i - 1] != kNone && !allowed(scratch[i], memberTargets[c.Members + i - 1])) return false;
+        return true;
+    }
+
     // Takes the cheapest allowed collapse of v, or queues v again when a
-    // cheaper collapse of another vertex may now come first. v's fan has not
-    // changed since it was queued (its version says so): the queued target is
-    // still the cheapest by the fan's rules, and only the rest need asking.
+    // cheaper collapse of another vertex may now come first. Costs are made
+    // whole lazily, in order of their bounds, so that a wide fan works out
+    // only the ones it needs.
     void tryCollapse(const Entry& entry)
     {
         const uint32_t v = entry.Vertex;
-        if (readFan(v) >= 0 && allowed(v, entry.Target)) {
-            collapse(v, entry.Target);
+        if (stale[v] > 0) {  // its fan changed since it was costed
+            schedule(v);
             return;
         }
-        candidatesOf(v, candidates, false);
-        for (const Candidate& candidate : candidates) {
-            if (candidate.Target == entry.Target) continue;
-            if (!queue.empty() && candidate.Cost > queue.top().Cost) {
-                queue.push({candidate.Cost, v, candidate.Target, version[v]});
+        // v's fan has not changed since it was queued (its version says so):
+        // the queued target is still its cheapest, and only the rules that
+        // need other fans and every frame are left to ask.
+        const uint32_t read = readMembers(v);
+        if (read == 0) return;
+        if (const Neighbour* edge = neighbourOf(scratch[0], entry.Target)) {
+            memberTargets.clear();
+            if (candidateErrors.size() < errorFrames.size()) candidateErrors.resize(errorFrames.size());
+            Candidate queued;
+            if (evaluate(*edge, read, queued, candidateErrors.data()) && allowedAll(queued, read)) {
+                perform(queued, read);
                 return;
             }
-            if (!allowed(v, candidate.Target)) continue;
-            collapse(v, candidate.Target);
-            return;
         }
-        // Nothing allowed: v waits until a collapse nearby changes its fan or
-        // the fan of a neighbour.
-        waiting[v] = 1;
+        const uint32_t members = candidatesOf(v, false);
+        const bool wide = isWide();
+        uint32_t tries = 0;
+        uint32_t completed = 0;
+        const auto dearer = [](const Candidate& a, const Candidate& b) { return cheaper(b, a); };
+        std::make_heap(candidates.begin(), candidates.end(), dearer);
+        while (!candidates.empty()) {
+            std::pop_heap(candidates.begin(), candidates.end(), dearer);
+            Candidate& c = candidates.back();
+            if (!c.Whole) {
+                if (wide && ++completed > kTriesPerLook) break;
+                completeCost(c, members, std::numeric_limits<double>::infinity());
+                std::push_heap(candidates.begin(), candidates.end(), dearer);
+                continue;
+            }
+            if (!queue.empty() && c.Cost > queue.top().Cost) {
+                queue.push({c.Cost, v, c.Target, version[v]});
+                return;
+            }
+            if (allowedAll(c, members)) {
+                perform(c, members);
+                return;
+            }
+            candidates.pop_back();
+            if (wide && ++tries == kTriesPerLook) break;
+        }
+        // Nothing allowed: v waits until its fan changes enough, or the next look at every vertex.
     }
 
-    void collapse(uint32_t v, uint32_t w)
+    void perform(const Candidate& c, uint32_t members)
     {
-        const bool mapped = mapSkinSides(w, sides);
-        assert(mapped);
-        (void)mapped;
+        relaxationsUsed |= c.Needs;
+        ++collapses;
         touched.clear();
-        touched.push_back(w);
-        for (uint32_t t : fanOfV) {
-            MDLTriangle& tri = triangles[t];
-            for (uint32_t x : tri.VertIndex)
-                if (x != v) touched.push_back(x);
+        collapseOne(scratch[0], c.Target);
+        if (c.Members != kNone)
+            for (uint32_t i = 1; i < members; ++i)
+                if (memberTargets[c.Members + i - 1] != kNone) collapseOne(scratch[i], memberTargets[c.Members + i - 1]);
+        std::sort(touched.begin(), touched.end());
+        touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+        // The sides of a split seam cost together: a change on one side changes the other's costs.
+        const std::size_t direct = touched.size();
+        for (std::size_t i = 0; i < direct; ++i)
+            if (groupOf[touched[i]] != kNone)
+                for (uint32_t twin : membersOf(groupOf[touched[i]]))
+                    if (twin != touched[i]) touched.push_back(twin);
+        std::sort(touched.begin(), touched.end());
+        touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+        for (uint32_t x : touched) fanChanged(x);
+    }
+
+    void collapseOne(const FanScratch& s, uint32_t w)
+    {
+        const uint32_t v = s.Vertex;
+        planSides(s, w, *neighbourOf(s, w), plan);
+        for (std::size_t i = 0; i < s.Sides.size(); ++i) wedgeSlot[s.Sides[i]] = uint32_t(i);
+        for (const Neighbour& n : s.Neighbours) touched.push_back(n.Vertex);
+        for (uint32_t t : s.Fan) {
+            MeshTriangle& tri = triangles[t];
             if (cornerOf(tri, w) >= 0) {
                 triangleRemoved[t] = 1;
                 --liveTriangles;
                 continue;
             }
             const auto j = std::size_t(cornerOf(tri, v));
-            const uint32_t texel = texelOf(tri.SkinIndex[j]);
-            tri.VertIndex[j] = w;  // in v's place: the winding stays
-            tri.SkinIndex[j] = std::find_if(sides.begin(), sides.end(), [&](const SkinSide& s) { return s.Texel == texel; })->TargetSkin;
-            fans.Append(w, t);
+            const uint32_t target = plan.Targets[wedgeSlot[cornerWedge[3 * std::size_t(t) + j]]];
+            tri.Vertex[j] = w;  // in v's place: the winding stays
+            tri.TexCoord[j] = wedges[target].TexCoord;
+            cornerWedge[3 * std::size_t(t) + j] = target;
+            fans.AppendPruning(w, t, [&](uint32_t u) { return live(u, w); });
+        }
+        for (std::size_t i = 0; i < s.Sides.size(); ++i) {
+            wedgeSlot[s.Sides[i]] = kNone;
+            textureQuadrics[plan.Targets[i]].Add(textureQuadrics[s.Sides[i]]);
         }
         for (std::size_t k = 0; k < errorFrames.size(); ++k) quadricOf(w, k).Add(quadricOf(v, k));
-
-        // The fans that changed (w's and those of v's neighbours) change their
-        // costs. w's other neighbours keep theirs; only the ones waiting for a
-        // change nearby may now find a collapse into w allowed.
-        gatherFan(w, fanOfW);
-        for (uint32_t t : fanOfW)
-            for (uint32_t x : triangles[t].VertIndex)
-                if (waiting[x]) touched.push_back(x);
-        std::sort(touched.begin(), touched.end());
-        touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
-        for (uint32_t x : touched) schedule(x);
+        if (s.BorderEdges > 0) onBorder[w] = 1;
+        vertexDead[v] = 1;
     }
 
-    std::vector<MDLTriangle>& triangles;
-    std::vector<SkinVert>& skinVerts;
+    const AnimatedMesh& mesh;
     const uint32_t vertexCount;
     const uint32_t frameCount;
+    std::vector<MeshTriangle> triangles;  // the view's, changed in place by the collapses
+    const bool vertexOwned;               // texture coordinates belong to vertices
     FanIndex fans;
     std::vector<uint8_t> triangleRemoved;
-    std::vector<uint32_t> version;  // bumped whenever a vertex's costs are worked out again
-    std::vector<uint8_t> waiting;   // queued no more: every collapse it had was refused
+    std::vector<uint8_t> vertexDead;
+    std::vector<uint8_t> onBorder;        // once on a border, always: it only ever forbids
+    std::vector<uint32_t> version;        // bumped whenever a vertex's costs are worked out again
+    std::vector<uint32_t> stale;          // fan changes since its costs were worked out
+    std::vector<uint32_t> evaluatedFan;   // its fan's size then
     int64_t liveTriangles = 0;
-    std::vector<uint32_t> originalCorners;
-    std::vector<uint32_t> originalSkinCorners;
+    int level = 0;
+    bool thorough = false;  // wide fans try every target
+    uint32_t relaxationsUsed = kRelaxNone;
+    uint64_t collapses = 0;
 
-    std::unique_ptr<Packed[]> positions;  // vertex-major: [v * frameCount + f]
-    std::array<double, 3> unitScale{};
-    std::array<double, 3> unitOffset{};
+    std::size_t vertexStride = 0;  // positions of vertex v start at v * vertexStride
+    std::size_t frameStride = 0;   // and frame f lies f * frameStride further
+    std::vector<Vec3> unitScale;   // per frame
+    std::vector<Vec3> unitOffset;
     std::vector<uint32_t> errorFrames;
     std::vector<Quadric> quadrics;  // vertex-major: [v * errorFrames.size() + k]
     // The chosen frames' positions in the unit box, beside each other: the
     // costs of one collapse then read three cache lines, not one per frame.
     std::vector<std::array<float, 3>> errorPositions;
+
+    std::vector<Wedge> wedges;
+    std::vector<uint32_t> wedgeStart;   // the wedges of v: [wedgeStart[v], wedgeStart[v + 1])
+    std::vector<uint32_t> cornerWedge;  // [3 * t + j]
+    std::vector<TextureQuadric> textureQuadrics;  // beside wedges
+
+    std::vector<uint32_t> groupOf;  // split seam of each vertex, kNone for none
+    std::vector<uint32_t> groupStart;
+    std::vector<uint32_t> groupMembers;
+
     std::priority_queue<Entry> queue;
 
     // Scratch, allocated once: nothing allocates per collapse once they have grown.
-    std::vector<uint32_t> fanOfV;
-    std::vector<uint32_t> texelsOfV;  // beside fanOfV
-    std::vector<uint32_t> fanOfW;
-    std::vector<Neighbour> neighbours;
-    std::vector<SkinSide> sides;
+    std::vector<uint32_t> neighbourSlot;  // kNone but within readFan
+    std::vector<uint32_t> wedgeSlot;      // kNone but within readFan and collapseOne
+    std::vector<FanScratch> scratch;      // v, then its twins
+    bool membersFollow = true;
+    SidePlan plan;
     std::vector<Candidate> candidates;
     std::vector<double> candidateErrors;  // one run of chosen frames per candidate of one vertex
+    std::vector<uint32_t> memberTargets;
     std::vector<uint32_t> touched;
 };
+
+void keepEverything(const AnimatedMesh& mesh, MeshSurvivors& survivors)
+{
+    survivors.Vertices.resize(mesh.VertexCount);
+    for (uint32_t v = 0; v < mesh.VertexCount; ++v) survivors.Vertices[v] = v;
+    survivors.TexCoords.resize(mesh.TexCoords.size());
+    for (uint32_t s = 0; s < survivors.TexCoords.size(); ++s) survivors.TexCoords[s] = s;
+    survivors.Triangles = mesh.Triangles;
+    survivors.TriangleSource.resize(mesh.Triangles.size());
+    for (uint32_t t = 0; t < survivors.TriangleSource.size(); ++t) survivors.TriangleSource[t] = t;
+}
+
+std::string relaxedRulesText(uint32_t relaxations)
+{
+    std::string text;
+    if (relaxations & kRelaxSeams) text = "crossed texture seams";
+    if (relaxations & kRelaxBorders) text += std::string(text.empty() ? "" : " and ") + "moved open borders off their line";
+    return text;
+}
 
 // Only a model whose lists agree with each other is reduced; the loader
 // checks this for files, but a model put together in memory may not.
@@ -740,19 +1355,43 @@ bool canReduce(const TMDLModel& model)
 {
     if (model.Frames.empty()) return false;
     const std::size_t vertexCount = model.Frames[0].Items.size();
-    if (vertexCount >= std::numeric_limits<uint32_t>::max() / 4) return false;
     for (const TMDLFrame& frame : model.Frames)
         if (frame.Items.size() != vertexCount || frame.Count != int32_t(vertexCount)) return false;
-    if (model.Header.NumVerts != int32_t(vertexCount) || model.Triangles.Items.size() != std::size_t(model.Triangles.Count) ||
-        model.SkinVerts.Items.size() != std::size_t(model.SkinVerts.Count))
-        return false;
-    for (const MDLTriangle& tri : model.Triangles.Items)
-        for (int j = 0; j < 3; ++j)
-            if (tri.VertIndex[std::size_t(j)] >= vertexCount || tri.SkinIndex[std::size_t(j)] >= model.SkinVerts.Items.size()) return false;
-    return true;
+    return model.Header.NumVerts == int32_t(vertexCount) && model.Triangles.Items.size() == std::size_t(model.Triangles.Count) &&
+           model.SkinVerts.Items.size() == std::size_t(model.SkinVerts.Count);
 }
 
 }  // namespace
+
+QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, MeshSurvivors& survivors,
+                            const std::function<void(const std::string&)>& progress, const QuadricOptions& options)
+{
+    QuadricResult result;
+    result.TrianglesBefore = int32_t(mesh.Triangles.size());
+    result.TrianglesAfter = result.TrianglesBefore;
+    const int64_t target = std::max<int64_t>(targetTriangles, 0);
+    if (result.TrianglesBefore <= target) {
+        result.BudgetMet = true;
+        keepEverything(mesh, survivors);
+        return result;
+    }
+    if (mesh.FrameCount == 0 || mesh.VertexCount >= kNone / 4 || mesh.TexCoords.size() >= kNone || !mesh.IsConsistent()) {
+        result.StoppedBecause = "the model's indices or counts do not agree with its lists";
+        keepEverything(mesh, survivors);
+        return result;
+    }
+    Collapser collapser(mesh, options);
+    collapser.Run(target, progress);
+    collapser.Survivors(survivors);
+    result.TrianglesAfter = int32_t(survivors.Triangles.size());
+    result.BudgetMet = result.TrianglesAfter <= target;
+    result.Relaxations = collapser.Relaxations();
+    result.RelaxedRules = relaxedRulesText(result.Relaxations);
+    if (!result.BudgetMet)
+        result.StoppedBecause = "every remaining collapse would turn over or flatten a triangle in some frame, join surfaces "
+                                "that are apart, or meet where borders or seams cross";
+    return result;
+}
 
 QuadricResult ReduceQuadric(TMDLModel& model, int64_t targetTriangles, const std::function<void(const std::string&)>& progress,
                             const QuadricOptions& options)
@@ -760,8 +1399,7 @@ QuadricResult ReduceQuadric(TMDLModel& model, int64_t targetTriangles, const std
     QuadricResult result;
     result.TrianglesBefore = int32_t(model.Triangles.Items.size());
     result.TrianglesAfter = result.TrianglesBefore;
-    const int64_t target = std::max<int64_t>(targetTriangles, 0);
-    if (result.TrianglesBefore <= target) {
+    if (result.TrianglesBefore <= std::max<int64_t>(targetTriangles, 0)) {
         result.BudgetMet = true;
         return result;
     }
@@ -769,15 +1407,13 @@ QuadricResult ReduceQuadric(TMDLModel& model, int64_t targetTriangles, const std
         result.StoppedBecause = "the model's indices or counts do not agree with its lists";
         return result;
     }
+    MeshSurvivors survivors;
     {
-        Collapser collapser(model, options);
-        collapser.Run(target, progress);
-        collapser.Compact(model);
+        // The view holds every frame's positions once more, vertex by vertex:
+        // gone before the model's records shrink.
+        const AnimatedMesh mesh = MeshOf(model, MeshOptions{.VertexMajor = true, .Normals = false, .Skin = false});
+        result = ReduceQuadric(mesh, targetTriangles, survivors, progress, options);
     }
-    result.TrianglesAfter = model.Triangles.Count;
-    result.BudgetMet = result.TrianglesAfter <= target;
-    if (!result.BudgetMet)
-        result.StoppedBecause = "every remaining collapse would cross a seam or a border, turn over or flatten a triangle "
-                                "in some frame, or join surfaces that are apart";
+    if (result.TrianglesAfter != result.TrianglesBefore) KeepSurvivors(model, survivors);
     return result;
 }

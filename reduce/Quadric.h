@@ -1,14 +1,26 @@
 #pragma once
 // The animation-aware reduction: half-edge collapses in order of least
 // quadric error over the animation's frames (the worst frame's plus the
-// mean), down to a triangle budget. The result is a subset of the input: no
-// vertex is moved or made.
+// mean) and of texture distortion, down to a triangle budget. The result is a
+// subset of the input: no vertex is moved or made.
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
 class TMDLModel;
+struct AnimatedMesh;
+struct MeshSurvivors;
+
+// Rules given up, in this order, only when every collapse left is refused
+// and the budget is not met yet: a texture seam may be crossed, its texture
+// cost counted; then an open border may move off its line, a split seam
+// may open, its shape cost counted.
+enum QuadricRelaxation : uint32_t {
+    kRelaxNone = 0,
+    kRelaxSeams = 1,
+    kRelaxBorders = 2,
+};
 
 struct QuadricResult {
     int32_t TrianglesBefore = 0;
@@ -16,6 +28,10 @@ struct QuadricResult {
     bool BudgetMet = false;
     // Why it stopped above the budget: every remaining collapse was forbidden.
     std::string StoppedBecause;
+    // The relaxations some collapse used (QuadricRelaxation bits), and the
+    // same in words ("crossed texture seams", empty for none).
+    uint32_t Relaxations = kRelaxNone;
+    std::string RelaxedRules;
 };
 
 struct QuadricOptions {
@@ -25,10 +41,22 @@ struct QuadricOptions {
     int ErrorFrames = 16;
 };
 
-// Reduces model in place to at most targetTriangles triangles (one or two
-// below at most), dropping vertices and skin vertices no triangle uses any
-// more, in every frame alike. Logs nothing; progress, when set, receives a
-// short text now and then. A model whose indices are out of range is left as it is.
+// Works out which records of mesh survive a reduction to at most
+// targetTriangles triangles (one or two below at most) into survivors, in
+// every frame alike: vertices and texture coordinates no triangle uses any
+// more go, those no triangle used in the input stay. Reads positions through
+// each frame's transform, never merges vertices of different parts, and
+// gives a corner that moves to vertex w of a format whose texture
+// coordinates belong to vertices w's own (VertexTexCoords[w][TriangleBack]).
+// A vertex-major view is fastest. A view that is not consistent is left as it
+// is (survivors keep everything). Logs nothing; progress, when set, receives
+// a short text now and then.
+QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, MeshSurvivors& survivors,
+                            const std::function<void(const std::string&)>& progress = nullptr,
+                            const QuadricOptions& options = {});
+
+// The same on an MDL5 model in place: its view, the reduction, its survivors
+// kept. A model whose indices are out of range is left as it is.
 QuadricResult ReduceQuadric(TMDLModel& model, int64_t targetTriangles,
                             const std::function<void(const std::string&)>& progress = nullptr,
                             const QuadricOptions& options = {});

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "model/AnimatedMesh.h"
 #include "model/Geometry.h"
 #include "model/MDLClass.h"
 #include "reduce/Quadric.h"
@@ -205,8 +206,13 @@ TEST(ReduceQuadric, KeepsEveryRuleAtEveryBudget)
                 // Facing is a fair test only while triangles stay small against
                 // the bends; with frame 0's errors alone, less far.
                 const double facingFrom = options.ErrorFrames == 1 ? 0.5 : 0.25;
-                expectSound(sample.Model, reduced, result, target, sample.CleanSurface, ratio >= facingFrom && sample.Name != "octahedron",
-                            sample.Name + " at " + std::to_string(ratio) + " with " + std::to_string(options.ErrorFrames) + " error frames");
+                const std::string what = sample.Name + " at " + std::to_string(ratio) + " with " + std::to_string(options.ErrorFrames) + " error frames";
+                expectSound(sample.Model, reduced, result, target, sample.CleanSurface, ratio >= facingFrom && sample.Name != "octahedron", what);
+                // The shapes reach these budgets under the strict rules (the
+                // random models that relax at 0.75 stopped short without).
+                if (sample.CleanSurface && ratio >= 0.25) {
+                    EXPECT_EQ(result.Relaxations, kRelaxNone) << what;
+                }
             }
         }
     }
@@ -308,6 +314,172 @@ TEST(ReduceQuadric, BorderKeepsItsOutline)
         const std::set<uint32_t> inputBorder = borderVertices(model);
         for (uint32_t v : borderVertices(half)) EXPECT_TRUE(inputBorder.count(map[v])) << "random " << seed << ", vertex " << map[v];
     }
+}
+
+// A sheet of rows x (2 half + 1) vertices, x from -half to half, whose right
+// half folds about the line x = 0 in frame 1. Its texture is two charts, the
+// left half's and the right half's, meeting along x = 0: as one vertex per
+// point with two texture coordinates (an attribute seam), or, split, as two
+// vertices at each point (as exporters write seams). wiggle moves the right
+// chart's seam texels sideways on every other row: a seam that bends in the
+// texture. Coordinates may instead belong to vertices (vertexOwned), a
+// triangle facing back taking the vertex's second; parts label the halves.
+AnimatedMesh foldingSheet(int rows, int half, bool split, float wiggle, bool vertexOwned = false, bool parts = false)
+{
+    AnimatedMesh mesh;
+    mesh.FrameCount = 2;
+    mesh.VertexMajor = true;
+    mesh.Transforms.assign(2, FrameTransform{{1e-4f, 1e-4f, 1e-4f}, {-2.0f, -2.0f, -2.0f}});
+    mesh.FrameNames = {"flat", "folded"};
+    mesh.SkinWidth = mesh.SkinHeight = 256;
+    std::vector<std::array<double, 3>> points;  // frame 0
+    std::vector<int> sideOf;                    // -1 left, 1 right, 0 on the seam
+    std::map<std::pair<int, int>, uint32_t> left, right;
+    for (int r = 0; r < rows; ++r)
+        for (int c = -half; c <= half; ++c)
+            for (int copy = 0; copy < (c == 0 && split ? 2 : 1); ++copy) {
+                const auto v = uint32_t(points.size());
+                points.push_back({double(c) / half, double(r) / (rows - 1) * 2 - 1, 0});
+                sideOf.push_back(c < 0 || (c == 0 && split && copy == 0) ? -1 : c > 0 || split ? 1 : 0);
+                if (c <= 0 && copy == 0) left[{r, c}] = v;
+                if (c > 0 || (c == 0 && (copy == 1 || !split))) right[{r, c}] = v;
+            }
+    mesh.VertexCount = uint32_t(points.size());
+    for (uint32_t v = 0; v < mesh.VertexCount; ++v)
+        for (int f = 0; f < 2; ++f) {
+            std::array<double, 3> p = points[v];
+            if (f == 1 && p[0] > 0) p = {p[0] * std::cos(0.8), p[1], p[0] * std::sin(0.8)};
+            mesh.Positions.push_back({uint16_t(std::lround((p[0] + 2) * 1e4)), uint16_t(std::lround((p[1] + 2) * 1e4)), uint16_t(std::lround((p[2] + 2) * 1e4))});
+        }
+    // One chart per half; the right one lies elsewhere in the skin.
+    const auto texel = [&](int r, int c, bool rightChart) {
+        const float v = float(r) / float(rows - 1) * 120;
+        if (!rightChart) return std::array<float, 2>{float(c + half) / float(half) * 60, v};
+        return std::array<float, 2>{130 + float(c) / float(half) * 60 + (c == 0 && r % 2 ? wiggle : 0), v + 130};
+    };
+    const auto texOf = [&](int r, int c, bool rightChart) {
+        mesh.TexCoords.push_back(texel(r, c, rightChart));
+        return uint32_t(mesh.TexCoords.size() - 1);
+    };
+    std::map<std::pair<int, int>, uint32_t> leftTex, rightTex;
+    for (int r = 0; r < rows; ++r)
+        for (int c = -half; c <= half; ++c) {
+            if (c <= 0) leftTex[{r, c}] = texOf(r, c, false);
+            if (c >= 0) rightTex[{r, c}] = texOf(r, c, true);
+        }
+    for (int r = 0; r + 1 < rows; ++r)
+        for (int c = -half; c < half; ++c) {
+            auto& vs = c < 0 ? left : right;
+            auto& ts = c < 0 ? leftTex : rightTex;
+            const auto corner = [&](int dr, int dc) { return std::pair{vs[{r + dr, c + dc}], ts[{r + dr, c + dc}]}; };
+            for (const auto& tri : {std::array{corner(0, 0), corner(1, 1), corner(0, 1)}, std::array{corner(0, 0), corner(1, 0), corner(1, 1)}})
+                mesh.Triangles.push_back({{tri[0].first, tri[1].first, tri[2].first}, {tri[0].second, tri[1].second, tri[2].second}});
+        }
+    if (vertexOwned) {
+        // Each vertex's own coordinate, and a second one for back-facing triangles.
+        mesh.VertexTexCoords.assign(mesh.VertexCount, {0, 0});
+        for (const MeshTriangle& tri : mesh.Triangles)
+            for (int j = 0; j < 3; ++j) mesh.VertexTexCoords[tri.Vertex[std::size_t(j)]][0] = tri.TexCoord[std::size_t(j)];
+        for (auto& own : mesh.VertexTexCoords) {
+            mesh.TexCoords.push_back({mesh.TexCoords[own[0]][0] + 1, mesh.TexCoords[own[0]][1]});
+            own[1] = uint32_t(mesh.TexCoords.size() - 1);
+        }
+        for (std::size_t t = 0; t < mesh.Triangles.size(); ++t) {
+            mesh.TriangleBack.push_back(uint8_t(t % 3 == 0));
+            for (int j = 0; j < 3; ++j) {
+                const uint32_t v = mesh.Triangles[t].Vertex[std::size_t(j)];
+                mesh.Triangles[t].TexCoord[std::size_t(j)] = mesh.VertexTexCoords[v][mesh.TriangleBack[t]];
+            }
+        }
+    }
+    if (parts)
+        for (uint32_t v = 0; v < mesh.VertexCount; ++v) mesh.VertexPart.push_back(sideOf[v] < 0 ? 0 : 1);
+    return mesh;
+}
+
+// The seam edges (both ends at x = 0) of one side of the output, as pairs of
+// packed positions in frame f.
+std::set<std::pair<PackedPosition, PackedPosition>> seamEdges(const AnimatedMesh& mesh, const MeshSurvivors& kept, bool rightSide, uint32_t f)
+{
+    std::set<std::pair<PackedPosition, PackedPosition>> edges;
+    const auto at = [&](uint32_t k) { return mesh.Positions[mesh.At(kept.Vertices[k], f)]; };
+    const auto onSeam = [&](uint32_t k) { return mesh.Positions[mesh.At(kept.Vertices[k], 0)][0] == 20000; };
+    for (const MeshTriangle& tri : kept.Triangles) {
+        const bool right = std::any_of(tri.Vertex.begin(), tri.Vertex.end(), [&](uint32_t k) { return mesh.Positions[mesh.At(kept.Vertices[k], 0)][0] > 20000; });
+        if (right != rightSide) continue;
+        for (int j = 0; j < 3; ++j) {
+            const uint32_t a = tri.Vertex[std::size_t(j)], b = tri.Vertex[std::size_t((j + 1) % 3)];
+            if (onSeam(a) && onSeam(b)) edges.insert(std::minmax(at(a), at(b)));
+        }
+    }
+    return edges;
+}
+
+TEST(ReduceQuadric, SeamsGoWhereTheTextureAllowsAndSplitSeamsStayClosed)
+{
+    // Before, a split seam was two borders, each kept on its line by its
+    // border planes and neither shortened with the other: the seam stayed
+    // whole. Now a seam straight in the texture shortens with both sides
+    // together; one that zigzags in the texture keeps its vertices.
+    const int rows = 9;
+    for (const bool split : {true, false}) {
+        std::map<float, std::size_t> seamEdgesLeft;
+        for (const float wiggle : {0.0f, 12.0f}) {
+            const AnimatedMesh mesh = foldingSheet(rows, 3, split, wiggle);
+            MeshSurvivors kept;
+            const auto budget = int64_t(mesh.Triangles.size() * 3 / 10);
+            const QuadricResult result = ReduceQuadric(mesh, budget, kept);
+            const std::string what = std::string(split ? "split" : "attribute") + " seam, wiggle " + std::to_string(wiggle);
+            EXPECT_TRUE(result.BudgetMet) << what;
+            EXPECT_EQ(result.Relaxations, kRelaxNone) << what;
+            for (uint32_t f = 0; f < 2; ++f) EXPECT_EQ(seamEdges(mesh, kept, false, f), seamEdges(mesh, kept, true, f)) << what << ", frame " << f;
+            seamEdgesLeft[wiggle] = seamEdges(mesh, kept, false, 0).size();
+        }
+        EXPECT_LT(seamEdgesLeft[0.0f], std::size_t(rows - 1)) << split;
+        EXPECT_EQ(seamEdgesLeft[12.0f], std::size_t(rows - 1)) << split;
+    }
+}
+
+TEST(ReduceQuadric, KeepsTheViewsPartsAndVertexTextureCoordinates)
+{
+    // Every corner that moved went to a vertex of its own part, and where
+    // coordinates belong to vertices it took its new vertex's own for its facing.
+    const AnimatedMesh mesh = foldingSheet(7, 3, false, 0.0f, true, true);
+    ASSERT_TRUE(mesh.IsConsistent());
+    MeshSurvivors kept;
+    ReduceQuadric(mesh, int64_t(mesh.Triangles.size() / 4), kept);
+    ASSERT_LT(kept.Triangles.size(), mesh.Triangles.size() / 2);
+    for (std::size_t i = 0; i < kept.Triangles.size(); ++i) {
+        const uint32_t t = kept.TriangleSource[i];
+        for (std::size_t j = 0; j < 3; ++j) {
+            const uint32_t v = kept.Vertices[kept.Triangles[i].Vertex[j]];
+            EXPECT_EQ(mesh.VertexPart[v], mesh.VertexPart[mesh.Triangles[t].Vertex[j]]);
+            EXPECT_EQ(kept.TexCoords[kept.Triangles[i].TexCoord[j]], mesh.VertexTexCoords[v][mesh.TriangleBack[t]]);
+        }
+    }
+}
+
+TEST(ReduceQuadric, ReachesAtLeastWhatAChainOfLevelsReaches)
+{
+    // A collapse refused early may be allowed once its neighbours changed:
+    // these stopped well above 17 before, where a chain got further.
+    TMDLModel model = MakeRandomModel(15);
+    QuadricResult result = ReduceQuadric(model, 17);
+    EXPECT_TRUE(result.BudgetMet);
+    EXPECT_FALSE(result.RelaxedRules.empty());
+    // Greedy paths differ: a chain still ends lower on one model (seed 25:
+    // 20 against 15, a known gap), on none other.
+    int behind = 0;
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        const TMDLModel original = MakeRandomModel(seed);
+        const auto share = [&](double ratio) { return int64_t(std::floor(ratio * original.Header.NumTris)); };
+        TMDLModel direct = original;
+        TMDLModel chain = original;
+        ReduceQuadric(direct, share(0.1));
+        for (double ratio : {0.5, 0.25, 0.1}) ReduceQuadric(chain, share(ratio));
+        behind += direct.Header.NumTris > std::max<int64_t>(chain.Header.NumTris, share(0.1)) ? 1 : 0;
+    }
+    EXPECT_LE(behind, 1);
 }
 
 TEST(ReduceQuadric, SaysWhyWhenItStopsAboveTheBudget)
