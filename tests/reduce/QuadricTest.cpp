@@ -309,7 +309,7 @@ TEST(ReduceQuadric, BorderKeepsItsOutline)
         const TMDLModel model = MakeRandomModel(seed);
         QuadricResult result;
         const TMDLModel half = reducedTo(model, 0.5, &result);
-        if (model.Frames.empty() || !result.BudgetMet) continue;
+        if (model.Frames.empty() || !result.BudgetMet || (result.Relaxations & kRelaxBorders)) continue;
         const std::vector<uint32_t> map = subsetMap(model, half, skins);
         const std::set<uint32_t> inputBorder = borderVertices(model);
         for (uint32_t v : borderVertices(half)) EXPECT_TRUE(inputBorder.count(map[v])) << "random " << seed << ", vertex " << map[v];
@@ -507,8 +507,10 @@ TEST(ReduceQuadric, SaysWhyWhenItStopsAboveTheBudget)
     TMDLModel fan = MakeModel(poses, {Tri(0, 1, 2), Tri(0, 2, 3), Tri(0, 3, 4), Tri(0, 4, 1)},
                               {{0, 0, 0}, {10, 0, 0}, {20, 0, 0}, {30, 0, 0}, {40, 0, 0}});
     SetPositionTransform(fan, {1e-4f, 1e-4f, 1e-4f}, {-3, -3, -3});
-    EXPECT_FALSE(ReduceQuadric(fan, 2).BudgetMet);
-    EXPECT_EQ(fan.Triangles.Count, 4);
+    // Only a last-resort move of the border (1 into 0) gets below four.
+    const QuadricResult sliver = ReduceQuadric(fan, 2);
+    EXPECT_TRUE(!sliver.BudgetMet || (sliver.Relaxations & kRelaxBorders));
+    EXPECT_EQ(fan.Frames[0].Items[0].X, at(0, 0, 0).X);
 
     // A budget already met, or a model with an index past its list, is left as it is.
     TMDLModel untouched = MakeOctahedron();
