@@ -50,14 +50,16 @@ TEST(TriangleGrid, FindsTheNearestOfEveryTriangle)
 
     // The grid must answer as a search of every triangle would, near the surface and far from it.
     const TMDLModel torus = MakeTorus(24, 12, 1);
+    std::vector<WorldPoint> points;
+    for (const FrameVert& v : torus.Frames[0].Items) points.push_back({double(v.X), double(v.Y), double(v.Z)});
+    std::vector<std::array<uint32_t, 3>> corners;
     std::vector<WorldTriangle> triangles;
     for (const MDLTriangle& t : torus.Triangles.Items) {
-        const auto& verts = torus.Frames[0].Items;
-        const auto world = [](const FrameVert& v) { return WorldPoint{double(v.X), double(v.Y), double(v.Z)}; };
-        triangles.push_back({world(verts[t.VertIndex[0]]), world(verts[t.VertIndex[1]]), world(verts[t.VertIndex[2]])});
+        corners.push_back(t.VertIndex);
+        triangles.push_back({points[t.VertIndex[0]], points[t.VertIndex[1]], points[t.VertIndex[2]]});
     }
     TriangleGrid grid;
-    grid.Build(triangles);
+    grid.Build(points, corners);
     std::mt19937 random(7);
     std::uniform_real_distribution<double> coordinate(-10000, 75000);
     std::uniform_real_distribution<double> nudge(-300, 300);
@@ -70,6 +72,16 @@ TEST(TriangleGrid, FindsTheNearestOfEveryTriangle)
         double best = std::numeric_limits<double>::infinity();
         for (const WorldTriangle& t : triangles) best = std::min(best, PointTriangleDistance2(point, t));
         ASSERT_EQ(grid.Nearest2(point, hint), best) << i;
+        // The weights name the nearest point itself: inside the triangle, at that distance.
+        const std::array<double, 3> weights = grid.NearestWeights(point, hint);
+        const WorldTriangle& nearest = triangles[hint];
+        double distance2 = 0;
+        for (int axis = 0; axis < 3; ++axis) {
+            const double at = weights[0] * nearest.A[axis] + weights[1] * nearest.B[axis] + weights[2] * nearest.C[axis];
+            distance2 += (point[axis] - at) * (point[axis] - at);
+        }
+        EXPECT_NEAR(std::sqrt(distance2), std::sqrt(best), 1e-6) << i;
+        EXPECT_GE(std::min({weights[0], weights[1], weights[2]}), -1e-12) << i;
     }
 }
 
@@ -191,7 +203,7 @@ TEST(Measure, RefusesWhatItCannotCompareWithAReason)
     } rows[] = {
         {plate, MakePlate(100, 100, 1, {0}), {}, "the first model has 2 frames and the second 1"},
         {plate, noTriangles, {}, "the second model has no triangles"},
-        {badIndex, plate, {}, "triangle 1 of the first model names vertex 4, but frame 0 has 4 vertices"},
+        {badIndex, plate, {}, "triangle 1 of the first model names vertex 4, but it has 4 vertices"},
         {point, plate, {}, "frame 0 of the first model has a box of no size"},
         {plate, line, {}, "frame 0 of the second model has no area to sample"},
         {plate, plate, {0, 2}, "frame 2 is not among the models' 2 frames"},
