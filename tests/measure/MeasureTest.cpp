@@ -6,6 +6,7 @@
 
 #include "measure/Measure.h"
 #include "measure/TriangleGrid.h"
+#include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
 #include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"
@@ -115,6 +116,50 @@ TEST(Measure, ShiftOfOneFrameShowsInThatFrameAlone)
     }
 }
 
+TEST(Measure, TextureShiftAndShapeMoveShowEachInTheirOwnFigures)
+{
+    // A plate 1000 x 1000 whose skin coordinates are its x and y in tenths:
+    // moving every coordinate by (3, 4) texels leaves the surface in place,
+    // lifting the surface by 250 keeps every point's coordinate.
+    AnimatedMesh plate = MeshOf(MakePlate(1000, 1000, 4, {100, 100}));
+    plate.SkinWidth = plate.SkinHeight = 100;
+    for (uint32_t v = 0; v < plate.VertexCount; ++v) {
+        const PackedPosition& p = plate.Positions[plate.At(v, 0)];
+        plate.TexCoords[v] = {float(p[0]) / 10, float(p[1]) / 10};
+    }
+    AnimatedMesh shifted = plate;
+    for (auto& uv : shifted.TexCoords) uv = {uv[0] + 3, uv[1] + 4};
+    AnimatedMesh lifted = plate;
+    for (PackedPosition& p : lifted.Positions) p[2] = uint16_t(p[2] + 250);
+
+    const auto summaryOf = [](const AnimatedMesh& original, const AnimatedMesh& other) {
+        const auto result = MeasureDeviation(original, other);
+        EXPECT_TRUE(std::holds_alternative<DeviationSummary>(result));
+        return std::holds_alternative<DeviationSummary>(result) ? std::get<DeviationSummary>(result) : DeviationSummary{};
+    };
+    const DeviationSummary texture = summaryOf(plate, shifted);
+    ASSERT_TRUE(texture.TextureMeasured);
+    EXPECT_LT(texture.Hausdorff, 1e-12);
+    EXPECT_NEAR(texture.TextureRms, 5, 1e-4);
+    EXPECT_NEAR(texture.TextureLargest, 5, 1e-4);
+    for (const FrameDeviation& frame : texture.Frames) EXPECT_NEAR(frame.TextureRms, 5, 1e-4);
+
+    const DeviationSummary shape = summaryOf(plate, lifted);
+    EXPECT_NEAR(shape.Rms, 250 / (1000 * std::sqrt(2.0)), 1e-9);
+    EXPECT_LT(shape.TextureLargest, 1e-4);
+
+    // Half the skin's size in other units is the same texture: measured in the first model's texels.
+    AnimatedMesh halfUnits = plate;
+    halfUnits.SkinWidth = halfUnits.SkinHeight = 50;
+    for (auto& uv : halfUnits.TexCoords) uv = {uv[0] / 2, uv[1] / 2};
+    EXPECT_LT(summaryOf(plate, halfUnits).TextureLargest, 1e-4);
+
+    // Without texture coordinates on either side only the surface is measured.
+    AnimatedMesh bare = plate;
+    bare.TexCoords.clear();
+    EXPECT_FALSE(summaryOf(plate, bare).TextureMeasured);
+}
+
 TEST(Measure, HalfASquareIsHalfTheSideAway)
 {
     // +----+----+   the right half is missing: its far edge lies half the side
@@ -168,6 +213,7 @@ TEST(Measure, OneSeedRepeatsExactlyAndAnotherWithinOnePercent)
         for (std::size_t f = 0; f < first.Frames.size(); ++f) {
             EXPECT_EQ(first.Frames[f].Hausdorff, again.Frames[f].Hausdorff);
             EXPECT_EQ(first.Frames[f].Rms, again.Frames[f].Rms);
+            EXPECT_EQ(first.Frames[f].TextureRms, again.Frames[f].TextureRms);
         }
         EXPECT_GT(first.Rms, 0);
         for (uint64_t seed : {2u, 99u}) {
