@@ -62,16 +62,17 @@ struct Side {
     // that stands on a vertex of the other surface is at distance 0 from it.
     std::vector<uint32_t> Twin;
     std::vector<uint32_t> OneTriangle;  // for each vertex: a triangle using it, or kNone
-    std::array<double, 2> TexelScale{1, 1};
-
-    std::array<double, 2> TexCoord(uint32_t triangle, int corner) const
-    {
-        const std::array<float, 2>& uv = Mesh->TexCoords[Mesh->Triangles[triangle].TexCoord[std::size_t(corner)]];
-        return {uv[0] * TexelScale[0], uv[1] * TexelScale[1]};
-    }
+    // For each triangle: the other model's triangle on the twins of its
+    // corners, or kNone, and which of that triangle's corners each twin is.
+    std::vector<uint32_t> TwinTriangle;
+    std::vector<std::array<uint8_t, 3>> TwinCorner;
+    // For each triangle when texture is measured: its corners' skin
+    // coordinates in texels of the first model's skin, u then v, side by side
+    // for the sample loop.
+    std::vector<std::array<float, 6>> Texels;
 };
 
-Side sideOf(const AnimatedMesh& mesh, const AnimatedMesh& first)
+Side sideOf(const AnimatedMesh& mesh, const AnimatedMesh& first, bool texture)
 {
     Side side;
     side.Mesh = &mesh;
@@ -83,8 +84,15 @@ Side sideOf(const AnimatedMesh& mesh, const AnimatedMesh& first)
     }
     for (uint32_t v = 0; v < mesh.VertexCount; ++v)
         if (side.OneTriangle[v] != kNone) side.Used.push_back(v);
-    if (mesh.SkinWidth > 0 && mesh.SkinHeight > 0)
-        side.TexelScale = {double(first.SkinWidth) / mesh.SkinWidth, double(first.SkinHeight) / mesh.SkinHeight};
+    if (!texture) return side;
+    const double scaleU = double(first.SkinWidth) / mesh.SkinWidth, scaleV = double(first.SkinHeight) / mesh.SkinHeight;
+    side.Texels.resize(mesh.Triangles.size());
+    for (std::size_t t = 0; t < mesh.Triangles.size(); ++t)
+        for (std::size_t j = 0; j < 3; ++j) {
+            const std::array<float, 2>& uv = mesh.TexCoords[mesh.Triangles[t].TexCoord[j]];  // checked before
+            side.Texels[t][j] = float(uv[0] * scaleU);
+            side.Texels[t][3 + j] = float(uv[1] * scaleV);
+        }
     return side;
 }
 
@@ -106,6 +114,37 @@ void findTwins(Side& from, const Side& to)
     from.Twin.assign(from.Mesh->VertexCount, kNone);
     for (uint32_t v : from.Used)
         if (const auto found = places.find(from.Mesh->World(v, 0)); found != places.end()) from.Twin[v] = found->second;
+}
+
+// Finds each triangle of from whose corners' twins make a triangle of to.
+void findTwinTriangles(Side& from, const Side& to)
+{
+    struct CornersHash {
+        std::size_t operator()(const std::array<uint32_t, 3>& c) const
+        {
+            return std::size_t((c[0] * 0x9E3779B97F4A7C15ull) ^ (c[1] * 0xC2B2AE3D27D4EB4Full) ^ (c[2] * 0x165667B19E3779F9ull));
+        }
+    };
+    const auto sorted = [](std::array<uint32_t, 3> corners) {
+        std::sort(corners.begin(), corners.end());
+        return corners;
+    };
+    std::unordered_map<std::array<uint32_t, 3>, uint32_t, CornersHash> triangles;
+    triangles.reserve(to.Triangles.size());
+    for (std::size_t t = 0; t < to.Triangles.size(); ++t) triangles.emplace(sorted(to.Triangles[t]), uint32_t(t));
+    from.TwinTriangle.assign(from.Triangles.size(), kNone);
+    from.TwinCorner.assign(from.Triangles.size(), {0, 0, 0});
+    for (std::size_t t = 0; t < from.Triangles.size(); ++t) {
+        std::array<uint32_t, 3> twins;
+        for (std::size_t j = 0; j < 3; ++j) twins[j] = from.Twin[from.Triangles[t][j]];
+        if (twins[0] == kNone || twins[1] == kNone || twins[2] == kNone) continue;
+        const auto found = triangles.find(sorted(twins));
+        if (found == triangles.end()) continue;
+        from.TwinTriangle[t] = found->second;
+        for (std::size_t j = 0; j < 3; ++j)
+            from.TwinCorner[t][j] = uint8_t(std::find(to.Triangles[found->second].begin(), to.Triangles[found->second].end(), twins[j]) -
+                                            to.Triangles[found->second].begin());
+    }
 }
 
 // One model's surface in one frame: every vertex's place, the running sum of
@@ -210,6 +249,7 @@ SideResult measureSide(const Side& fromSide, Surface& from, const Side& toSide, 
     from.LastNearest.resize(fromSide.Mesh->VertexCount, kNone);
     uint32_t hint = 0;
     std::size_t hinted = std::numeric_limits<std::size_t>::max();  // the triangle the hint came from
+    bool onTwin = false;  // triangle hinted stands on its twin in this frame
     const double total = from.AreaUpTo.back();
     std::size_t t = 0;
     for (int i = 0; i < count; ++i) {
@@ -226,21 +266,38 @@ SideResult measureSide(const Side& fromSide, Surface& from, const Side& toSide, 
         // hint only speeds the query, the distance is the same with any.
         if (t != hinted) {
             hinted = t;
-            if (const uint32_t near = nearTriangle(fromSide.Triangles[t][0], fromSide, from, toSide, to); near != kNone) hint = near;
+            const std::array<uint32_t, 3>& corners = fromSide.Triangles[t];
+            const uint32_t twin = fromSide.TwinTriangle[t];
+            onTwin = twin != kNone;
+            for (std::size_t j = 0; j < 3 && onTwin; ++j) onTwin = from.Points[corners[j]] == to.Points[fromSide.Twin[corners[j]]];
+            if (onTwin) hint = twin;
+            else if (const uint32_t near = nearTriangle(corners[0], fromSide, from, toSide, to); near != kNone) hint = near;
         }
         const double a = 1.0 - b - c;
-        const WorldPoint sample{a * pa[0] + b * pb[0] + c * pc[0], a * pa[1] + b * pb[1] + c * pc[1], a * pa[2] + b * pb[2] + c * pc[2]};
-        const double distance2 = to.Grid.Nearest2(sample, hint);
-        result.Largest2 = std::max(result.Largest2, distance2);
-        result.AreaSum2 += distance2;
+        std::array<double, 3> weights;  // of the nearest triangle's corners
+        if (onTwin) {
+            // The triangle stands on one of the other surface (a record a
+            // reduction kept): the sample lies on it, at distance 0 (the query
+            // would give that but for rounding), where its corners weigh as
+            // here. Only a sample on an edge it shares might have found a
+            // neighbour of it instead.
+            const std::array<uint8_t, 3>& corner = fromSide.TwinCorner[t];
+            weights[corner[0]] = a, weights[corner[1]] = b, weights[corner[2]] = c;
+        } else {
+            const WorldPoint sample{a * pa[0] + b * pb[0] + c * pc[0], a * pa[1] + b * pb[1] + c * pc[1],
+                                    a * pa[2] + b * pb[2] + c * pc[2]};
+            const double distance2 = to.Grid.Nearest2(sample, hint);
+            result.Largest2 = std::max(result.Largest2, distance2);
+            result.AreaSum2 += distance2;
+            if (texture) weights = to.Grid.NearestWeights(sample, hint);
+        }
         if (!texture) continue;
         // The sample's own skin coordinate against the one at the nearest
         // point of the nearest triangle (hint, after the query).
-        const auto ta = fromSide.TexCoord(uint32_t(t), 0), tb = fromSide.TexCoord(uint32_t(t), 1), tc = fromSide.TexCoord(uint32_t(t), 2);
-        const std::array<double, 3> weights = to.Grid.NearestWeights(sample, hint);
-        const auto na = toSide.TexCoord(hint, 0), nb = toSide.TexCoord(hint, 1), nc = toSide.TexCoord(hint, 2);
-        const double du = (a * ta[0] + b * tb[0] + c * tc[0]) - (weights[0] * na[0] + weights[1] * nb[0] + weights[2] * nc[0]);
-        const double dv = (a * ta[1] + b * tb[1] + c * tc[1]) - (weights[0] * na[1] + weights[1] * nb[1] + weights[2] * nc[1]);
+        const std::array<float, 6>& own = fromSide.Texels[t];
+        const std::array<float, 6>& near = toSide.Texels[hint];
+        const double du = (a * own[0] + b * own[1] + c * own[2]) - (weights[0] * near[0] + weights[1] * near[1] + weights[2] * near[2]);
+        const double dv = (a * own[3] + b * own[4] + c * own[5]) - (weights[0] * near[3] + weights[1] * near[4] + weights[2] * near[5]);
         const double texels2 = du * du + dv * dv;
         result.TextureLargest2 = std::max(result.TextureLargest2, texels2);
         result.TextureSum2 += texels2;
@@ -342,9 +399,11 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const AnimatedMesh&
             return "frame " + std::to_string(frame) + " is not among the models' " + std::to_string(frameCount) + " frames";
     const int samples = options.SamplesPerSide > 0 ? options.SamplesPerSide : kDefaultSamplesPerSide;
     const bool texture = hasTexture(original) && hasTexture(other);
-    std::array<Side, 2> sides = {sideOf(original, original), sideOf(other, original)};
+    std::array<Side, 2> sides = {sideOf(original, original, texture), sideOf(other, original, texture)};
     findTwins(sides[0], sides[1]);
     findTwins(sides[1], sides[0]);
+    findTwinTriangles(sides[0], sides[1]);
+    findTwinTriangles(sides[1], sides[0]);
 
     // 2. measure frame by frame, both ways, frames shared out among threads.
     // Each frame is measured alone, from its own streams, into its own slot:

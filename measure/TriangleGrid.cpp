@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -12,6 +13,8 @@ namespace {
 // enough that a grid over a handful of huge triangles stays small.
 constexpr double kCellsPerTriangle = 4;
 constexpr double kEntriesPerTriangle = 32;
+// The most triangles whose cell entries 32-bit offsets can count.
+constexpr std::size_t kMaxTriangles = (std::size_t(UINT32_MAX) - 64) / 32;
 
 WorldPoint minus(const WorldPoint& a, const WorldPoint& b)
 {
@@ -153,6 +156,7 @@ double PointTriangleDistance2(const WorldPoint& point, const WorldTriangle& tri)
 void TriangleGrid::Build(const std::vector<WorldPoint>& newPoints, const std::vector<std::array<uint32_t, 3>>& triangles)
 {
     // 1. the triangles as the query wants them, and the space they fill
+    if (triangles.size() > kMaxTriangles) throw std::bad_alloc();  // far beyond any memory: facets alone take 72 bytes each
     points = newPoints;
     facets.resize(triangles.size());
     WorldPoint low{0, 0, 0}, high{0, 0, 0};

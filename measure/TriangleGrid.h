@@ -74,7 +74,11 @@ private:
     double cellSize = 1;
     double cellsPerUnit = 1;              // 1 / cellSize: cells are found by multiplying
     std::array<int64_t, 3> cellCount{1, 1, 1};
-    std::vector<std::size_t> cellStart;   // cell c lists cellItems[cellStart[c] .. cellStart[c + 1])
+    // Cell c lists cellItems[cellStart[c] .. cellStart[c + 1]). 32 bits hold
+    // every offset: entries stay within kEntriesPerTriangle times the
+    // triangles, and Build refuses more triangles than that allows. Half the
+    // bytes of a size_t keep the counting passes in cache.
+    std::vector<uint32_t> cellStart;
     std::vector<uint32_t> cellItems;      // triangle indices, each in every cell its box meets
     // The query that last measured each triangle: queries change them, so a
     // grid answers one query at a time.
