@@ -50,6 +50,17 @@ const char* sideName(int side)
 
 constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
 
+// Places as hash keys: the same bits, the same place.
+struct PlaceHash {
+    std::size_t operator()(const WorldPoint& p) const
+    {
+        uint64_t bits[3];
+        std::memcpy(bits, p.data(), sizeof bits);
+        return std::size_t((bits[0] * 0x9E3779B97F4A7C15ull) ^ (bits[1] * 0xC2B2AE3D27D4EB4Full) ^ (bits[2] * 0x165667B19E3779F9ull));
+    }
+};
+
+
 // What stays the same for one model in every frame: its triangles' corners,
 // the vertices they use, and how its texture coordinates turn into texels of
 // the first model's skin.
@@ -70,6 +81,9 @@ struct Side {
     // coordinates in texels of the first model's skin, u then v, side by side
     // for the sample loop.
     std::vector<std::array<float, 6>> Texels;
+    // For each triangle when texture is measured: 1 when a corner stands (in
+    // frame 0) where some triangle gives another skin coordinate, on a seam.
+    std::vector<uint8_t> OnSeam;
 };
 
 Side sideOf(const AnimatedMesh& mesh, const AnimatedMesh& first, bool texture)
@@ -93,6 +107,24 @@ Side sideOf(const AnimatedMesh& mesh, const AnimatedMesh& first, bool texture)
             side.Texels[t][j] = float(uv[0] * scaleU);
             side.Texels[t][3 + j] = float(uv[1] * scaleV);
         }
+
+    // Seams by place, not by vertex: formats that split a vertex on a seam
+    // give each side a vertex of its own at the same place.
+    struct Corner {
+        std::array<float, 2> TexCoord;
+        bool Seam = false;
+    };
+    std::unordered_map<WorldPoint, Corner, PlaceHash> places;
+    places.reserve(side.Used.size());
+    for (const MeshTriangle& tri : mesh.Triangles)
+        for (std::size_t j = 0; j < 3; ++j) {
+            const std::array<float, 2>& uv = mesh.TexCoords[tri.TexCoord[j]];
+            const auto [at, added] = places.try_emplace(mesh.World(tri.Vertex[j], 0), Corner{uv});
+            if (!added && at->second.TexCoord != uv) at->second.Seam = true;
+        }
+    side.OnSeam.resize(mesh.Triangles.size());
+    for (std::size_t t = 0; t < mesh.Triangles.size(); ++t)
+        for (uint32_t vertex : mesh.Triangles[t].Vertex) side.OnSeam[t] |= uint8_t(places[mesh.World(vertex, 0)].Seam);
     return side;
 }
 
@@ -100,14 +132,6 @@ Side sideOf(const AnimatedMesh& mesh, const AnimatedMesh& first, bool texture)
 // place in frame 0: one hash of to's places, one look-up per vertex.
 void findTwins(Side& from, const Side& to)
 {
-    struct PlaceHash {
-        std::size_t operator()(const WorldPoint& p) const
-        {
-            uint64_t bits[3];
-            std::memcpy(bits, p.data(), sizeof bits);
-            return std::size_t((bits[0] * 0x9E3779B97F4A7C15ull) ^ (bits[1] * 0xC2B2AE3D27D4EB4Full) ^ (bits[2] * 0x165667B19E3779F9ull));
-        }
-    };
     std::unordered_map<WorldPoint, uint32_t, PlaceHash> places;
     places.reserve(to.Used.size());
     for (uint32_t v : to.Used) places.emplace(to.Mesh->World(v, 0), v);
@@ -159,6 +183,7 @@ struct Surface {
     // frame to frame, so the distance to it is a close upper bound, and a good
     // hint for samples near the vertex.
     std::vector<uint32_t> LastNearest;
+    std::vector<uint32_t> Scratch;  // triangles as near as the nearest
 };
 
 // A triangle of to near vertex v of from in this frame, or kNone: one at its
@@ -245,7 +270,12 @@ std::array<double, 2> placeInTriangle(double u, SampleRandom& random)
 SideResult measureSide(const Side& fromSide, Surface& from, const Side& toSide, const Surface& to, int count, bool texture,
                        SampleRandom& random)
 {
+    // A weight this small puts the nearest point on an edge; triangles within
+    // this share of a cell beyond the nearest distance are as near as it.
+    constexpr double kOnEdge = 1e-9;
+    constexpr double kSeamSlack = 1e-9;
     SideResult result;
+    std::vector<uint32_t>& sameDistance = from.Scratch;
     from.LastNearest.resize(fromSide.Mesh->VertexCount, kNone);
     uint32_t hint = 0;
     std::size_t hinted = std::numeric_limits<std::size_t>::max();  // the triangle the hint came from
@@ -274,6 +304,8 @@ SideResult measureSide(const Side& fromSide, Surface& from, const Side& toSide, 
             else if (const uint32_t near = nearTriangle(corners[0], fromSide, from, toSide, to); near != kNone) hint = near;
         }
         const double a = 1.0 - b - c;
+        const WorldPoint sample{a * pa[0] + b * pb[0] + c * pc[0], a * pa[1] + b * pb[1] + c * pc[1], a * pa[2] + b * pb[2] + c * pc[2]};
+        double distance2 = 0;
         std::array<double, 3> weights;  // of the nearest triangle's corners
         if (onTwin) {
             // The triangle stands on one of the other surface (a record a
@@ -284,9 +316,7 @@ SideResult measureSide(const Side& fromSide, Surface& from, const Side& toSide, 
             const std::array<uint8_t, 3>& corner = fromSide.TwinCorner[t];
             weights[corner[0]] = a, weights[corner[1]] = b, weights[corner[2]] = c;
         } else {
-            const WorldPoint sample{a * pa[0] + b * pb[0] + c * pc[0], a * pa[1] + b * pb[1] + c * pc[1],
-                                    a * pa[2] + b * pb[2] + c * pc[2]};
-            const double distance2 = to.Grid.Nearest2(sample, hint);
+            distance2 = to.Grid.Nearest2(sample, hint);
             result.Largest2 = std::max(result.Largest2, distance2);
             result.AreaSum2 += distance2;
             if (texture) weights = to.Grid.NearestWeights(sample, hint);
@@ -295,10 +325,23 @@ SideResult measureSide(const Side& fromSide, Surface& from, const Side& toSide, 
         // The sample's own skin coordinate against the one at the nearest
         // point of the nearest triangle (hint, after the query).
         const std::array<float, 6>& own = fromSide.Texels[t];
-        const std::array<float, 6>& near = toSide.Texels[hint];
-        const double du = (a * own[0] + b * own[1] + c * own[2]) - (weights[0] * near[0] + weights[1] * near[1] + weights[2] * near[2]);
-        const double dv = (a * own[3] + b * own[4] + c * own[5]) - (weights[0] * near[3] + weights[1] * near[4] + weights[2] * near[5]);
-        const double texels2 = du * du + dv * dv;
+        const double u = a * own[0] + b * own[1] + c * own[2], v = a * own[3] + b * own[4] + c * own[5];
+        const auto texelGap2 = [&](uint32_t triangle, const std::array<double, 3>& w) {
+            const std::array<float, 6>& near = toSide.Texels[triangle];
+            const double du = u - (w[0] * near[0] + w[1] * near[1] + w[2] * near[2]);
+            const double dv = v - (w[0] * near[3] + w[1] * near[4] + w[2] * near[5]);
+            return du * du + dv * dv;
+        };
+        double texels2 = texelGap2(hint, weights);
+        // A nearest point on an edge or corner may lie on a seam, where the
+        // triangles beyond it are as near (but for rounding) and carry other
+        // skin coordinates for the same place: the sample finds there the one
+        // nearest its own, whichever triangle the query happened to name.
+        if (!onTwin && texels2 > 0 && toSide.OnSeam[hint] && std::min({weights[0], weights[1], weights[2]}) <= kOnEdge) {
+            const double slack = kSeamSlack * to.Grid.CellSize();
+            to.Grid.Within(sample, distance2 + slack * (slack + 2 * std::sqrt(distance2)), sameDistance);
+            for (uint32_t other : sameDistance) texels2 = std::min(texels2, texelGap2(other, to.Grid.NearestWeights(sample, other)));
+        }
         result.TextureLargest2 = std::max(result.TextureLargest2, texels2);
         result.TextureSum2 += texels2;
     }

@@ -349,6 +349,27 @@ double TriangleGrid::Nearest2(const WorldPoint& point, uint32_t& hint) const
     return best;
 }
 
+void TriangleGrid::Within(const WorldPoint& point, double reach2, std::vector<uint32_t>& found) const
+{
+    found.clear();
+    if (facets.empty() || !(reach2 >= 0)) return;
+    if (++query == 0) std::fill(seenAt.begin(), seenAt.end(), query++);  // after 2^32 queries
+    const double reach = std::sqrt(reach2) * (1 + 1e-12);
+    const CellRange range =
+        cellsOf({point[0] - reach, point[1] - reach, point[2] - reach}, {point[0] + reach, point[1] + reach, point[2] + reach});
+    for (int64_t z = range.Low[2]; z <= range.High[2]; ++z)
+        for (int64_t y = range.Low[1]; y <= range.High[1]; ++y)
+            for (int64_t x = range.Low[0]; x <= range.High[0]; ++x) {
+                const auto cell = std::size_t((z * cellCount[1] + y) * cellCount[0] + x);
+                for (std::size_t item = cellStart[cell]; item < cellStart[cell + 1]; ++item) {
+                    const uint32_t t = cellItems[item];
+                    if (seenAt[t] == query) continue;
+                    seenAt[t] = query;
+                    if (distance2(point, facets[t]) <= reach2) found.push_back(t);
+                }
+            }
+}
+
 std::array<double, 3> TriangleGrid::NearestWeights(const WorldPoint& point, uint32_t triangle) const
 {
     const Facet& facet = facets[triangle];

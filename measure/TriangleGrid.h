@@ -40,6 +40,13 @@ public:
     // Build): a bound on Nearest2 at the price of one test.
     double Distance2(const WorldPoint& point, uint32_t triangle) const { return distance2(point, facets[triangle]); }
 
+    // The side of a cell: the scale of the triangles, for tolerances.
+    double CellSize() const { return cellSize; }
+
+    // Every triangle within reach2 (squared) of point, into found (cleared
+    // first), in no particular order. Not for two threads at once.
+    void Within(const WorldPoint& point, double reach2, std::vector<uint32_t>& found) const;
+
     // Where on triangle (an index given to Build) the point nearest to point
     // lies, as the weights of its three corners (summing to 1).
     std::array<double, 3> NearestWeights(const WorldPoint& point, uint32_t triangle) const;
