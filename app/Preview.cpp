@@ -1,13 +1,20 @@
 #include "app/Preview.h"
 
 #include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
@@ -17,6 +24,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "model/MDLClass.h"
 #include "render/Render.h"
@@ -55,6 +63,32 @@ QString countText(const QString& side, const TMDLModel& model)
 QString percent(double fraction)
 {
     return QLocale().toString(fraction * 100.0, 'f', 2) + " %";
+}
+
+QString texels(double value)
+{
+    return QLocale().toString(value, 'f', 2) + " texels";
+}
+
+// The preview's own store, apart from the settings file the main window reads.
+std::unique_ptr<QSettings> previewSettings(const QString& file)
+{
+    if (!file.isEmpty()) return std::make_unique<QSettings>(file, QSettings::IniFormat);
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "Kelvane", "preview");
+}
+
+constexpr const char* kPaletteKey = "palette";
+
+// The bytes of a palette file, or why it is none.
+std::variant<std::vector<uint8_t>, QString> readPalette(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QString("Cannot open \"%1\": %2").arg(path, file.errorString());
+    // One byte more than a palette tells a longer file from one.
+    const QByteArray bytes = file.read(qint64(kPaletteBytes) + 1);
+    if (std::size_t(bytes.size()) != kPaletteBytes)
+        return QString("\"%1\" is no palette: a palette is %2 bytes of red, green, blue.").arg(path).arg(kPaletteBytes);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 }  // namespace
@@ -118,7 +152,12 @@ TPreviewForm::TPreviewForm(QWidget* parent) : QWidget(parent, Qt::Window)
     Yaw = defaults.YawDegrees;
     Pitch = defaults.PitchDegrees;
     ZoomFactor = defaults.Zoom;
+    ExecDialog = [](QFileDialog& dialog) {
+        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first() : QString();
+    };
+    ShowErrorBox = [this](const QString& caption, const QString& text) { QMessageBox::warning(this, caption, text); };
     BuildLayout();
+    ReadPaletteSetting();
     ShowModels(nullptr, nullptr, QString());
 }
 
@@ -128,6 +167,15 @@ void TPreviewForm::BuildLayout()
 {
     resize(820, 560);
     auto* grid = new QGridLayout(this);
+
+    // The window's own menu: the main window's menus stay as they are.
+    PreviewMenu = new QMenuBar(this);
+    OptionViewMenu = PreviewMenu->addMenu("View");
+    OptionPalette = OptionViewMenu->addAction("Palette...");
+    OptionNoPalette = OptionViewMenu->addAction("No Palette");
+    grid->setMenuBar(PreviewMenu);
+    connect(OptionPalette, &QAction::triggered, this, &TPreviewForm::OptionPaletteClick);
+    connect(OptionNoPalette, &QAction::triggered, this, &TPreviewForm::ClearPalette);
 
     // The two sides, each with its counts; the deviation belongs to the right.
     OriginalView = new TModelView(this);
@@ -235,15 +283,22 @@ void TPreviewForm::ShowModels(std::shared_ptr<const TMDLModel> original, std::sh
     TargetSpinBox->setEnabled(Current != nullptr);
     SetApplyEnabled(ApplyAllowed);
 
-    // 3. one box over both models and every frame: both sides share the camera,
-    // and the camera does not jump from frame to frame; and the measure, once
-    // per change rather than per frame shown
+    // 3. the views the renderer draws, one box over both models and every
+    // frame: both sides share the camera, and the camera does not jump from
+    // frame to frame; and the measure, once per change rather than per frame shown
     CameraBox = WorldBox();
-    if (Original && Current) {
-        CameraBox = AnimationBox(*Original);
-        CameraBox.Add(AnimationBox(*Current));
+    try {
+        if (newOriginal || !Original) OriginalMesh = Original ? MeshOf(*Original) : AnimatedMesh();
+        CurrentMesh = Current ? MeshOf(*Current) : AnimatedMesh();
+        if (Original && Current) {
+            CameraBox = AnimationBox(*Original);
+            CameraBox.Add(AnimationBox(*Current));
+        }
+        Measure();
+    } catch (const std::exception& error) {  // out of memory: the window goes on without the models
+        OriginalMesh = CurrentMesh = AnimatedMesh();
+        Deviation = std::string(error.what());
     }
-    Measure();
     ShowDeviation();
     Redraw();
 }
@@ -265,7 +320,7 @@ void TPreviewForm::Measure()
     Deviation = std::string();
     if (!Original || !Current) return;
     try {
-        Deviation = MeasureDeviation(*Original, *Current);
+        Deviation = MeasureDeviation(OriginalMesh, CurrentMesh);
     } catch (const std::exception& error) {  // out of memory: the window goes on without a figure
         Deviation = std::string(error.what());
     }
@@ -295,15 +350,19 @@ void TPreviewForm::ShowDeviation()
     }
     const DeviationSummary& summary = std::get<DeviationSummary>(Deviation);
     QString onShow = QString("Deviation in frame %1: not measured").arg(frame);
-    for (const FrameDeviation& measured : summary.Frames)
-        if (measured.Frame == frame)
-            onShow = QString("Deviation in frame %1: Hausdorff %2, RMS %3").arg(frame).arg(percent(measured.Hausdorff), percent(measured.Rms));
-    DeviationLabel->setText(onShow + '\n' +
-                            QString("Largest over all frames: Hausdorff %1 (frame %2), RMS %3 (frame %4)")
-                                .arg(percent(summary.Hausdorff))
-                                .arg(summary.HausdorffFrame)
-                                .arg(percent(summary.Rms))
-                                .arg(summary.RmsFrame));
+    for (const FrameDeviation& measured : summary.Frames) {
+        if (measured.Frame != frame) continue;
+        onShow = QString("Deviation in frame %1: Hausdorff %2, RMS %3").arg(frame).arg(percent(measured.Hausdorff), percent(measured.Rms));
+        if (summary.TextureMeasured) onShow += QString(", texture RMS %1").arg(texels(measured.TextureRms));
+    }
+    QString largest = QString("Largest over all frames: Hausdorff %1 (frame %2), RMS %3 (frame %4)")
+                          .arg(percent(summary.Hausdorff))
+                          .arg(summary.HausdorffFrame)
+                          .arg(percent(summary.Rms))
+                          .arg(summary.RmsFrame);
+    if (summary.TextureMeasured)
+        largest += QString(", texture RMS %1 (frame %2)").arg(texels(summary.TextureRms)).arg(summary.TextureRmsFrame);
+    DeviationLabel->setText(onShow + '\n' + largest);
 }
 
 void TPreviewForm::Redraw()
@@ -321,18 +380,19 @@ void TPreviewForm::Redraw()
     options.Zoom = ZoomFactor;
     options.Wireframe = WireCheckBox->isChecked();
     options.Textured = SkinCheckBox->isChecked();
+    options.Palette = Palette;
     // Rendered in device pixels, so that a scaled screen shows them one to one.
-    const auto drawInto = [this, &options](TModelView* view, const TMDLModel& model) {
+    const auto drawInto = [this, &options](TModelView* view, const AnimatedMesh& mesh) {
         const qreal ratio = view->devicePixelRatioF();
         options.Width = qRound(view->width() * ratio);
         options.Height = qRound(view->height() * ratio);
-        QImage picture = toQImage(RenderFrame(model, options, CameraBox));
+        QImage picture = toQImage(RenderFrame(mesh, options, CameraBox));
         picture.setDevicePixelRatio(ratio);
         view->SetImage(picture);
     };
     try {
-        drawInto(OriginalView, *Original);
-        drawInto(ReducedView, *Current);
+        drawInto(OriginalView, OriginalMesh);
+        drawInto(ReducedView, CurrentMesh);
     } catch (const std::exception&) {  // out of memory for a huge view: show none rather than half
         OriginalView->SetImage(QImage());
         ReducedView->SetImage(QImage());
@@ -376,6 +436,50 @@ void TPreviewForm::ApplyButtonClick()
 {
     if (!ApplyAllowed || !Current || !ApplyRequested) return;
     ApplyRequested(TargetSpinBox->value());
+}
+
+void TPreviewForm::OptionPaletteClick()
+{
+    QFileDialog dialog(this, "Palette", PaletteFile.isEmpty() ? QString() : QFileInfo(PaletteFile).absolutePath(),
+                       "Palettes (*.lmp *.pal);;All files (*)");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    const QString path = ExecDialog(dialog);
+    if (!path.isEmpty()) LoadPalette(path);
+}
+
+bool TPreviewForm::LoadPalette(const QString& path)
+{
+    auto read = readPalette(path);
+    if (const QString* problem = std::get_if<QString>(&read)) {
+        ShowErrorBox("Palette", *problem);
+        return false;
+    }
+    Palette = std::move(std::get<std::vector<uint8_t>>(read));
+    PaletteFile = path;
+    previewSettings(SettingsFile)->setValue(kPaletteKey, path);
+    Redraw();
+    return true;
+}
+
+void TPreviewForm::ClearPalette()
+{
+    Palette.clear();
+    PaletteFile.clear();
+    previewSettings(SettingsFile)->remove(kPaletteKey);
+    Redraw();
+}
+
+void TPreviewForm::ReadPaletteSetting()
+{
+    // A remembered file that has gone or changed is forgotten quietly: the
+    // window opens with greys rather than with a message about last time.
+    const QString path = previewSettings(SettingsFile)->value(kPaletteKey).toString();
+    if (path.isEmpty()) return;
+    auto read = readPalette(path);
+    if (auto* bytes = std::get_if<std::vector<uint8_t>>(&read)) {
+        Palette = std::move(*bytes);
+        PaletteFile = path;
+    }
 }
 
 void TPreviewForm::showEvent(QShowEvent* event)

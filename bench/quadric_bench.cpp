@@ -416,234 +416,13 @@ bool npmPeerReduce(TMDLModel& model, int64_t targetTriangles, const NpmSetup& se
     return true;
 }
 
-// ---- texture deviation
-
-// Every triangle whose box comes within a distance of a point: a uniform
-// grid of cells about one triangle across, each listing the triangles whose
-// box meets it.
-class BoxGrid {
-public:
-    void Build(const std::vector<WorldBox>& boxes)
-    {
-        WorldBox all;
-        double sizes = 0;
-        for (const WorldBox& box : boxes) {
-            all.Add(box);
-            sizes += std::max({box.Max[0] - box.Min[0], box.Max[1] - box.Min[1], box.Max[2] - box.Min[2]});
-        }
-        origin = all.Min;
-        cellSize = std::max({sizes / double(std::max<std::size_t>(boxes.size(), 1)), all.Diagonal() / 256, 1e-12});
-        for (std::size_t a = 0; a < 3; ++a) cellCount[a] = int64_t((all.Max[a] - all.Min[a]) / cellSize) + 1;
-        cells.assign(std::size_t(cellCount[0] * cellCount[1] * cellCount[2]), {});
-        for (uint32_t t = 0; t < boxes.size(); ++t) visit(boxes[t].Min, boxes[t].Max, [&](std::size_t c) { cells[c].push_back(t); });
-        seenAt.assign(boxes.size(), 0);
-        query = 0;
-    }
-    // Calls found(t) once for every triangle listed in a cell within reach of p.
-    template <class Found>
-    void Near(const WorldPoint& p, double reach, Found found) const
-    {
-        ++query;
-        visit({p[0] - reach, p[1] - reach, p[2] - reach}, {p[0] + reach, p[1] + reach, p[2] + reach}, [&](std::size_t c) {
-            for (uint32_t t : cells[c])
-                if (seenAt[t] != query) {
-                    seenAt[t] = query;
-                    found(t);
-                }
-        });
-    }
-
-private:
-    template <class Visit>
-    void visit(const WorldPoint& low, const WorldPoint& high, Visit visitCell) const
-    {
-        std::array<int64_t, 3> from{}, to{};
-        for (std::size_t a = 0; a < 3; ++a) {
-            from[a] = std::clamp<int64_t>(int64_t(std::floor((low[a] - origin[a]) / cellSize)), 0, cellCount[a] - 1);
-            to[a] = std::clamp<int64_t>(int64_t(std::floor((high[a] - origin[a]) / cellSize)), 0, cellCount[a] - 1);
-        }
-        for (int64_t x = from[0]; x <= to[0]; ++x)
-            for (int64_t y = from[1]; y <= to[1]; ++y)
-                for (int64_t z = from[2]; z <= to[2]; ++z) visitCell(std::size_t((x * cellCount[1] + y) * cellCount[2] + z));
-    }
-
-    WorldPoint origin{0, 0, 0};
-    double cellSize = 1;
-    std::array<int64_t, 3> cellCount{1, 1, 1};
-    std::vector<std::vector<uint32_t>> cells;
-    mutable std::vector<uint32_t> seenAt;  // the query that last met each triangle
-    mutable uint32_t query = 0;
-};
-
-// One model's textured surface in one frame.
-struct TexturedSurface {
-    std::vector<WorldTriangle> Triangles;
-    std::vector<std::array<std::array<double, 2>, 3>> Texels;  // each corner's texture coordinate
-    std::vector<double> AreaUpTo;                                // AreaUpTo[t]: the area of triangles 0..t
-    std::vector<WorldBox> Boxes;                                 // of each triangle
-    TriangleGrid Nearest;
-    BoxGrid Near;
-};
-
-void loadTextured(const TMDLModel& model, int frame, TexturedSurface& surface)
-{
-    const PositionTransform transform = PositionTransformOf(model.Header);
-    const std::vector<FrameVert>& verts = model.Frames[std::size_t(frame)].Items;
-    const std::vector<SkinVert>& skins = model.SkinVerts.Items;
-    surface.Triangles.clear();
-    surface.Texels.clear();
-    surface.AreaUpTo.clear();
-    surface.Boxes.clear();
-    double area = 0;
-    for (const MDLTriangle& tri : model.Triangles.Items) {
-        const WorldTriangle world{transform.Apply(verts[tri.VertIndex[0]]), transform.Apply(verts[tri.VertIndex[1]]),
-                                  transform.Apply(verts[tri.VertIndex[2]])};
-        std::array<std::array<double, 2>, 3> texels{};
-        for (std::size_t k = 0; k < 3; ++k)
-            texels[k] = {double(skins[tri.SkinIndex[k]].U), double(skins[tri.SkinIndex[k]].V)};
-        const WorldPoint ab{world.B[0] - world.A[0], world.B[1] - world.A[1], world.B[2] - world.A[2]};
-        const WorldPoint ac{world.C[0] - world.A[0], world.C[1] - world.A[1], world.C[2] - world.A[2]};
-        area += 0.5 * std::hypot(ab[1] * ac[2] - ab[2] * ac[1], ab[2] * ac[0] - ab[0] * ac[2], ab[0] * ac[1] - ab[1] * ac[0]);
-        WorldBox box;
-        for (const WorldPoint& corner : {world.A, world.B, world.C}) box.Add(corner);
-        surface.Triangles.push_back(world);
-        surface.Texels.push_back(texels);
-        surface.AreaUpTo.push_back(area);
-        surface.Boxes.push_back(box);
-    }
-    surface.Nearest.Build(surface.Triangles);
-    surface.Near.Build(surface.Boxes);
-}
-
-// The weights of tri's corners at its point nearest to point (the regions of
-// Ericson's closest-point test); a triangle without area gives a corner or an edge point.
-std::array<double, 3> nearestWeights(const WorldPoint& p, const WorldTriangle& tri)
-{
-    const auto sub = [](const WorldPoint& a, const WorldPoint& b) { return WorldPoint{a[0] - b[0], a[1] - b[1], a[2] - b[2]}; };
-    const auto dot = [](const WorldPoint& a, const WorldPoint& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
-    const WorldPoint ab = sub(tri.B, tri.A), ac = sub(tri.C, tri.A), ap = sub(p, tri.A);
-    const double d1 = dot(ab, ap), d2 = dot(ac, ap);
-    if (d1 <= 0 && d2 <= 0) return {1, 0, 0};
-    const WorldPoint bp = sub(p, tri.B);
-    const double d3 = dot(ab, bp), d4 = dot(ac, bp);
-    if (d3 >= 0 && d4 <= d3) return {0, 1, 0};
-    const double vc = d1 * d4 - d3 * d2;
-    if (vc <= 0 && d1 >= 0 && d3 <= 0) {
-        const double v = d1 / (d1 - d3);
-        return {1 - v, v, 0};
-    }
-    const WorldPoint cp = sub(p, tri.C);
-    const double d5 = dot(ab, cp), d6 = dot(ac, cp);
-    if (d6 >= 0 && d5 <= d6) return {0, 0, 1};
-    const double vb = d5 * d2 - d1 * d6;
-    if (vb <= 0 && d2 >= 0 && d6 <= 0) {
-        const double w = d2 / (d2 - d6);
-        return {1 - w, 0, w};
-    }
-    const double va = d3 * d6 - d5 * d4;
-    if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0) {
-        const double w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
-        return {0, 1 - w, w};
-    }
-    const double sum = va + vb + vc;
-    if (!(sum > 0)) return {1, 0, 0};
-    return {va / sum, vb / sum, vc / sum};
-}
-
-WorldPoint pointAt(const WorldTriangle& tri, const std::array<double, 3>& w)
-{
-    return {w[0] * tri.A[0] + w[1] * tri.B[0] + w[2] * tri.C[0], w[0] * tri.A[1] + w[1] * tri.B[1] + w[2] * tri.C[1],
-            w[0] * tri.A[2] + w[1] * tri.B[2] + w[2] * tri.C[2]};
-}
-
-std::array<double, 2> texelAt(const std::array<std::array<double, 2>, 3>& texels, const std::array<double, 3>& w)
-{
-    return {w[0] * texels[0][0] + w[1] * texels[1][0] + w[2] * texels[2][0], w[0] * texels[0][1] + w[1] * texels[1][1] + w[2] * texels[2][1]};
-}
-
-// splitmix64, so that the samples are the same with every standard library.
-struct SampleRandom {
-    uint64_t State;
-    double Unit()
-    {
-        uint64_t z = (State += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return double((z ^ (z >> 31)) >> 11) * 0x1.0p-53;
-    }
-};
-
-// Area samples per surface and frame: texture deviation is a figure beside
-// the RMS, so a few thousand suffice to rank the methods.
-constexpr int kTextureSamples = 4000;
-// A point within this share of the frame's diagonal beyond the nearest
-// point of the other surface may show the texture there too: on a seam both
-// sides' textures meet, and where parts lie on or close to each other either
-// may be the one seen, so surfaces that differ a little are not charged a
-// whole jump across the skin for a point beside a seam or in a crowded spot.
-constexpr double kTextureReach = 0.001;
-
-// The sum of squared texel distances from samples of from to the nearest
-// texture that to shows within reach of them.
-double texelErrors2(const TexturedSurface& from, const TexturedSurface& to, double textureReach, uint64_t seed)
-{
-    SampleRandom random{seed};
-    double sum = 0;
-    uint32_t hint = 0;
-    std::size_t t = 0;
-    const double total = from.AreaUpTo.back();
-    for (int i = 0; i < kTextureSamples; ++i) {
-        // Stratified along the running area, so samples come in triangle order.
-        const double at = (double(i) + random.Unit()) / kTextureSamples * total;
-        while (t + 1 < from.AreaUpTo.size() && from.AreaUpTo[t] <= at) ++t;
-        const double s = std::sqrt(random.Unit()), r = random.Unit();
-        const std::array<double, 3> w{1 - s, s * (1 - r), s * r};
-        const WorldPoint p = pointAt(from.Triangles[t], w);
-        const std::array<double, 2> shown = texelAt(from.Texels[t], w);
-        const double reach = std::sqrt(to.Nearest.Nearest2(p, hint)) + textureReach;
-        double best2 = INFINITY;
-        const auto consider = [&](uint32_t c) {
-            const std::array<double, 3> cw = nearestWeights(p, to.Triangles[c]);
-            const WorldPoint q = pointAt(to.Triangles[c], cw);
-            // The nearest triangle always counts, whatever rounding says.
-            if (c != hint && std::hypot(q[0] - p[0], q[1] - p[1], q[2] - p[2]) > reach) return;
-            const std::array<double, 2> there = texelAt(to.Texels[c], cw);
-            best2 = std::min(best2, (there[0] - shown[0]) * (there[0] - shown[0]) + (there[1] - shown[1]) * (there[1] - shown[1]));
-        };
-        consider(hint);
-        to.Near.Near(p, reach, consider);
-        sum += best2;
-    }
-    return sum;
-}
-
-// Texture deviation of reduced from original: the RMS distance in texels
-// between the texture shown at area samples of each surface and at the
-// nearest point of the other, pooled, in the worst of 8 frames spread over
-// the animation. A stand-in for the measure's own texture figure.
-double textureRms(const TMDLModel& original, const TMDLModel& reduced)
-{
-    if (reduced.Triangles.Items.empty()) return NAN;
-    TexturedSurface a, b;
-    double largest = 0;
-    for (int frame : SpreadFrames(int(original.Frames.size()), 8)) {
-        loadTextured(original, frame, a);
-        loadTextured(reduced, frame, b);
-        const double reach = kTextureReach * FrameBox(original, frame).Diagonal();
-        const uint64_t seed = 0x7E57u + uint64_t(frame) * 0x9E3779B97F4A7C15ull;
-        const double sum = texelErrors2(a, b, reach, seed) + texelErrors2(b, a, reach, seed ^ 1);
-        largest = std::max(largest, std::sqrt(sum / (2.0 * kTextureSamples)));
-    }
-    return largest;
-}
-
 // ---- the tables
 
 struct Figures {
     bool Ran = false;
     int32_t Triangles = 0;
     double Rms = NAN;     // the largest per-frame RMS, as a share of the frame's box diagonal
-    double Texels = NAN;  // texture deviation (textureRms), when asked for
+    double Texels = NAN;  // the measure's texture deviation (the largest per-frame RMS, texels), when asked for
 };
 
 Figures figuresOf(const TMDLModel& original, const TMDLModel& reduced, bool withTexture)
@@ -654,9 +433,11 @@ Figures figuresOf(const TMDLModel& original, const TMDLModel& reduced, bool with
     const auto measured = MeasureDeviation(original, reduced);
     if (const auto* reason = std::get_if<std::string>(&measured))
         std::fprintf(stderr, "cannot measure: %s\n", reason->c_str());
-    else
-        figures.Rms = std::get<DeviationSummary>(measured).Rms;
-    if (withTexture) figures.Texels = textureRms(original, reduced);
+    else {
+        const DeviationSummary& summary = std::get<DeviationSummary>(measured);
+        figures.Rms = summary.Rms;
+        if (withTexture && summary.TextureMeasured) figures.Texels = summary.TextureRms;
+    }
     return figures;
 }
 

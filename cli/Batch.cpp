@@ -12,6 +12,7 @@
 #include <thread>
 #include <variant>
 
+#include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
@@ -48,6 +49,61 @@ int64_t shareOf(double ratio, int32_t triangles)
 int64_t budgetOf(const TMDLModel& model, const ReducePlan& plan)
 {
     return plan.TargetTriangles ? *plan.TargetTriangles : shareOf(*plan.Ratio, model.Header.NumTris);
+}
+
+// The model as loaded, as far as a measure of its reductions needs it: the
+// frames to measure (spread evenly, or all), and the measure's view of only
+// those, which stays small while the reduction runs.
+struct Ruler {
+    std::vector<int> Frames;
+    int FrameCount = 0;
+    AnimatedMesh Loaded;
+};
+
+// The measure's view of the frames of model at frames, through a model of
+// those frames alone; its first skin keeps its size (texture is measured in
+// its texels) but not its pixels.
+AnimatedMesh viewOfFrames(const TMDLModel& model, const std::vector<int>& frames)
+{
+    TMDLModel part;
+    part.Header = model.Header;
+    part.SkinVerts = model.SkinVerts;
+    part.Triangles = model.Triangles;
+    if (!model.Skins.empty()) {
+        TMDLSkin5& skin = part.Skins.emplace_back();
+        skin.SkinType = model.Skins.front().SkinType;
+        skin.Width = model.Skins.front().Width;
+        skin.Height = model.Skins.front().Height;
+    }
+    for (int frame : frames) part.Frames.push_back(model.Frames[std::size_t(frame)]);
+    return MeshOf(part, {.VertexMajor = false, .Normals = false, .Skin = false});
+}
+
+Ruler rulerOf(const TMDLModel& model, int measureFrames)
+{
+    Ruler ruler;
+    ruler.FrameCount = int(model.Frames.size());
+    ruler.Frames = SpreadFrames(ruler.FrameCount, measureFrames > 0 ? measureFrames : ruler.FrameCount);
+    ruler.Loaded = viewOfFrames(model, ruler.Frames);
+    return ruler;
+}
+
+// Measures reduced against the ruler's frames, reported in the model's numbering.
+std::variant<DeviationSummary, std::string> measureAgainst(const Ruler& ruler, const TMDLModel& reduced)
+{
+    auto measured = MeasureDeviation(ruler.Loaded, viewOfFrames(reduced, ruler.Frames));
+    if (auto* summary = std::get_if<DeviationSummary>(&measured)) {
+        const auto inModel = [&ruler](int& frame) { frame = ruler.Frames[std::size_t(frame)]; };
+        for (FrameDeviation& frame : summary->Frames) inModel(frame.Frame);
+        for (int* frame : {&summary->HausdorffFrame, &summary->RmsFrame, &summary->TextureRmsFrame, &summary->TextureLargestFrame})
+            inModel(*frame);
+        summary->FrameCount = ruler.FrameCount;
+    } else if (ruler.Frames.size() < std::size_t(ruler.FrameCount)) {
+        // A reason naming a frame names it in the copy's numbering; say so
+        // rather than translate words.
+        std::get<std::string>(measured) += " (among the " + std::to_string(ruler.Frames.size()) + " frames measured)";
+    }
+    return measured;
 }
 
 // Saves model to output, making its folders first when the job may.
@@ -116,10 +172,10 @@ void reduce(TMDLModel& model, const ReducePlan& plan, JobResult& result, const s
 }
 
 // Every level reduced from the one before, so that each is a subset of the
-// last; budgets are shares of the file's own triangles. With loaded, each
+// last; budgets are shares of the file's own triangles. With ruler, each
 // level is measured against the model as loaded.
 void writeLods(TMDLModel& model, const Job& job, const ReducePlan& plan, JobResult& result,
-               const std::function<void(const std::string&)>& progress, const TMDLModel* loaded)
+               const std::function<void(const std::string&)>& progress, const Ruler* ruler)
 {
     const int32_t fileTriangles = model.Header.NumTris;
     for (std::size_t n = 1; n <= plan.Lods.size(); ++n) {
@@ -130,7 +186,7 @@ void writeLods(TMDLModel& model, const Job& job, const ReducePlan& plan, JobResu
         reduce(model, level, levelResult, progress);
         result.PassLevels.insert(result.PassLevels.end(), levelResult.PassLevels.begin(), levelResult.PassLevels.end());
         LodResult lod{LodPath(job, n), countsOf(model), *levelResult.Budget, levelResult.BudgetMet, levelResult.StoppedBecause, {}};
-        if (loaded) lod.Deviation = MeasureDeviation(*loaded, model);
+        if (ruler) lod.Deviation = measureAgainst(*ruler, model);
         saveTo(model, lod.Output, job);
         result.Lods.push_back(lod);
     }
@@ -225,15 +281,15 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
             result.Status = kRefused;  // nothing is written for a refused model
         } else {
             result.Loaded = true;
-            std::optional<TMDLModel> loaded;
-            if (plan.Measure) loaded = model;  // the ruler for the reduced model
+            std::optional<Ruler> ruler;
+            if (plan.Measure) ruler = rulerOf(model, plan.MeasureFrames);
             if (!plan.Lods.empty()) {
-                writeLods(model, job, plan, result, progress, loaded ? &*loaded : nullptr);
+                writeLods(model, job, plan, result, progress, ruler ? &*ruler : nullptr);
                 result.After = countsOf(model);
             } else {
                 reduce(model, plan, result, progress);
                 result.After = countsOf(model);
-                if (loaded) result.Deviation = MeasureDeviation(*loaded, model);
+                if (ruler) result.Deviation = measureAgainst(*ruler, model);
                 saveTo(model, job.Output, job);
             }
         }

@@ -14,6 +14,11 @@
 
 enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3 };
 
+// The frames the automatic report after a budget measures, spread evenly over
+// the animation: a figure within the sampling noise of the full measure for
+// smooth animations, at a small share of its time and memory.
+inline constexpr int kReportFrames = 16;
+
 // How a triangle budget is reached: by passes whose level climbs, as the
 // window's Reduce command runs them, or by the collapses of least error
 // summed over every frame (reduce/Quadric.h).
@@ -26,6 +31,7 @@ struct ReducePlan {
     std::optional<int64_t> TargetTriangles;  // a budget in triangles
     std::optional<double> Ratio;             // a budget as a share of the file's triangles
     bool Measure = false;                    // measure the result against the model as loaded
+    int MeasureFrames = 0;                   // that many frames spread evenly; 0: every frame
     ReduceMethod Method = ReduceMethod::Passes;
     // Levels of detail: shares of the file's triangles, falling, each level
     // reduced from the one before and written to LodPath; the output itself

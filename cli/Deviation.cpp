@@ -11,6 +11,13 @@ std::string percent(double fraction)
     return text;
 }
 
+std::string texels(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
+
 std::string printable(const std::string& name)
 {
     std::string shown;
@@ -20,18 +27,26 @@ std::string printable(const std::string& name)
 
 }  // namespace
 
-std::string FrameDeviationLine(const FrameDeviation& frame)
+std::string FrameDeviationLine(const FrameDeviation& frame, bool texture)
 {
-    return "frame " + std::to_string(frame.Frame) + " " + printable(frame.Name) + ": Hausdorff " + percent(frame.Hausdorff) +
-           ", RMS " + percent(frame.Rms);
+    std::string line = "frame " + std::to_string(frame.Frame) + " " + printable(frame.Name) + ": Hausdorff " +
+                       percent(frame.Hausdorff) + ", RMS " + percent(frame.Rms);
+    if (texture) line += ", texture RMS " + texels(frame.TextureRms) + ", largest " + texels(frame.TextureLargest) + " texels";
+    return line;
 }
 
 std::string DeviationLine(const DeviationSummary& summary)
 {
-    return "DEVIATION: Hausdorff " + percent(summary.Hausdorff) + " (frame " + std::to_string(summary.HausdorffFrame) + "), RMS " +
-           percent(summary.Rms) + " (frame " + std::to_string(summary.RmsFrame) + "), mean RMS " + percent(summary.MeanRms) +
-           " of the box diagonal; " + std::to_string(summary.OriginalTriangles) + " -> " + std::to_string(summary.OtherTriangles) +
-           " triangles";
+    std::string line = "DEVIATION: Hausdorff " + percent(summary.Hausdorff) + " (frame " + std::to_string(summary.HausdorffFrame) +
+                       "), RMS " + percent(summary.Rms) + " (frame " + std::to_string(summary.RmsFrame) + "), mean RMS " +
+                       percent(summary.MeanRms) + " of the box diagonal; ";
+    if (summary.TextureMeasured)
+        line += "texture RMS " + texels(summary.TextureRms) + " texels (frame " + std::to_string(summary.TextureRmsFrame) +
+                "), largest " + texels(summary.TextureLargest) + " texels (frame " + std::to_string(summary.TextureLargestFrame) + "); ";
+    line += std::to_string(summary.OriginalTriangles) + " -> " + std::to_string(summary.OtherTriangles) + " triangles";
+    if (summary.Frames.size() < std::size_t(summary.FrameCount))
+        line += "; over " + std::to_string(summary.Frames.size()) + " of " + std::to_string(summary.FrameCount) + " frames";
+    return line;
 }
 
 std::string DeviationRefusedLine(const std::string& reason)
@@ -44,8 +59,14 @@ nlohmann::json DeviationJson(const DeviationSummary& summary, bool withFrames)
     nlohmann::json document;
     if (withFrames) {
         document["frames"] = nlohmann::json::array();
-        for (const FrameDeviation& frame : summary.Frames)
-            document["frames"].push_back({{"frame", frame.Frame}, {"name", frame.Name}, {"hausdorff", frame.Hausdorff}, {"rms", frame.Rms}});
+        for (const FrameDeviation& frame : summary.Frames) {
+            nlohmann::json entry = {{"frame", frame.Frame}, {"name", frame.Name}, {"hausdorff", frame.Hausdorff}, {"rms", frame.Rms}};
+            if (summary.TextureMeasured) {
+                entry["textureRms"] = frame.TextureRms;
+                entry["textureLargest"] = frame.TextureLargest;
+            }
+            document["frames"].push_back(entry);
+        }
     }
     document["hausdorff"] = summary.Hausdorff;
     document["hausdorffFrame"] = summary.HausdorffFrame;
@@ -53,6 +74,14 @@ nlohmann::json DeviationJson(const DeviationSummary& summary, bool withFrames)
     document["rmsFrame"] = summary.RmsFrame;
     document["meanRms"] = summary.MeanRms;
     document["triangles"] = {summary.OriginalTriangles, summary.OtherTriangles};
+    document["framesMeasured"] = summary.Frames.size();
+    document["frameCount"] = summary.FrameCount;
+    if (summary.TextureMeasured) {
+        document["textureRms"] = summary.TextureRms;
+        document["textureRmsFrame"] = summary.TextureRmsFrame;
+        document["textureLargest"] = summary.TextureLargest;
+        document["textureLargestFrame"] = summary.TextureLargestFrame;
+    }
     return document;
 }
 

@@ -15,6 +15,7 @@
 #include "cli/Commands.h"
 #include "cli/OptionChecks.h"
 #include "cli/Png.h"
+#include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
 #include "model/MDLFile.h"
 #include "render/Render.h"
@@ -23,14 +24,21 @@ namespace {
 
 const char* kRenderHelp = R"(The camera:
   Z is up. Yaw 0 looks at the model from +X, yaw 90 from +Y; pitch 90 looks
-  straight down. The camera is framed on every frame of the animation (with
-  --compare, on both models), so frames and models compare at one scale.
+  straight down. One frame alone is framed on itself, so it fills the
+  picture; --sheet and --compare frame every frame of the animation (with
+  --compare, of both models), so frames and models compare at one scale.
+  --fit chooses either way for any picture.
+
+Skins of 8-bit indices carry no palette: --palette FILE gives one (768 bytes
+of red, green, blue, as .lmp and raw .pal files hold it); without it the
+indices the skin uses are drawn as a ramp of greys.
 
 Examples:
   kelvane-cli render hero.mdl -o hero.png
   kelvane-cli render hero.mdl --frame 12 --size 1024x768 --yaw 90 --wire -o side.png
   kelvane-cli render hero.mdl --compare hero-low.mdl -o before-after.png
-  kelvane-cli render hero.mdl --sheet --size 256x256 -o frames.png)";
+  kelvane-cli render hero.mdl --sheet --size 256x256 -o frames.png
+  kelvane-cli render hero.mdl --palette palette.lmp -o hero.png)";
 
 // Each side of --size; a sheet of 4 x 4 cells still fits the renderer's limit.
 constexpr int kMaxSizeSide = kMaxImageSide / 4;
@@ -41,6 +49,8 @@ struct RenderWords {
     std::string Output;
     std::string Size = "512x512";
     bool Sheet = false;
+    std::string Fit;      // "frame" or "animation"; empty: as the picture's kind says
+    std::string Palette;  // a palette file, or empty
     RenderOptions Options;
 };
 
@@ -66,6 +76,29 @@ ExitStatus load(TMDLModel& model, const std::string& file)
     return kRefused;
 }
 
+// Reads a palette file into options. A file of another size is a usage
+// mistake: the picture would otherwise come out in wrong colours.
+ExitStatus loadPalette(const std::string& file, RenderOptions& options)
+{
+    // The size first, so that a large file named by mistake is not read whole.
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (!ec && size != kPaletteBytes) {
+        Complain(file + ": a palette is " + std::to_string(kPaletteBytes) + " bytes of red, green, blue; this file has " +
+                 std::to_string(size));
+        return kUsage;
+    }
+    try {
+        options.Palette = ReadWholeFile(file);
+    } catch (const std::system_error& error) {  // names the file
+        Complain(error.what());
+        return kFileError;
+    }
+    if (options.Palette.size() == kPaletteBytes) return kAccepted;
+    Complain(file + ": a palette is " + std::to_string(kPaletteBytes) + " bytes of red, green, blue");
+    return kUsage;
+}
+
 // A frame number must name a frame; a model without frames draws only
 // the background at its default frame 0.
 bool frameExists(const TMDLModel& model, int frame)
@@ -89,23 +122,30 @@ int runRender(RenderWords& words)
         return kUsage;
     }
 
-    TMDLModel model;
-    if (const ExitStatus status = load(model, words.Model); status != kAccepted) return status;
-    TMDLModel other;
-    if (!words.Other.empty())
-        if (const ExitStatus status = load(other, words.Other); status != kAccepted) return status;
-    if (!words.Sheet) {
-        for (const auto& [file, drawn] : {std::pair{&words.Model, &model}, std::pair{&words.Other, &other}}) {
-            if (file->empty() || frameExists(*drawn, words.Options.Frame)) continue;
+    // One frame fills the picture; pictures of several compare at one scale.
+    const bool single = !words.Sheet && words.Other.empty();
+    words.Options.Fit = words.Fit.empty() ? (single ? CameraFit::Frame : CameraFit::Animation)
+                                          : (words.Fit == "frame" ? CameraFit::Frame : CameraFit::Animation);
+    if (!words.Palette.empty())
+        if (const ExitStatus status = loadPalette(words.Palette, words.Options); status != kAccepted) return status;
+
+    // Each model is drawn from its view; the model itself goes once that is made.
+    AnimatedMesh mesh, otherMesh;
+    for (const auto& [file, view] : {std::pair{&words.Model, &mesh}, std::pair{&words.Other, &otherMesh}}) {
+        if (file->empty()) continue;
+        TMDLModel model;
+        if (const ExitStatus status = load(model, *file); status != kAccepted) return status;
+        if (!words.Sheet && !frameExists(model, words.Options.Frame)) {
             Complain(*file + ": no frame " + std::to_string(words.Options.Frame) + "; its frames are numbered 0 to " +
-                     std::to_string(int(drawn->Frames.size()) - 1));
+                     std::to_string(int(model.Frames.size()) - 1));
             return kUsage;
         }
+        *view = MeshOf(model);
     }
 
-    const RGBAImage image = words.Sheet           ? RenderSheet(model, words.Options)
-                            : words.Other.empty() ? RenderFrame(model, words.Options)
-                                                  : RenderSideBySide(model, other, words.Options);
+    const RGBAImage image = words.Sheet ? RenderSheet(mesh, words.Options)
+                            : single    ? RenderFrame(mesh, words.Options)
+                                        : RenderSideBySide(mesh, otherMesh, words.Options);
     try {
         const std::vector<uint8_t> png = EncodePng(image);
         WriteFileAtomically(words.Output, [&png](ByteWriter& out) { out.Write(png.data(), png.size()); });
@@ -148,5 +188,8 @@ Command AddRenderCommand(CLI::App& tool)
     auto* compare = render->add_option("--compare", words->Other, "a second model drawn on the right, with the same camera");
     auto* sheet = render->add_flag("--sheet", words->Sheet, "up to 16 frames spread evenly over the animation, in a grid");
     sheet->excludes(compare)->excludes(frame);
+    render->add_option("--fit", words->Fit, "frame the camera on the frame drawn or on the whole animation (default: frame for one picture, animation with --sheet or --compare)")
+        ->check(CLI::IsMember({"frame", "animation"}));
+    render->add_option("--palette", words->Palette, "768 bytes of RGB for 8-bit skins, as in .lmp and raw .pal files");
     return {render, [words] { return runRender(*words); }};
 }

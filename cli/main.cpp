@@ -364,8 +364,12 @@ int main(int argc, char** argv)
     if (share->count() > 0) reduce.Plan.Ratio = ratio;
     reduce.Plan.Lods = lods;
     reduce.Plan.Method = method == "passes" ? ReduceMethod::Passes : ReduceMethod::Quadric;
-    // A budget trades surface for triangles: its report always says how much surface.
-    if (reduce.Plan.HasBudget() || !lods.empty()) reduce.Plan.Measure = true;
+    // A budget trades surface for triangles: its report always says how much
+    // surface, over a few frames unless --measure asks for every one.
+    if (reduce.Plan.HasBudget() || !lods.empty()) {
+        if (!reduce.Plan.Measure) reduce.Plan.MeasureFrames = kReportFrames;
+        reduce.Plan.Measure = true;
+    }
 
     if (infoCommand->parsed()) return runInfo(info);
     for (const Command& command : commands)

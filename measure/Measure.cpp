@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <thread>
+#include <unordered_map>
 
 #include "measure/TriangleGrid.h"
 #include "model/Geometry.h"
@@ -46,44 +48,180 @@ const char* sideName(int side)
     return side == 0 ? "the first model" : "the second model";
 }
 
-// One model's surface in one frame: its triangles in world space, the
-// running sum of their areas, and the points on it that some triangle uses.
-struct Surface {
-    std::vector<WorldTriangle> Triangles;
-    std::vector<double> AreaUpTo;  // AreaUpTo[t]: the area of triangles 0..t
-    std::vector<WorldPoint> Corners;
-    std::vector<uint8_t> Used;     // scratch: one flag per frame vertex
-    TriangleGrid Grid;
+constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+
+// Places as hash keys: the same bits, the same place.
+struct PlaceHash {
+    std::size_t operator()(const WorldPoint& p) const
+    {
+        uint64_t bits[3];
+        std::memcpy(bits, p.data(), sizeof bits);
+        return std::size_t((bits[0] * 0x9E3779B97F4A7C15ull) ^ (bits[1] * 0xC2B2AE3D27D4EB4Full) ^ (bits[2] * 0x165667B19E3779F9ull));
+    }
 };
 
-void loadSurface(const TMDLModel& model, int frame, Surface& surface)
+
+// What stays the same for one model in every frame: its triangles' corners,
+// the vertices they use, and how its texture coordinates turn into texels of
+// the first model's skin.
+struct Side {
+    const AnimatedMesh* Mesh = nullptr;
+    std::vector<std::array<uint32_t, 3>> Triangles;
+    std::vector<uint32_t> Used;   // the vertices some triangle uses, ascending
+    // For each vertex: a used vertex of the other model at the same place in
+    // frame 0, or kNone. A reduction keeps records of its input, and a vertex
+    // that stands on a vertex of the other surface is at distance 0 from it.
+    std::vector<uint32_t> Twin;
+    std::vector<uint32_t> OneTriangle;  // for each vertex: a triangle using it, or kNone
+    // For each triangle: the other model's triangle on the twins of its
+    // corners, or kNone, and which of that triangle's corners each twin is.
+    std::vector<uint32_t> TwinTriangle;
+    std::vector<std::array<uint8_t, 3>> TwinCorner;
+    // For each triangle when texture is measured: its corners' skin
+    // coordinates in texels of the first model's skin, u then v, side by side
+    // for the sample loop.
+    std::vector<std::array<float, 6>> Texels;
+    // For each triangle when texture is measured: 1 when a corner stands (in
+    // frame 0) where some triangle gives another skin coordinate, on a seam.
+    std::vector<uint8_t> OnSeam;
+};
+
+Side sideOf(const AnimatedMesh& mesh, const AnimatedMesh& first, bool texture)
 {
-    const PositionTransform transform = PositionTransformOf(model.Header);
-    const std::vector<FrameVert>& verts = model.Frames[std::size_t(frame)].Items;
-    surface.Triangles.clear();
-    surface.AreaUpTo.clear();
-    surface.Corners.clear();
-    surface.Used.assign(verts.size(), 0);
-    double area = 0;
-    // Indices were checked against every frame before the first frame was measured.
-    for (const MDLTriangle& tri : model.Triangles.Items) {
-        const WorldTriangle world{transform.Apply(verts[tri.VertIndex[0]]), transform.Apply(verts[tri.VertIndex[1]]),
-                                  transform.Apply(verts[tri.VertIndex[2]])};
-        const WorldPoint ab{world.B[0] - world.A[0], world.B[1] - world.A[1], world.B[2] - world.A[2]};
-        const WorldPoint ac{world.C[0] - world.A[0], world.C[1] - world.A[1], world.C[2] - world.A[2]};
-        area += 0.5 * std::hypot(ab[1] * ac[2] - ab[2] * ac[1], ab[2] * ac[0] - ab[0] * ac[2], ab[0] * ac[1] - ab[1] * ac[0]);
-        surface.Triangles.push_back(world);
-        surface.AreaUpTo.push_back(area);
-        for (uint32_t v : tri.VertIndex) surface.Used[v] = 1;
+    Side side;
+    side.Mesh = &mesh;
+    side.OneTriangle.assign(mesh.VertexCount, kNone);
+    side.Triangles.reserve(mesh.Triangles.size());
+    for (std::size_t t = 0; t < mesh.Triangles.size(); ++t) {
+        side.Triangles.push_back(mesh.Triangles[t].Vertex);
+        for (uint32_t v : mesh.Triangles[t].Vertex) side.OneTriangle[v] = uint32_t(t);  // checked against VertexCount before
     }
-    for (std::size_t v = 0; v < verts.size(); ++v)
-        if (surface.Used[v]) surface.Corners.push_back(transform.Apply(verts[v]));
-    surface.Grid.Build(surface.Triangles);
+    for (uint32_t v = 0; v < mesh.VertexCount; ++v)
+        if (side.OneTriangle[v] != kNone) side.Used.push_back(v);
+    if (!texture) return side;
+    const double scaleU = double(first.SkinWidth) / mesh.SkinWidth, scaleV = double(first.SkinHeight) / mesh.SkinHeight;
+    side.Texels.resize(mesh.Triangles.size());
+    for (std::size_t t = 0; t < mesh.Triangles.size(); ++t)
+        for (std::size_t j = 0; j < 3; ++j) {
+            const std::array<float, 2>& uv = mesh.TexCoords[mesh.Triangles[t].TexCoord[j]];  // checked before
+            side.Texels[t][j] = float(uv[0] * scaleU);
+            side.Texels[t][3 + j] = float(uv[1] * scaleV);
+        }
+
+    // Seams by place, not by vertex: formats that split a vertex on a seam
+    // give each side a vertex of its own at the same place.
+    struct Corner {
+        std::array<float, 2> TexCoord;
+        bool Seam = false;
+    };
+    std::unordered_map<WorldPoint, Corner, PlaceHash> places;
+    places.reserve(side.Used.size());
+    for (const MeshTriangle& tri : mesh.Triangles)
+        for (std::size_t j = 0; j < 3; ++j) {
+            const std::array<float, 2>& uv = mesh.TexCoords[tri.TexCoord[j]];
+            const auto [at, added] = places.try_emplace(mesh.World(tri.Vertex[j], 0), Corner{uv});
+            if (!added && at->second.TexCoord != uv) at->second.Seam = true;
+        }
+    side.OnSeam.resize(mesh.Triangles.size());
+    for (std::size_t t = 0; t < mesh.Triangles.size(); ++t)
+        for (uint32_t vertex : mesh.Triangles[t].Vertex) side.OnSeam[t] |= uint8_t(places[mesh.World(vertex, 0)].Seam);
+    return side;
+}
+
+// Finds each used vertex of from's twin among to's used vertices, by their
+// place in frame 0: one hash of to's places, one look-up per vertex.
+void findTwins(Side& from, const Side& to)
+{
+    std::unordered_map<WorldPoint, uint32_t, PlaceHash> places;
+    places.reserve(to.Used.size());
+    for (uint32_t v : to.Used) places.emplace(to.Mesh->World(v, 0), v);
+    from.Twin.assign(from.Mesh->VertexCount, kNone);
+    for (uint32_t v : from.Used)
+        if (const auto found = places.find(from.Mesh->World(v, 0)); found != places.end()) from.Twin[v] = found->second;
+}
+
+// Finds each triangle of from whose corners' twins make a triangle of to.
+void findTwinTriangles(Side& from, const Side& to)
+{
+    struct CornersHash {
+        std::size_t operator()(const std::array<uint32_t, 3>& c) const
+        {
+            return std::size_t((c[0] * 0x9E3779B97F4A7C15ull) ^ (c[1] * 0xC2B2AE3D27D4EB4Full) ^ (c[2] * 0x165667B19E3779F9ull));
+        }
+    };
+    const auto sorted = [](std::array<uint32_t, 3> corners) {
+        std::sort(corners.begin(), corners.end());
+        return corners;
+    };
+    std::unordered_map<std::array<uint32_t, 3>, uint32_t, CornersHash> triangles;
+    triangles.reserve(to.Triangles.size());
+    for (std::size_t t = 0; t < to.Triangles.size(); ++t) triangles.emplace(sorted(to.Triangles[t]), uint32_t(t));
+    from.TwinTriangle.assign(from.Triangles.size(), kNone);
+    from.TwinCorner.assign(from.Triangles.size(), {0, 0, 0});
+    for (std::size_t t = 0; t < from.Triangles.size(); ++t) {
+        std::array<uint32_t, 3> twins;
+        for (std::size_t j = 0; j < 3; ++j) twins[j] = from.Twin[from.Triangles[t][j]];
+        if (twins[0] == kNone || twins[1] == kNone || twins[2] == kNone) continue;
+        const auto found = triangles.find(sorted(twins));
+        if (found == triangles.end()) continue;
+        from.TwinTriangle[t] = found->second;
+        for (std::size_t j = 0; j < 3; ++j)
+            from.TwinCorner[t][j] = uint8_t(std::find(to.Triangles[found->second].begin(), to.Triangles[found->second].end(), twins[j]) -
+                                            to.Triangles[found->second].begin());
+    }
+}
+
+// One model's surface in one frame: every vertex's place, the running sum of
+// the triangles' areas, and the grid over them. Kept from frame to frame, so
+// that its vectors keep their memory.
+struct Surface {
+    std::vector<WorldPoint> Points;
+    std::vector<double> AreaUpTo;  // AreaUpTo[t]: the area of triangles 0..t
+    TriangleGrid Grid;
+    // For each vertex: the other surface's nearest triangle in the last frame
+    // this thread measured, or kNone. Animation moves a vertex little from
+    // frame to frame, so the distance to it is a close upper bound, and a good
+    // hint for samples near the vertex.
+    std::vector<uint32_t> LastNearest;
+    std::vector<uint32_t> Scratch;  // triangles as near as the nearest
+};
+
+// A triangle of to near vertex v of from in this frame, or kNone: one at its
+// twin when that still stands on it, else the one nearest in an earlier frame.
+uint32_t nearTriangle(uint32_t v, const Side& fromSide, const Surface& from, const Side& toSide, const Surface& to)
+{
+    const uint32_t twin = fromSide.Twin[v];
+    if (twin != kNone && from.Points[v] == to.Points[twin]) return toSide.OneTriangle[twin];
+    return from.LastNearest.empty() ? kNone : from.LastNearest[v];
+}
+
+void loadSurface(const Side& side, uint32_t frame, Surface& surface)
+{
+    const AnimatedMesh& mesh = *side.Mesh;
+    surface.Points.resize(mesh.VertexCount);
+    for (uint32_t v = 0; v < mesh.VertexCount; ++v) surface.Points[v] = mesh.World(v, frame);
+    surface.AreaUpTo.resize(side.Triangles.size());
+    double area = 0;
+    for (std::size_t t = 0; t < side.Triangles.size(); ++t) {
+        const WorldPoint& a = surface.Points[side.Triangles[t][0]];
+        const WorldPoint& b = surface.Points[side.Triangles[t][1]];
+        const WorldPoint& c = surface.Points[side.Triangles[t][2]];
+        const WorldPoint ab{b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+        const WorldPoint ac{c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+        const WorldPoint normal{ab[1] * ac[2] - ab[2] * ac[1], ab[2] * ac[0] - ab[0] * ac[2], ab[0] * ac[1] - ab[1] * ac[0]};
+        // Packed values times a float scale stay below 1e44, so the squares
+        // cannot overflow a double: no need for hypot's slower scaling.
+        area += 0.5 * std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+        surface.AreaUpTo[t] = area;
+    }
+    surface.Grid.Build(surface.Points, side.Triangles);
 }
 
 struct SideResult {
     double Largest2 = 0;      // the largest squared distance, corners included
     double AreaSum2 = 0;      // the sum of squared distances of the area samples
+    double TextureLargest2 = 0;  // the same for the skin coordinates, in texels
+    double TextureSum2 = 0;
 };
 
 // Where in a triangle the fraction u of its area falls: each base-4 digit of
@@ -129,12 +267,19 @@ std::array<double, 2> placeInTriangle(double u, SampleRandom& random)
 // triangle apart in both directions. The RMS then wanders far less between
 // seeds than with independent draws, and samples come in triangle order,
 // where the last nearest triangle is a good hint for the next.
-SideResult measureSide(const Surface& from, const Surface& to, int count, SampleRandom& random)
+SideResult measureSide(const Side& fromSide, Surface& from, const Side& toSide, const Surface& to, int count, bool texture,
+                       SampleRandom& random)
 {
+    // A weight this small puts the nearest point on an edge; triangles within
+    // this share of a cell beyond the nearest distance are as near as it.
+    constexpr double kOnEdge = 1e-9;
+    constexpr double kSeamSlack = 1e-9;
     SideResult result;
+    std::vector<uint32_t>& sameDistance = from.Scratch;
+    from.LastNearest.resize(fromSide.Mesh->VertexCount, kNone);
     uint32_t hint = 0;
-    for (const WorldPoint& corner : from.Corners) result.Largest2 = std::max(result.Largest2, to.Grid.Nearest2(corner, hint));
-
+    std::size_t hinted = std::numeric_limits<std::size_t>::max();  // the triangle the hint came from
+    bool onTwin = false;  // triangle hinted stands on its twin in this frame
     const double total = from.AreaUpTo.back();
     std::size_t t = 0;
     for (int i = 0; i < count; ++i) {
@@ -143,85 +288,165 @@ SideResult measureSide(const Surface& from, const Surface& to, int count, Sample
         while (t + 1 < from.AreaUpTo.size() && from.AreaUpTo[t] <= at) ++t;
         const double before = t == 0 ? 0.0 : from.AreaUpTo[t - 1];
         const double area = from.AreaUpTo[t] - before;
-        const WorldTriangle& tri = from.Triangles[t];
+        const WorldPoint& pa = from.Points[fromSide.Triangles[t][0]];
+        const WorldPoint& pb = from.Points[fromSide.Triangles[t][1]];
+        const WorldPoint& pc = from.Points[fromSide.Triangles[t][2]];
         const auto [b, c] = placeInTriangle(area > 0 ? std::clamp((at - before) / area, 0.0, 1.0) : 0.0, random);
+        // In a new triangle, the hint comes from near its first corner; the
+        // hint only speeds the query, the distance is the same with any.
+        if (t != hinted) {
+            hinted = t;
+            const std::array<uint32_t, 3>& corners = fromSide.Triangles[t];
+            const uint32_t twin = fromSide.TwinTriangle[t];
+            onTwin = twin != kNone;
+            for (std::size_t j = 0; j < 3 && onTwin; ++j) onTwin = from.Points[corners[j]] == to.Points[fromSide.Twin[corners[j]]];
+            if (onTwin) hint = twin;
+            else if (const uint32_t near = nearTriangle(corners[0], fromSide, from, toSide, to); near != kNone) hint = near;
+        }
         const double a = 1.0 - b - c;
-        const WorldPoint sample{a * tri.A[0] + b * tri.B[0] + c * tri.C[0], a * tri.A[1] + b * tri.B[1] + c * tri.C[1],
-                                a * tri.A[2] + b * tri.B[2] + c * tri.C[2]};
-        const double distance2 = to.Grid.Nearest2(sample, hint);
-        result.Largest2 = std::max(result.Largest2, distance2);
-        result.AreaSum2 += distance2;
+        const WorldPoint sample{a * pa[0] + b * pb[0] + c * pc[0], a * pa[1] + b * pb[1] + c * pc[1], a * pa[2] + b * pb[2] + c * pc[2]};
+        double distance2 = 0;
+        std::array<double, 3> weights;  // of the nearest triangle's corners
+        if (onTwin) {
+            // The triangle stands on one of the other surface (a record a
+            // reduction kept): the sample lies on it, at distance 0 (the query
+            // would give that but for rounding), where its corners weigh as
+            // here. Only a sample on an edge it shares might have found a
+            // neighbour of it instead.
+            const std::array<uint8_t, 3>& corner = fromSide.TwinCorner[t];
+            weights[corner[0]] = a, weights[corner[1]] = b, weights[corner[2]] = c;
+        } else {
+            distance2 = to.Grid.Nearest2(sample, hint);
+            result.Largest2 = std::max(result.Largest2, distance2);
+            result.AreaSum2 += distance2;
+            if (texture) weights = to.Grid.NearestWeights(sample, hint);
+        }
+        if (!texture) continue;
+        // The sample's own skin coordinate against the one at the nearest
+        // point of the nearest triangle (hint, after the query).
+        const std::array<float, 6>& own = fromSide.Texels[t];
+        const double u = a * own[0] + b * own[1] + c * own[2], v = a * own[3] + b * own[4] + c * own[5];
+        const auto texelGap2 = [&](uint32_t triangle, const std::array<double, 3>& w) {
+            const std::array<float, 6>& near = toSide.Texels[triangle];
+            const double du = u - (w[0] * near[0] + w[1] * near[1] + w[2] * near[2]);
+            const double dv = v - (w[0] * near[3] + w[1] * near[4] + w[2] * near[5]);
+            return du * du + dv * dv;
+        };
+        double texels2 = texelGap2(hint, weights);
+        // A nearest point on an edge or corner may lie on a seam, where the
+        // triangles beyond it are as near (but for rounding) and carry other
+        // skin coordinates for the same place: the sample finds there the one
+        // nearest its own, whichever triangle the query happened to name.
+        if (!onTwin && texels2 > 0 && toSide.OnSeam[hint] && std::min({weights[0], weights[1], weights[2]}) <= kOnEdge) {
+            const double slack = kSeamSlack * to.Grid.CellSize();
+            to.Grid.Within(sample, distance2 + slack * (slack + 2 * std::sqrt(distance2)), sameDistance);
+            for (uint32_t other : sameDistance) texels2 = std::min(texels2, texelGap2(other, to.Grid.NearestWeights(sample, other)));
+        }
+        result.TextureLargest2 = std::max(result.TextureLargest2, texels2);
+        result.TextureSum2 += texels2;
+    }
+
+    // Every vertex some triangle uses, for the largest distance alone. Only a
+    // vertex that may lie further than the largest so far needs its nearest
+    // triangle: the distance to any one triangle bounds its own, and when that
+    // bound is no more than the largest the result stays the same without it.
+    for (uint32_t v : fromSide.Used) {
+        const WorldPoint& corner = from.Points[v];
+        // A vertex standing exactly on a vertex of the other surface is at
+        // distance 0, which the query would return too.
+        const uint32_t twin = fromSide.Twin[v];
+        if (twin != kNone && corner == to.Points[twin]) continue;
+        uint32_t& guess = from.LastNearest[v];
+        if (guess != kNone && to.Grid.Distance2(corner, guess) <= result.Largest2) continue;
+        if (guess != kNone) hint = guess;
+        result.Largest2 = std::max(result.Largest2, to.Grid.Nearest2(corner, hint));
+        guess = hint;
     }
     return result;
 }
 
-std::string frameName(const TMDLFrame& frame)
-{
-    const auto end = std::find(frame.Name.begin(), frame.Name.end(), '\0');
-    return std::string(frame.Name.begin(), end);
-}
-
 // Why a model cannot be measured, or "" when it can: triangles there, and
-// every index within every frame (files are not checked for this at loading).
-std::string modelProblem(const TMDLModel& model, int side)
+// every corner naming a vertex the view holds.
+std::string modelProblem(const AnimatedMesh& mesh, int side)
 {
-    if (model.Triangles.Items.empty()) return std::string(sideName(side)) + " has no triangles";
-    for (std::size_t f = 0; f < model.Frames.size(); ++f) {
-        const std::size_t vertexCount = model.Frames[f].Items.size();
-        for (std::size_t t = 0; t < model.Triangles.Items.size(); ++t)
-            for (uint32_t v : model.Triangles.Items[t].VertIndex)
-                if (v >= vertexCount)
-                    return "triangle " + std::to_string(t) + " of " + sideName(side) + " names vertex " + std::to_string(v) +
-                           ", but frame " + std::to_string(f) + " has " + std::to_string(vertexCount) + " vertices";
-    }
+    if (mesh.Triangles.empty()) return std::string(sideName(side)) + " has no triangles";
+    // Views built in memory may fall short of their counts; views of files never do.
+    if (mesh.Positions.size() != std::size_t(mesh.VertexCount) * mesh.FrameCount || mesh.Transforms.size() != mesh.FrameCount)
+        return std::string(sideName(side)) + " holds fewer positions than its counts say";
+    for (std::size_t t = 0; t < mesh.Triangles.size(); ++t)
+        for (uint32_t v : mesh.Triangles[t].Vertex)
+            if (v >= mesh.VertexCount)
+                return "triangle " + std::to_string(t) + " of " + sideName(side) + " names vertex " + std::to_string(v) + ", but it has " +
+                       std::to_string(mesh.VertexCount) + " vertices";
     return {};
 }
 
+// Whether every triangle corner of mesh names a texture coordinate it holds.
+bool hasTexture(const AnimatedMesh& mesh)
+{
+    if (mesh.TexCoords.empty() || mesh.SkinWidth <= 0 || mesh.SkinHeight <= 0) return false;
+    for (const MeshTriangle& tri : mesh.Triangles)
+        for (uint32_t k : tri.TexCoord)
+            if (k >= mesh.TexCoords.size()) return false;
+    return true;
+}
+
 // Measures one frame both ways into deviation. Returns why it cannot, or "".
-std::string measureFrame(const TMDLModel& original, const TMDLModel& other, int frame, uint64_t seed, int samples,
+std::string measureFrame(const std::array<Side, 2>& sides, int frame, uint64_t seed, int samples, bool texture,
                          std::array<Surface, 2>& surfaces, FrameDeviation& deviation)
 {
-    const double diagonal = FrameBox(original, frame).Diagonal();
+    const AnimatedMesh& original = *sides[0].Mesh;
+    const double diagonal = FrameBox(original, uint32_t(frame)).Diagonal();
     if (!(diagonal > 0)) return "frame " + std::to_string(frame) + " of the first model has a box of no size";
-    loadSurface(original, frame, surfaces[0]);
-    loadSurface(other, frame, surfaces[1]);
-    for (int side = 0; side < 2; ++side)
+    for (int side = 0; side < 2; ++side) {
+        loadSurface(sides[side], uint32_t(frame), surfaces[side]);
         if (!(surfaces[side].AreaUpTo.back() > 0))
             return "frame " + std::to_string(frame) + " of " + sideName(side) + " has no area to sample";
-    double largest2 = 0;
-    double sum2 = 0;
+    }
+    SideResult pooled;
     for (int side = 0; side < 2; ++side) {
         SampleRandom random(streamSeed(seed, frame, side));
-        const SideResult result = measureSide(surfaces[side], surfaces[1 - side], samples, random);
-        largest2 = std::max(largest2, result.Largest2);
-        sum2 += result.AreaSum2;
+        const SideResult result =
+            measureSide(sides[side], surfaces[side], sides[1 - side], surfaces[1 - side], samples, texture, random);
+        pooled.Largest2 = std::max(pooled.Largest2, result.Largest2);
+        pooled.AreaSum2 += result.AreaSum2;
+        pooled.TextureLargest2 = std::max(pooled.TextureLargest2, result.TextureLargest2);
+        pooled.TextureSum2 += result.TextureSum2;
     }
     deviation.Frame = frame;
-    deviation.Name = frameName(original.Frames[std::size_t(frame)]);
-    deviation.Hausdorff = std::sqrt(largest2) / diagonal;
-    deviation.Rms = std::sqrt(sum2 / (2.0 * samples)) / diagonal;
+    deviation.Name = std::size_t(frame) < original.FrameNames.size() ? original.FrameNames[std::size_t(frame)] : std::string();
+    deviation.Hausdorff = std::sqrt(pooled.Largest2) / diagonal;
+    deviation.Rms = std::sqrt(pooled.AreaSum2 / (2.0 * samples)) / diagonal;
+    deviation.TextureRms = std::sqrt(pooled.TextureSum2 / (2.0 * samples));
+    deviation.TextureLargest = std::sqrt(pooled.TextureLargest2);
     return {};
 }
 
 }  // namespace
 
-std::variant<DeviationSummary, std::string> MeasureDeviation(const TMDLModel& original, const TMDLModel& other,
+std::variant<DeviationSummary, std::string> MeasureDeviation(const AnimatedMesh& original, const AnimatedMesh& other,
                                                              const MeasureOptions& options)
 {
     // 1. check everything before measuring anything
-    if (original.Frames.size() != other.Frames.size())
-        return "the first model has " + std::to_string(original.Frames.size()) + " frames and the second " +
-               std::to_string(other.Frames.size());
-    if (original.Frames.empty()) return std::string("the models have no frames");
+    if (original.FrameCount != other.FrameCount)
+        return "the first model has " + std::to_string(original.FrameCount) + " frames and the second " + std::to_string(other.FrameCount);
+    if (original.FrameCount == 0) return std::string("the models have no frames");
     if (options.SamplesPerSide < 0) return std::string("the number of samples must not be negative");
     for (int side = 0; side < 2; ++side)
         if (std::string problem = modelProblem(side == 0 ? original : other, side); !problem.empty()) return problem;
+    const int frameCount = int(original.FrameCount);
     std::vector<int> frames = options.Frames;
-    if (frames.empty()) frames = SpreadFrames(int(original.Frames.size()), int(original.Frames.size()));
+    if (frames.empty()) frames = SpreadFrames(frameCount, frameCount);
     for (int frame : frames)
-        if (frame < 0 || std::size_t(frame) >= original.Frames.size())
-            return "frame " + std::to_string(frame) + " is not among the models' " + std::to_string(original.Frames.size()) + " frames";
+        if (frame < 0 || frame >= frameCount)
+            return "frame " + std::to_string(frame) + " is not among the models' " + std::to_string(frameCount) + " frames";
     const int samples = options.SamplesPerSide > 0 ? options.SamplesPerSide : kDefaultSamplesPerSide;
+    const bool texture = hasTexture(original) && hasTexture(other);
+    std::array<Side, 2> sides = {sideOf(original, original, texture), sideOf(other, original, texture)};
+    findTwins(sides[0], sides[1]);
+    findTwins(sides[1], sides[0]);
+    findTwinTriangles(sides[0], sides[1]);
+    findTwinTriangles(sides[1], sides[0]);
 
     // 2. measure frame by frame, both ways, frames shared out among threads.
     // Each frame is measured alone, from its own streams, into its own slot:
@@ -232,12 +457,21 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const TMDLModel& or
     auto worker = [&] {
         std::array<Surface, 2> surfaces;  // scratch kept from frame to frame
         for (std::size_t slot; (slot = nextFrame++) < frames.size();)
-            problems[slot] = measureFrame(original, other, frames[slot], options.Seed, samples, surfaces, deviations[slot]);
+            problems[slot] = measureFrame(sides, frames[slot], options.Seed, samples, texture, surfaces, deviations[slot]);
     };
-    const unsigned threadCount = std::min<std::size_t>(
-        options.Threads > 0 ? unsigned(options.Threads) : std::max(1u, std::thread::hardware_concurrency()), frames.size());
+    const unsigned threadCount = unsigned(std::min<std::size_t>(
+        options.Threads > 0 ? unsigned(options.Threads) : std::max(1u, std::thread::hardware_concurrency()), frames.size()));
     {
-        std::vector<std::jthread> helpers;
+        // Joined before anything they write is read, also when starting one fails.
+        std::vector<std::thread> helpers;
+        struct JoinAll {
+            std::vector<std::thread>& Threads;
+            ~JoinAll()
+            {
+                for (std::thread& thread : Threads) thread.join();
+            }
+        } joinAll{helpers};
+        helpers.reserve(threadCount);
         for (unsigned t = 1; t < threadCount; ++t) helpers.emplace_back(worker);
         worker();
     }
@@ -246,26 +480,34 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const TMDLModel& or
 
     DeviationSummary summary;
     summary.Frames = std::move(deviations);
-    summary.OriginalTriangles = original.Triangles.Count;
-    summary.OtherTriangles = other.Triangles.Count;
+    summary.OriginalTriangles = int32_t(original.Triangles.size());
+    summary.OtherTriangles = int32_t(other.Triangles.size());
+    summary.FrameCount = frameCount;
+    summary.TextureMeasured = texture;
     double rmsSum = 0;
 
     // 3. the summary: the first frame wins a tie
-    summary.Hausdorff = -1;
-    summary.Rms = -1;
+    summary.Hausdorff = summary.Rms = summary.TextureRms = summary.TextureLargest = -1;
+    const auto keepLargest = [](double value, int frame, double& largest, int& largestFrame) {
+        if (value > largest) largest = value, largestFrame = frame;
+    };
     for (const FrameDeviation& deviation : summary.Frames) {
-        if (deviation.Hausdorff > summary.Hausdorff) {
-            summary.Hausdorff = deviation.Hausdorff;
-            summary.HausdorffFrame = deviation.Frame;
-        }
-        if (deviation.Rms > summary.Rms) {
-            summary.Rms = deviation.Rms;
-            summary.RmsFrame = deviation.Frame;
-        }
+        keepLargest(deviation.Hausdorff, deviation.Frame, summary.Hausdorff, summary.HausdorffFrame);
+        keepLargest(deviation.Rms, deviation.Frame, summary.Rms, summary.RmsFrame);
+        keepLargest(deviation.TextureRms, deviation.Frame, summary.TextureRms, summary.TextureRmsFrame);
+        keepLargest(deviation.TextureLargest, deviation.Frame, summary.TextureLargest, summary.TextureLargestFrame);
         rmsSum += deviation.Rms;
     }
     summary.MeanRms = rmsSum / double(summary.Frames.size());
     return summary;
+}
+
+std::variant<DeviationSummary, std::string> MeasureDeviation(const TMDLModel& original, const TMDLModel& other,
+                                                             const MeasureOptions& options)
+{
+    // Positions and texture coordinates are all the measure reads.
+    const MeshOptions geometry{.VertexMajor = false, .Normals = false, .Skin = false};
+    return MeasureDeviation(MeshOf(original, geometry), MeshOf(other, geometry), options);
 }
 
 std::vector<int> SpreadFrames(int frameCount, int count)

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -12,6 +13,8 @@ namespace {
 // enough that a grid over a handful of huge triangles stays small.
 constexpr double kCellsPerTriangle = 4;
 constexpr double kEntriesPerTriangle = 32;
+// The most triangles whose cell entries 32-bit offsets can count.
+constexpr std::size_t kMaxTriangles = (std::size_t(UINT32_MAX) - 64) / 32;
 
 WorldPoint minus(const WorldPoint& a, const WorldPoint& b)
 {
@@ -36,63 +39,107 @@ double distance2To(const WorldPoint& point, const WorldPoint& from, const WorldP
     return dot(d, d);
 }
 
-double segmentDistance2(const WorldPoint& point, const WorldPoint& a, const WorldPoint& b)
+// The nearest point of segment a, a + along to point: its parameter t in [0, 1].
+double segmentParameter(const WorldPoint& point, const WorldPoint& a, const WorldPoint& along)
 {
-    const WorldPoint ab = minus(b, a);
-    const double length2 = dot(ab, ab);
-    const double t = length2 > 0 ? std::clamp(dot(minus(point, a), ab) / length2, 0.0, 1.0) : 0.0;
-    return distance2To(point, a, ab, t);
+    const double length2 = dot(along, along);
+    return length2 > 0 ? std::clamp(dot(minus(point, a), along) / length2, 0.0, 1.0) : 0.0;
 }
 
-double edgesDistance2(const WorldPoint& point, const WorldPoint& a, const WorldPoint& ab, const WorldPoint& ac)
+// The squared distance from point to the nearest of the edges AB, BC, CA of
+// the triangle a, a + ab, a + ac, the first of them on a tie; v and w get the
+// weights of B and C at that nearest point.
+double edgesDistance2(const WorldPoint& point, const WorldPoint& a, const WorldPoint& ab, const WorldPoint& ac, double& v, double& w)
 {
     const WorldPoint b{a[0] + ab[0], a[1] + ab[1], a[2] + ab[2]};
     const WorldPoint c{a[0] + ac[0], a[1] + ac[1], a[2] + ac[2]};
-    return std::min({segmentDistance2(point, a, b), segmentDistance2(point, b, c), segmentDistance2(point, c, a)});
+    const WorldPoint bc = minus(c, b);
+    const WorldPoint ca = minus(a, c);
+    const double tab = segmentParameter(point, a, ab);
+    const double tbc = segmentParameter(point, b, bc);
+    const double tca = segmentParameter(point, c, ca);
+    double best = distance2To(point, a, ab, tab);
+    v = tab, w = 0;
+    if (const double d = distance2To(point, b, bc, tbc); d < best) best = d, v = 1 - tbc, w = tbc;
+    if (const double d = distance2To(point, c, ca, tca); d < best) best = d, v = 0, w = 1 - tca;
+    return best;
 }
 
 // The squared distance from point to the triangle a, a + ab, a + ac, which has
-// area. The nearest point lies in one of seven regions: a corner, an edge or
-// the inside, told apart by signs of dot products (barycentric coordinates
-// without division). Each division below runs only where its divisor is a
-// squared edge length or twice the squared area, above zero for such a triangle.
-double facetDistance2(const WorldPoint& point, const WorldPoint& a, const WorldPoint& ab, const WorldPoint& ac)
+// area; v and w get the weights of B and C at the nearest point. That point
+// lies in one of seven regions: a corner, an edge or the inside, told apart
+// by signs of dot products (barycentric coordinates without division). Each
+// division below runs only where its divisor is a squared edge length or
+// twice the squared area, above zero for such a triangle. Inlined where only
+// the distance is wanted, the weights cost nothing.
+inline double facetDistance2(const WorldPoint& point, const WorldPoint& a, const WorldPoint& ab, const WorldPoint& ac, double& v,
+                             double& w)
 {
     const WorldPoint ap = minus(point, a);
     const double d1 = dot(ab, ap);
     const double d2 = dot(ac, ap);
-    if (d1 <= 0 && d2 <= 0) return dot(ap, ap);
+    if (d1 <= 0 && d2 <= 0) {
+        v = 0, w = 0;
+        return dot(ap, ap);
+    }
 
     const WorldPoint bp = minus(ap, ab);
     const double d3 = dot(ab, bp);
     const double d4 = dot(ac, bp);
-    if (d3 >= 0 && d4 <= d3) return dot(bp, bp);
+    if (d3 >= 0 && d4 <= d3) {
+        v = 1, w = 0;
+        return dot(bp, bp);
+    }
 
     const double vc = d1 * d4 - d3 * d2;
-    if (vc <= 0 && d1 >= 0 && d3 <= 0) return distance2To(point, a, ab, d1 / (d1 - d3));
+    if (vc <= 0 && d1 >= 0 && d3 <= 0) {
+        v = d1 / (d1 - d3), w = 0;
+        return distance2To(point, a, ab, v);
+    }
 
     const WorldPoint cp = minus(ap, ac);
     const double d5 = dot(ab, cp);
     const double d6 = dot(ac, cp);
-    if (d6 >= 0 && d5 <= d6) return dot(cp, cp);
+    if (d6 >= 0 && d5 <= d6) {
+        v = 0, w = 1;
+        return dot(cp, cp);
+    }
 
     const double vb = d5 * d2 - d1 * d6;
-    if (vb <= 0 && d2 >= 0 && d6 <= 0) return distance2To(point, a, ac, d2 / (d2 - d6));
+    if (vb <= 0 && d2 >= 0 && d6 <= 0) {
+        v = 0, w = d2 / (d2 - d6);
+        return distance2To(point, a, ac, w);
+    }
 
     const double va = d3 * d6 - d5 * d4;
     if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0) {
         const WorldPoint b{a[0] + ab[0], a[1] + ab[1], a[2] + ab[2]};
-        return distance2To(point, b, minus(ac, ab), (d4 - d3) / ((d4 - d3) + (d5 - d6)));
+        w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
+        v = 1 - w;
+        return distance2To(point, b, minus(ac, ab), w);
     }
 
     // Inside. A sliver whose area rounds away is left to its edges.
     const double sum = va + vb + vc;
-    if (!(sum > 0)) return edgesDistance2(point, a, ab, ac);
-    const double v = vb / sum;
-    const double w = vc / sum;
+    if (!(sum > 0)) return edgesDistance2(point, a, ab, ac, v, w);
+    v = vb / sum;
+    w = vc / sum;
     const WorldPoint q{a[0] + ab[0] * v + ac[0] * w, a[1] + ab[1] * v + ac[1] * w, a[2] + ab[2] * v + ac[2] * w};
     const WorldPoint d = minus(point, q);
     return dot(d, d);
+}
+
+// The nearest float at or below (above) value; infinite beyond the float range.
+float roundedDown(double value)
+{
+    const float near = float(value);
+    return double(near) <= value ? near : std::nextafter(near, -std::numeric_limits<float>::infinity());
+}
+
+float roundedUp(double value)
+{
+    const float near = float(value);
+    return double(near) >= value ? near : std::nextafter(near, std::numeric_limits<float>::infinity());
 }
 
 }  // namespace
@@ -102,32 +149,41 @@ double PointTriangleDistance2(const WorldPoint& point, const WorldTriangle& tri)
     const WorldPoint ab = minus(tri.B, tri.A);
     const WorldPoint ac = minus(tri.C, tri.A);
     const WorldPoint normal = cross(ab, ac);
-    return dot(normal, normal) == 0 ? edgesDistance2(point, tri.A, ab, ac) : facetDistance2(point, tri.A, ab, ac);
+    double v = 0, w = 0;
+    return dot(normal, normal) == 0 ? edgesDistance2(point, tri.A, ab, ac, v, w) : facetDistance2(point, tri.A, ab, ac, v, w);
 }
 
-void TriangleGrid::Build(const std::vector<WorldTriangle>& triangles)
+void TriangleGrid::Build(const std::vector<WorldPoint>& newPoints, const std::vector<std::array<uint32_t, 3>>& triangles)
 {
     // 1. the triangles as the query wants them, and the space they fill
+    if (triangles.size() > kMaxTriangles) throw std::bad_alloc();  // far beyond any memory: facets alone take 72 bytes each
+    points = newPoints;
     facets.resize(triangles.size());
-    WorldBox box;
+    WorldPoint low{0, 0, 0}, high{0, 0, 0};
     double area = 0;
     for (std::size_t t = 0; t < triangles.size(); ++t) {
-        const WorldTriangle& tri = triangles[t];
         Facet& facet = facets[t];
-        facet.A = tri.A;
-        facet.AB = minus(tri.B, tri.A);
-        facet.AC = minus(tri.C, tri.A);
-        const WorldPoint normal = cross(facet.AB, facet.AC);
+        facet.Corner = triangles[t];
+        assert(facet.Corner[0] < points.size() && facet.Corner[1] < points.size() && facet.Corner[2] < points.size());
+        const WorldPoint& a = points[facet.Corner[0]];
+        const WorldPoint& b = points[facet.Corner[1]];
+        const WorldPoint& c = points[facet.Corner[2]];
+        const WorldPoint normal = cross(minus(b, a), minus(c, a));
         const double length = std::sqrt(dot(normal, normal));
         facet.Flat = !(length > 0);
         facet.Normal = facet.Flat ? WorldPoint{0, 0, 0} : WorldPoint{normal[0] / length, normal[1] / length, normal[2] / length};
-        facet.PlaneOffset = dot(facet.Normal, tri.A);
+        facet.PlaneOffset = dot(facet.Normal, a);
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            const double least = std::min({a[axis], b[axis], c[axis]});
+            const double most = std::max({a[axis], b[axis], c[axis]});
+            facet.Low[axis] = roundedDown(least);
+            facet.High[axis] = roundedUp(most);
+            low[axis] = t == 0 ? least : std::min(low[axis], least);
+            high[axis] = t == 0 ? most : std::max(high[axis], most);
+        }
         area += length / 2;
-        box.Add(tri.A);
-        box.Add(tri.B);
-        box.Add(tri.C);
     }
-    origin = box.Min;
+    origin = low;
     seenAt.assign(triangles.size(), 0);
     query = 0;
     cellCount = {1, 1, 1};
@@ -135,33 +191,34 @@ void TriangleGrid::Build(const std::vector<WorldTriangle>& triangles)
     cellItems.clear();
     if (triangles.empty()) return;
 
-    // 2. cells about the size of a triangle, coarser until cells and entries fit
+    // 2. cells about the size of a triangle, coarser until cells and entries
+    // fit; each triangle's cells as the last try found them, for step 3
     const double count = double(triangles.size());
     cellSize = std::sqrt(area / count);
-    if (!(cellSize > 0)) cellSize = box.Diagonal() / std::cbrt(count);
+    if (!(cellSize > 0)) cellSize = std::hypot(high[0] - low[0], high[1] - low[1], high[2] - low[2]) / std::cbrt(count);
     if (!(cellSize > 0)) cellSize = 1;  // every corner at one point: one cell
-    cellsPerUnit = 1 / cellSize;
+    ranges.resize(facets.size());
     for (;;) {
+        cellsPerUnit = 1 / cellSize;
         double cells = 1;
-        for (int axis = 0; axis < 3; ++axis) {
-            cellCount[axis] = int64_t(std::min((box.Max[axis] - box.Min[axis]) / cellSize, 1e6)) + 1;
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            cellCount[axis] = int64_t(std::min((high[axis] - low[axis]) / cellSize, 1e6)) + 1;
             cells *= double(cellCount[axis]);
         }
-        double entries = 0;
         if (cells <= kCellsPerTriangle * count + 64) {
-            for (const WorldTriangle& tri : triangles) {
-                WorldBox own;
-                own.Add(tri.A);
-                own.Add(tri.B);
-                own.Add(tri.C);
-                const CellRange range = cellsOf(own.Min, own.Max);
+            double entries = 0;
+            for (std::size_t t = 0; t < facets.size(); ++t) {
+                // The float box holds the triangle's own, so its cells hold
+                // every cell a point of the triangle falls in.
+                const Facet& facet = facets[t];
+                const CellRange range = cellsOf({facet.Low[0], facet.Low[1], facet.Low[2]}, {facet.High[0], facet.High[1], facet.High[2]});
+                ranges[t] = range;
                 entries += double(range.High[0] - range.Low[0] + 1) * double(range.High[1] - range.Low[1] + 1) *
                            double(range.High[2] - range.Low[2] + 1);
             }
             if (entries <= kEntriesPerTriangle * count + 64) break;
         }
         cellSize *= 1.5;
-        cellsPerUnit = 1 / cellSize;
     }
 
     // 3. each triangle listed in every cell its box meets: counts, offsets, items
@@ -172,12 +229,8 @@ void TriangleGrid::Build(const std::vector<WorldTriangle>& triangles)
             for (std::size_t c = 0; c < cellTotal; ++c) cellStart[c + 1] += cellStart[c];
             cellItems.resize(cellStart[cellTotal]);
         }
-        for (std::size_t t = 0; t < triangles.size(); ++t) {
-            WorldBox own;
-            own.Add(triangles[t].A);
-            own.Add(triangles[t].B);
-            own.Add(triangles[t].C);
-            const CellRange range = cellsOf(own.Min, own.Max);
+        for (std::size_t t = 0; t < facets.size(); ++t) {
+            const CellRange& range = ranges[t];
             for (int64_t z = range.Low[2]; z <= range.High[2]; ++z)
                 for (int64_t y = range.Low[1]; y <= range.High[1]; ++y)
                     for (int64_t x = range.Low[0]; x <= range.High[0]; ++x) {
@@ -201,7 +254,7 @@ TriangleGrid::CellRange TriangleGrid::cellsOf(const WorldPoint& min, const World
     for (int axis = 0; axis < 3; ++axis) {
         const auto cell = [&](double at) {
             const double index = std::floor((at - origin[axis]) * cellsPerUnit);
-            return int64_t(std::clamp(index, 0.0, double(cellCount[axis] - 1)));
+            return int32_t(std::clamp(index, 0.0, double(cellCount[axis] - 1)));
         };
         range.Low[axis] = cell(min[axis]);
         range.High[axis] = cell(max[axis]);
@@ -209,9 +262,13 @@ TriangleGrid::CellRange TriangleGrid::cellsOf(const WorldPoint& min, const World
     return range;
 }
 
-double TriangleGrid::distance2(const WorldPoint& point, const Facet& facet)
+double TriangleGrid::distance2(const WorldPoint& point, const Facet& facet) const
 {
-    return facet.Flat ? edgesDistance2(point, facet.A, facet.AB, facet.AC) : facetDistance2(point, facet.A, facet.AB, facet.AC);
+    const WorldPoint& a = points[facet.Corner[0]];
+    const WorldPoint ab = minus(points[facet.Corner[1]], a);
+    const WorldPoint ac = minus(points[facet.Corner[2]], a);
+    double v = 0, w = 0;
+    return facet.Flat ? edgesDistance2(point, a, ab, ac, v, w) : facetDistance2(point, a, ab, ac, v, w);
 }
 
 void TriangleGrid::searchCells(const CellRange& range, const WorldPoint& point, double& best, uint32_t& nearest) const
@@ -234,7 +291,7 @@ void TriangleGrid::searchCells(const CellRange& range, const WorldPoint& point, 
                 // The first and last cells of a row reach out to the edge of the grid,
                 // so only inner cells may be skipped by their own box.
                 const bool inner = x > 0 && y > 0 && z > 0 && x + 1 < cellCount[0] && y + 1 < cellCount[1] && z + 1 < cellCount[2];
-                if (inner && yz2 + gap2(0, x) >= best) continue;
+                if (inner && yz2 + gap2(0, x) > best) continue;
                 const auto cell = std::size_t((z * cellCount[1] + y) * cellCount[0] + x);
                 for (std::size_t item = cellStart[cell]; item < cellStart[cell + 1]; ++item) {
                     const uint32_t t = cellItems[item];
@@ -244,9 +301,18 @@ void TriangleGrid::searchCells(const CellRange& range, const WorldPoint& point, 
                     const Facet& facet = facets[t];
                     // The plane is never further than the triangle: a far plane rules it out cheaply.
                     const double plane = dot(facet.Normal, point) - facet.PlaneOffset;
-                    if (plane * plane >= best) continue;
+                    if (plane * plane > best) continue;
+                    double outside2 = 0;
+                    for (int axis = 0; axis < 3; ++axis) {
+                        const double gap = std::max({double(facet.Low[axis]) - point[axis], point[axis] - double(facet.High[axis]), 0.0});
+                        outside2 += gap * gap;
+                    }
+                    if (outside2 > best) continue;
                     const double found = distance2(point, facet);
-                    if (found < best) {
+                    // Of equally near triangles the first wins, whatever the
+                    // hint and the order of search: the skin coordinate
+                    // found there does not depend on either.
+                    if (found < best || (found == best && t < nearest)) {
                         best = found;
                         nearest = t;
                     }
@@ -259,11 +325,11 @@ void TriangleGrid::searchCells(const CellRange& range, const WorldPoint& point, 
 double TriangleGrid::Nearest2(const WorldPoint& point, uint32_t& hint) const
 {
     if (facets.empty()) return std::numeric_limits<double>::infinity();
-    if (hint >= facets.size()) hint = 0;
+    const uint32_t start = hint < facets.size() ? hint : 0;
     if (++query == 0) std::fill(seenAt.begin(), seenAt.end(), query++);  // after 2^32 queries
-    seenAt[hint] = query;
-    double best = distance2(point, facets[hint]);
-    uint32_t nearest = hint;
+    seenAt[start] = query;
+    double best = distance2(point, facets[start]);
+    uint32_t nearest = start;
     // The nearest point of the nearest triangle lies within sqrt(best) of point, in one of the
     // cells of that cube, and every triangle is listed in each cell its box meets. The margin
     // covers the rounding of the square root.
@@ -272,7 +338,7 @@ double TriangleGrid::Nearest2(const WorldPoint& point, uint32_t& hint) const
         return cellsOf({point[0] - reach, point[1] - reach, point[2] - reach}, {point[0] + reach, point[1] + reach, point[2] + reach});
     };
     CellRange range = cube();
-    const int64_t cells = (range.High[0] - range.Low[0] + 1) * (range.High[1] - range.Low[1] + 1) * (range.High[2] - range.Low[2] + 1);
+    const int64_t cells = int64_t(range.High[0] - range.Low[0] + 1) * (range.High[1] - range.Low[1] + 1) * (range.High[2] - range.Low[2] + 1);
     if (cells > 27) {
         // A far hint: the point's own cell first, whose triangles usually shrink the cube.
         searchCells(cellsOf(point, point), point, best, nearest);
@@ -281,4 +347,37 @@ double TriangleGrid::Nearest2(const WorldPoint& point, uint32_t& hint) const
     searchCells(range, point, best, nearest);
     hint = nearest;
     return best;
+}
+
+void TriangleGrid::Within(const WorldPoint& point, double reach2, std::vector<uint32_t>& found) const
+{
+    found.clear();
+    if (facets.empty() || !(reach2 >= 0)) return;
+    if (++query == 0) std::fill(seenAt.begin(), seenAt.end(), query++);  // after 2^32 queries
+    const double reach = std::sqrt(reach2) * (1 + 1e-12);
+    const CellRange range =
+        cellsOf({point[0] - reach, point[1] - reach, point[2] - reach}, {point[0] + reach, point[1] + reach, point[2] + reach});
+    for (int64_t z = range.Low[2]; z <= range.High[2]; ++z)
+        for (int64_t y = range.Low[1]; y <= range.High[1]; ++y)
+            for (int64_t x = range.Low[0]; x <= range.High[0]; ++x) {
+                const auto cell = std::size_t((z * cellCount[1] + y) * cellCount[0] + x);
+                for (std::size_t item = cellStart[cell]; item < cellStart[cell + 1]; ++item) {
+                    const uint32_t t = cellItems[item];
+                    if (seenAt[t] == query) continue;
+                    seenAt[t] = query;
+                    if (distance2(point, facets[t]) <= reach2) found.push_back(t);
+                }
+            }
+}
+
+std::array<double, 3> TriangleGrid::NearestWeights(const WorldPoint& point, uint32_t triangle) const
+{
+    const Facet& facet = facets[triangle];
+    const WorldPoint& a = points[facet.Corner[0]];
+    const WorldPoint ab = minus(points[facet.Corner[1]], a);
+    const WorldPoint ac = minus(points[facet.Corner[2]], a);
+    double v = 0, w = 0;
+    if (facet.Flat) edgesDistance2(point, a, ab, ac, v, w);
+    else facetDistance2(point, a, ab, ac, v, w);
+    return {1 - v - w, v, w};
 }

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <numbers>
 
-#include "model/MDLClass.h"
 #include "model/NormalTable.h"
 
 namespace {
@@ -89,63 +88,95 @@ Camera cameraFor(const WorldBox& view, const RenderOptions& options)
     return camera;
 }
 
-// Expands an n-bit channel to 8 bits, so that the largest value becomes 255.
-uint8_t expandBits(unsigned value, int bits)
-{
-    const unsigned top = (1u << bits) - 1;
-    return uint8_t((value * 255 + top / 2) / top);
-}
-
-// The first skin the renderer can read. Texels are decoded where they are
-// drawn: a large skin on a small picture costs nothing up front.
+// The skin as the rasterizer reads it: four bytes a texel, or one index into
+// Colours. Scale turns the view's texture coordinates (texels of SkinWidth x
+// SkinHeight) into texels of this image, which may be of another size.
 struct SkinImage {
     int Width = 0;  // 0: no skin to draw with
     int Height = 0;
-    int32_t Type = 0;
+    bool Indexed = false;
     const uint8_t* Pixels = nullptr;
+    std::array<std::array<uint8_t, 3>, 256> Colours{};  // for indexed skins
+    float ScaleU = 1;
+    float ScaleV = 1;
 
     void Colour(std::size_t texel, uint8_t rgb[3]) const
     {
-        switch (Type) {
-        case 0:  // 8 bits without a palette in the file: grey levels
-            rgb[0] = rgb[1] = rgb[2] = Pixels[texel];
-            return;
-        case 2: {  // 5-6-5, red in the top bits
-            const unsigned v = unsigned(Pixels[2 * texel]) | unsigned(Pixels[2 * texel + 1]) << 8;
-            rgb[0] = expandBits(v >> 11, 5);
-            rgb[1] = expandBits((v >> 5) & 0x3F, 6);
-            rgb[2] = expandBits(v & 0x1F, 5);
+        if (Indexed) {
+            std::copy_n(Colours[Pixels[texel]].data(), 3, rgb);
             return;
         }
-        case 3: {  // 4-4-4-4, alpha in the top bits, then red, green, blue
-            const unsigned v = unsigned(Pixels[2 * texel]) | unsigned(Pixels[2 * texel + 1]) << 8;
-            rgb[0] = expandBits((v >> 8) & 0xF, 4);
-            rgb[1] = expandBits((v >> 4) & 0xF, 4);
-            rgb[2] = expandBits(v & 0xF, 4);
-            return;
-        }
-        default: {  // 4 and 5: blue, green, red (then alpha)
-            const uint8_t* bgr = &Pixels[texel * std::size_t(Type == 4 ? 3 : 4)];
-            rgb[0] = bgr[2];
-            rgb[1] = bgr[1];
-            rgb[2] = bgr[0];
-        }
-        }
+        std::copy_n(&Pixels[4 * texel], 3, rgb);
     }
 };
 
-SkinImage firstReadableSkin(const TMDLModel& model)
+// The mesh's skin, when it is there, whole, and the picture wants it. Texels
+// were decoded with the view, once per model rather than once per picture.
+SkinImage skinFor(const AnimatedMesh& mesh, const RenderOptions& options)
 {
-    for (const TMDLSkin5& skin : model.Skins) {
-        const int bytesPerPixel = SkinBytesPerPixel(skin.SkinType);
-        if (bytesPerPixel == 0 || skin.Width <= 0 || skin.Height <= 0) continue;
-        const std::size_t texels = std::size_t(skin.Width) * std::size_t(skin.Height);
-        // The loader sizes the pixels; a skin built in memory may fall short.
-        if (skin.Pixels.size() / std::size_t(bytesPerPixel) < texels) continue;
-        return {skin.Width, skin.Height, skin.SkinType, skin.Pixels.data()};
+    SkinImage image;
+    const MeshSkin& skin = mesh.Skin;
+    if (!options.Textured || skin.Width <= 0 || skin.Height <= 0 || mesh.TexCoords.empty()) return image;
+    const std::size_t texels = std::size_t(skin.Width) * std::size_t(skin.Height);
+    const bool indexed = skin.Type == MeshSkin::Kind::Indexed8;
+    // A view built in memory may hold fewer pixels than its size says.
+    if (skin.Pixels.size() / (indexed ? 1 : 4) < texels) return image;
+    image.Width = skin.Width;
+    image.Height = skin.Height;
+    image.Indexed = indexed;
+    image.Pixels = skin.Pixels.data();
+    // Equal sizes give a scale of exactly 1: the texels are the coordinates' own.
+    if (mesh.SkinWidth > 0 && mesh.SkinHeight > 0) {
+        image.ScaleU = float(double(skin.Width) / mesh.SkinWidth);
+        image.ScaleV = float(double(skin.Height) / mesh.SkinHeight);
     }
-    return {};
+    if (!indexed) return image;
+    if (options.Palette.size() == kPaletteBytes) {
+        for (std::size_t i = 0; i < 256; ++i) std::copy_n(&options.Palette[3 * i], 3, image.Colours[i].data());
+        return image;
+    }
+    // No palette: the indices the skin uses, stretched over the grey ramp. The
+    // darkest stays above black, so that light still shows the shape there.
+    constexpr int kDarkestGrey = 48;
+    const auto [low, high] = std::minmax_element(skin.Pixels.begin(), skin.Pixels.begin() + std::ptrdiff_t(texels));
+    const int span = int(*high) - int(*low);
+    for (int i = 0; i < 256; ++i) {
+        const int grey = span == 0 ? 255 : kDarkestGrey + (std::clamp(i - int(*low), 0, span) * (255 - kDarkestGrey) + span / 2) / span;
+        image.Colours[std::size_t(i)].fill(uint8_t(grey));
+    }
+    return image;
 }
+
+// A stored normal as a unit vector, or false when its code names none (a
+// table index past the table, possible only in a view built in memory).
+// LatLong: the high byte turns about Z, the low byte tilts down from +Z, each
+// in steps of 360/256 degrees, as MD3 stores them.
+struct NormalDecoder {
+    NormalCoding Code = NormalCoding::Table162;
+    std::array<double, 256> Cos{};
+    std::array<double, 256> Sin{};
+
+    explicit NormalDecoder(NormalCoding code) : Code(code)
+    {
+        if (code != NormalCoding::LatLong) return;
+        for (std::size_t i = 0; i < 256; ++i) {
+            Cos[i] = std::cos(double(i) * 2 * std::numbers::pi / 256);
+            Sin[i] = std::sin(double(i) * 2 * std::numbers::pi / 256);
+        }
+    }
+    bool Decode(uint16_t code, Vec& normal) const
+    {
+        if (Code == NormalCoding::LatLong) {
+            const std::size_t lat = code >> 8, lng = code & 0xFF;
+            normal = {Cos[lat] * Sin[lng], Sin[lat] * Sin[lng], Cos[lng]};
+            return true;
+        }
+        if (code >= kNormalTableSize) return false;
+        const auto& n = NormalTable[code];
+        normal = {n[0], n[1], n[2]};
+        return true;
+    }
+};
 
 // One frame vertex as the rasterizer needs it.
 struct ScreenVert {
@@ -157,6 +188,7 @@ struct ScreenVert {
     bool Drawable = false;
     bool HasNormal = false;
     Vec World{};
+    Vec Normal{};  // the stored normal, when HasNormal
 };
 
 // Rounds a screen position to the nearest 1/16 pixel. |pixels| < kMaxScreenPixels,
@@ -191,7 +223,9 @@ void place(RGBAImage& target, const RGBAImage& part, int left, int top)
 RGBAImage background(int width, int height)
 {
     RGBAImage image;
-    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return image;
+    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide ||
+        int64_t(width) * height > kMaxImagePixels)
+        return image;
     image.Width = width;
     image.Height = height;
     image.Pixels.resize(std::size_t(width) * std::size_t(height) * 4);
@@ -256,6 +290,11 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
     const float z0 = a->InvDepth, z1 = b->InvDepth, z2 = c->InvDepth;
     const bool textured = Skin.Width > 0 && u != nullptr;
     const float maxU = float(Skin.Width - 1), maxV = float(Skin.Height - 1);
+    if (textured)
+        for (int k = 0; k < 3; ++k) {
+            us[std::size_t(k)] *= Skin.ScaleU;
+            vs[std::size_t(k)] *= Skin.ScaleV;
+        }
     for (int64_t y = minY; y <= maxY; ++y, row0 += stepY0, row1 += stepY1, row2 += stepY2) {
         // Each edge function is linear along the row, so each bounds the
         // pixels inside from one side; exact integer division finds the span
@@ -318,23 +357,34 @@ void Rasterizer::Edge(const ScreenVert& a, const ScreenVert& b)
     }
 }
 
+// The box the camera frames when the caller gives none.
+WorldBox fittedBox(const AnimatedMesh& mesh, const RenderOptions& options)
+{
+    if (options.Fit == CameraFit::Frame) return options.Frame < 0 ? WorldBox() : FrameBox(mesh, uint32_t(options.Frame));
+    return AnimationBox(mesh);
+}
+
 }  // namespace
 
-RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, const WorldBox& view)
+RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, const WorldBox& view)
 {
     RGBAImage image = background(options.Width, options.Height);
-    if (image.Pixels.empty() || options.Frame < 0 || std::size_t(options.Frame) >= model.Frames.size()) return image;
-    const std::vector<FrameVert>& verts = model.Frames[std::size_t(options.Frame)].Items;
-    const std::vector<MDLTriangle>& triangles = model.Triangles.Items;
-    if (verts.empty() || triangles.empty()) return image;
+    if (image.Pixels.empty() || options.Frame < 0 || uint32_t(options.Frame) >= mesh.FrameCount) return image;
+    const auto frame = uint32_t(options.Frame);
+    // A view built in memory may hold fewer positions or transforms than its
+    // counts say: then nothing is drawn rather than anything read past them.
+    if (mesh.VertexCount == 0 || mesh.Triangles.empty() || mesh.Transforms.size() < mesh.FrameCount ||
+        mesh.Positions.size() < std::size_t(mesh.VertexCount) * mesh.FrameCount)
+        return image;
+    const bool hasNormals = mesh.Normals.size() == mesh.Positions.size();
 
     // 1. every vertex once: camera space, screen position, light both ways
     const Camera camera = cameraFor(view, options);
-    const PositionTransform transform = PositionTransformOf(model.Header);
-    std::vector<ScreenVert> screen(verts.size());
-    for (std::size_t i = 0; i < verts.size(); ++i) {
+    const NormalDecoder normals(mesh.NormalCode);
+    std::vector<ScreenVert> screen(mesh.VertexCount);
+    for (uint32_t i = 0; i < mesh.VertexCount; ++i) {
         ScreenVert& out = screen[i];
-        out.World = transform.Apply(verts[i]);
+        out.World = mesh.World(i, frame);
         const Vec fromEye = out.World - camera.Eye;
         const double depth = dot(fromEye, camera.Forward);
         const double x = camera.CentreX + camera.Focal * dot(fromEye, camera.Right) / depth;
@@ -350,30 +400,26 @@ RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, cons
             out.Y = snapToSubpixel(y);
             out.InvDepth = invDepth;
         }
-        // Normal indices are checked at load; a model built in memory may still hold any byte.
-        out.HasNormal = verts[i].NormalIndex < kNormalTableSize;
+        out.HasNormal = hasNormals && normals.Decode(mesh.Normals[mesh.At(i, frame)], out.Normal);
         if (out.HasNormal && !options.Flat) {
-            const auto& n = NormalTable[verts[i].NormalIndex];
-            const Vec normal{n[0], n[1], n[2]};
-            out.LightFront = lightThrough(normal, camera);
-            out.LightBack = lightThrough(normal * -1.0, camera);
+            out.LightFront = lightThrough(out.Normal, camera);
+            out.LightBack = lightThrough(out.Normal * -1.0, camera);
         }
     }
 
     // 2. every triangle, in list order, so that equal depths always resolve alike
-    const SkinImage skin = options.Textured && !model.SkinVerts.Items.empty() ? firstReadableSkin(model) : SkinImage{};
+    const SkinImage skin = skinFor(mesh, options);
     std::vector<float> depth(std::size_t(image.Width) * std::size_t(image.Height), 0.0f);
     Rasterizer rasterizer{image, depth, skin};
-    const std::vector<SkinVert>& skinVerts = model.SkinVerts.Items;
     const auto inRange = [](const std::array<uint32_t, 3>& index, std::size_t size) {
         return index[0] < size && index[1] < size && index[2] < size;
     };
-    for (const MDLTriangle& tri : triangles) {
-        // Indices are checked at load too; here they only guard models built in memory.
-        if (!inRange(tri.VertIndex, screen.size())) continue;
-        const ScreenVert& a = screen[tri.VertIndex[0]];
-        const ScreenVert& b = screen[tri.VertIndex[1]];
-        const ScreenVert& c = screen[tri.VertIndex[2]];
+    for (const MeshTriangle& tri : mesh.Triangles) {
+        // Views from files are consistent; these guards are for views built in memory.
+        if (!inRange(tri.Vertex, screen.size())) continue;
+        const ScreenVert& a = screen[tri.Vertex[0]];
+        const ScreenVert& b = screen[tri.Vertex[1]];
+        const ScreenVert& c = screen[tri.Vertex[2]];
         if (!a.Drawable || !b.Drawable || !c.Drawable) continue;
         const Vec faceNormal = cross(b.World - a.World, c.World - a.World);
         const Vec toEye = camera.Eye - a.World;
@@ -385,20 +431,17 @@ RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, cons
             // Seen from the side the vertex normals point away from, the face
             // shows its inside (or its winding disagrees with its normals):
             // light it as the side that faces us.
-            const auto& n0 = NormalTable[verts[tri.VertIndex[0]].NormalIndex];
-            const auto& n1 = NormalTable[verts[tri.VertIndex[1]].NormalIndex];
-            const auto& n2 = NormalTable[verts[tri.VertIndex[2]].NormalIndex];
-            const Vec normalSum{double(n0[0]) + n1[0] + n2[0], double(n0[1]) + n1[1] + n2[1], double(n0[2]) + n1[2] + n2[2]};
+            const Vec normalSum = a.Normal + b.Normal + c.Normal;
             const bool seenFromFront = (dot(faceNormal, toEye) >= 0) == (dot(faceNormal, normalSum) >= 0);
             light = seenFromFront ? std::array<float, 3>{a.LightFront, b.LightFront, c.LightFront}
                                   : std::array<float, 3>{a.LightBack, b.LightBack, c.LightBack};
         }
-        if (skin.Width > 0 && inRange(tri.SkinIndex, skinVerts.size())) {
-            const SkinVert& s0 = skinVerts[tri.SkinIndex[0]];
-            const SkinVert& s1 = skinVerts[tri.SkinIndex[1]];
-            const SkinVert& s2 = skinVerts[tri.SkinIndex[2]];
-            const std::array<float, 3> u{float(s0.U), float(s1.U), float(s2.U)};
-            const std::array<float, 3> v{float(s0.V), float(s1.V), float(s2.V)};
+        if (skin.Width > 0 && inRange(tri.TexCoord, mesh.TexCoords.size())) {
+            const auto& s0 = mesh.TexCoords[tri.TexCoord[0]];
+            const auto& s1 = mesh.TexCoords[tri.TexCoord[1]];
+            const auto& s2 = mesh.TexCoords[tri.TexCoord[2]];
+            const std::array<float, 3> u{s0[0], s1[0], s2[0]};
+            const std::array<float, 3> v{s0[1], s1[1], s2[1]};
             rasterizer.Triangle(&a, &b, &c, light, &u, &v);
         } else {
             rasterizer.Triangle(&a, &b, &c, light, nullptr, nullptr);
@@ -407,9 +450,9 @@ RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, cons
 
     // 3. edges last, against the finished depth buffer, so hidden ones stay hidden
     if (options.Wireframe) {
-        for (const MDLTriangle& tri : triangles) {
-            if (!inRange(tri.VertIndex, screen.size())) continue;
-            const ScreenVert* corner[3] = {&screen[tri.VertIndex[0]], &screen[tri.VertIndex[1]], &screen[tri.VertIndex[2]]};
+        for (const MeshTriangle& tri : mesh.Triangles) {
+            if (!inRange(tri.Vertex, screen.size())) continue;
+            const ScreenVert* corner[3] = {&screen[tri.Vertex[0]], &screen[tri.Vertex[1]], &screen[tri.Vertex[2]]};
             if (!corner[0]->Drawable || !corner[1]->Drawable || !corner[2]->Drawable) continue;
             for (int k = 0; k < 3; ++k) rasterizer.Edge(*corner[k], *corner[(k + 1) % 3]);
         }
@@ -417,18 +460,18 @@ RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, cons
     return image;
 }
 
-RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options)
+RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options)
 {
-    return RenderFrame(model, options, AnimationBox(model));
+    return RenderFrame(mesh, options, fittedBox(mesh, options));
 }
 
-RGBAImage RenderSideBySide(const TMDLModel& left, const TMDLModel& right, const RenderOptions& options)
+RGBAImage RenderSideBySide(const AnimatedMesh& left, const AnimatedMesh& right, const RenderOptions& options)
 {
     if (options.Width < 1 || options.Width > kMaxImageSide / 2) return {};
     RGBAImage pair = background(2 * options.Width, options.Height);
     if (pair.Pixels.empty()) return pair;
-    WorldBox view = AnimationBox(left);
-    view.Add(AnimationBox(right));
+    WorldBox view = fittedBox(left, options);
+    view.Add(fittedBox(right, options));
     place(pair, RenderFrame(left, options, view), 0, 0);
     place(pair, RenderFrame(right, options, view), options.Width, 0);
     return pair;
@@ -445,10 +488,10 @@ std::vector<int> SheetFrames(int frameCount, int maxFrames)
     return frames;
 }
 
-RGBAImage RenderSheet(const TMDLModel& model, const RenderOptions& options, int maxFrames)
+RGBAImage RenderSheet(const AnimatedMesh& mesh, const RenderOptions& options, int maxFrames)
 {
-    // A header count is an int32, so the frame count fits an int.
-    const std::vector<int> frames = SheetFrames(int(model.Frames.size()), maxFrames);
+    // Frame counts of every format fit an int.
+    const std::vector<int> frames = SheetFrames(int(mesh.FrameCount), maxFrames);
     const int cells = std::max<int>(1, int(frames.size()));
     const int columns = int(std::ceil(std::sqrt(double(cells))));
     const int rows = (cells + columns - 1) / columns;
@@ -456,13 +499,38 @@ RGBAImage RenderSheet(const TMDLModel& model, const RenderOptions& options, int 
         options.Height > kMaxImageSide / rows)
         return {};
     RGBAImage sheet = background(columns * options.Width, rows * options.Height);
-    // One camera for every cell, framed on the whole animation, so cells compare.
-    const WorldBox view = AnimationBox(model);
+    if (sheet.Pixels.empty()) return sheet;
+    // One camera for every cell, framed on the whole animation, so cells
+    // compare; framed on each frame only when asked.
+    const WorldBox animation = options.Fit == CameraFit::Animation ? AnimationBox(mesh) : WorldBox();
     RenderOptions cell = options;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         cell.Frame = frames[i];
-        place(sheet, RenderFrame(model, cell, view), int(i % std::size_t(columns)) * options.Width,
+        const WorldBox view = options.Fit == CameraFit::Animation ? animation : fittedBox(mesh, cell);
+        place(sheet, RenderFrame(mesh, cell, view), int(i % std::size_t(columns)) * options.Width,
               int(i / std::size_t(columns)) * options.Height);
     }
     return sheet;
+}
+
+RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, const WorldBox& view)
+{
+    return RenderFrame(MeshOf(model), options, view);
+}
+
+RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options)
+{
+    // The model's own boxes: one pass over its packed frames, no view needed for them.
+    const WorldBox view = options.Fit == CameraFit::Frame ? FrameBox(model, options.Frame) : AnimationBox(model);
+    return RenderFrame(MeshOf(model), options, view);
+}
+
+RGBAImage RenderSideBySide(const TMDLModel& left, const TMDLModel& right, const RenderOptions& options)
+{
+    return RenderSideBySide(MeshOf(left), MeshOf(right), options);
+}
+
+RGBAImage RenderSheet(const TMDLModel& model, const RenderOptions& options, int maxFrames)
+{
+    return RenderSheet(MeshOf(model), options, maxFrames);
 }

@@ -1,19 +1,27 @@
 #pragma once
-// One frame of a model drawn into an RGBA image: a z-buffered rasterizer with
-// perspective, lit through the normal table, textured with the first skin the
-// renderer can read. Plain C++: the window, the command line and the tests
-// draw the same pixels.
+// One frame of an animated mesh drawn into an RGBA image: a z-buffered
+// rasterizer with perspective, lit through the stored vertex normals, textured
+// with the mesh's first skin. Plain C++ over the format-neutral view: the
+// window, the command line and the tests draw the same pixels of any format.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "model/AnimatedMesh.h"
 #include "model/Geometry.h"
 
 class TMDLModel;
 
-// The largest width or height of any picture the renderer makes; larger
+// The largest width or height of any picture the renderer makes, and the most
+// pixels of one picture in all (a sheet or a pair counted whole): larger
 // requests give an empty image rather than gigabytes of pixels.
 inline constexpr int kMaxImageSide = 16384;
+inline constexpr int64_t kMaxImagePixels = 64'000'000;
+
+// A palette for 8-bit skins, which carry none: 256 red, green, blue triples,
+// as .lmp and raw .pal files hold them.
+inline constexpr std::size_t kPaletteBytes = 768;
 
 // Rows top to bottom, four bytes a pixel: red, green, blue, alpha.
 struct RGBAImage {
@@ -29,6 +37,11 @@ inline constexpr uint8_t kBackground[4] = {70, 74, 82, 255};
 // How much of the picture's smaller side the framed ball fills at zoom 1.
 inline constexpr double kFrameFill = 0.9;
 
+// What the camera is framed on where the renderer chooses: every frame of the
+// animation (frames and models compare at one scale), or the frame drawn alone
+// (it fills the picture).
+enum class CameraFit : uint8_t { Animation, Frame };
+
 struct RenderOptions {
     int Width = 512;
     int Height = 512;
@@ -39,13 +52,20 @@ struct RenderOptions {
     bool Wireframe = false;      // edges drawn over the surface
     bool Flat = false;           // face normals instead of the vertex normals
     bool Textured = true;        // false draws the surface untextured
+    CameraFit Fit = CameraFit::Animation;  // for the forms below that take no view box
+    // kPaletteBytes of RGB for an 8-bit skin; any other size (empty) draws its
+    // indices as greys stretched from the lowest index the skin uses to the
+    // highest, so that a skin of a few dark indices still shows its texture.
+    std::vector<uint8_t> Palette;
 };
 
-// Draws options.Frame of model with a camera framed on view, a box in world
-// space (pass AnimationBox(model), or the union of two models' boxes so that
-// both share one camera). Never reads outside a list; a model with no frames
-// or no triangles gives the background. Width or height below 1 or above
-// kMaxImageSide gives an empty image.
+// Draws options.Frame of mesh with a camera framed on view, a box in world
+// space (pass AnimationBox(mesh), or the union of two meshes' boxes so that
+// both share one camera). Never reads outside a list, even of a view that is
+// not IsConsistent(): a triangle naming a vertex or texture coordinate the
+// view lacks is skipped or drawn untextured. A mesh with no frames or no
+// triangles gives the background. Width or height below 1 or above
+// kMaxImageSide, or more than kMaxImagePixels in all, gives an empty image.
 //
 // The camera: Z is up; at yaw 0 and pitch 0 it stands on the +X side of the
 // box's centre looking towards -X, with +Y to the right of the picture;
@@ -53,20 +73,29 @@ struct RenderOptions {
 // through the box's corners so that its outline fills kFrameFill of the
 // smaller side of the picture. The light comes from over the viewer's left
 // shoulder. Skin alpha is not drawn: many skins leave it zero.
-RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, const WorldBox& view);
-// The same, framed on the model's own animation box, found anew on each call:
-// it reads every frame, so a view that draws often keeps AnimationBox(model)
-// while the model stays the same and calls the form above.
-RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options);
+RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, const WorldBox& view);
+// The same, framed as options.Fit says. AnimationBox reads every frame: a view
+// that draws often keeps the box while the mesh stays the same and calls the
+// form above.
+RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options);
 
 // left beside right, each in an options.Width x options.Height half, with one
-// camera framed on the union of both animation boxes so sizes compare.
-RGBAImage RenderSideBySide(const TMDLModel& left, const TMDLModel& right, const RenderOptions& options);
+// camera framed on the union of both meshes' boxes (as options.Fit says) so
+// sizes compare.
+RGBAImage RenderSideBySide(const AnimatedMesh& left, const AnimatedMesh& right, const RenderOptions& options);
 
 // Which frames a sheet shows: up to maxFrames spread evenly from the first
 // to the last, ascending, each once.
 std::vector<int> SheetFrames(int frameCount, int maxFrames);
-// SheetFrames(model, maxFrames) in a grid of options.Width x options.Height
+// SheetFrames(mesh, maxFrames) in a grid of options.Width x options.Height
 // cells, left to right then top to bottom, as near square as the count
-// allows; options.Frame is not used. No frames gives one background cell.
+// allows, every cell under one camera unless options.Fit is Frame;
+// options.Frame is not used. No frames gives one background cell.
+RGBAImage RenderSheet(const AnimatedMesh& mesh, const RenderOptions& options, int maxFrames = 16);
+
+// The MDL5 model's forms: the same pictures of MeshOf(model). Each builds the
+// view anew: a caller that draws one model often keeps its view.
+RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, const WorldBox& view);
+RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options);
+RGBAImage RenderSideBySide(const TMDLModel& left, const TMDLModel& right, const RenderOptions& options);
 RGBAImage RenderSheet(const TMDLModel& model, const RenderOptions& options, int maxFrames = 16);

@@ -1,6 +1,8 @@
 // The preview window, driven through the main window's menus and its own controls.
 
 #include <QAction>
+#include <QFileInfo>
+#include <QMenu>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -107,6 +109,7 @@ private slots:
         QApplication::setApplicationName("Kelvane");
         // A settings file of this run's own, never written: the window keeps its default font.
         TMainForm::SettingsFile = path("kelvane.ini");
+        TPreviewForm::SettingsFile = path("preview.ini");  // the palette is remembered here
         WriteFile(dir.File("octahedron.mdl"), MakeOctahedron().SaveToBytes());
         WriteFile(dir.File("torus.mdl"), MakeTorus(24, 16, 3).SaveToBytes());
         TMDLModel refused = MakeOctahedron();
@@ -255,6 +258,50 @@ private slots:
         TMDLModel saved;
         QVERIFY(saved.LoadFromFile(dir.File("applied.mdl")));
         QCOMPARE(saved.Triangles.Count, after);
+    }
+
+    void paletteIsChosenFromItsMenuRememberedApartAndCheckedForSize()
+    {
+        // An 8-bit skin whose only index maps to pure green in the palette.
+        TMDLModel model = MakeOctahedron();
+        model.Skins = {MakeSkin(0, 2, 2)};
+        model.Skins[0].Pixels.assign(4, 7);
+        model.Header.NumSkins = 1;
+        SetPositionTransform(model, {1, 1, 1}, {0, 0, 0});
+        WriteFile(dir.File("indexed.mdl"), model.SaveToBytes());
+        std::vector<uint8_t> palette(kPaletteBytes, 0);
+        palette[3 * 7 + 1] = 255;
+        WriteFile(dir.File("green.lmp"), palette);
+        WriteFile(dir.File("short.lmp"), std::vector<uint8_t>(700, 0));
+
+        Window w(fixedTime);
+        w.Open(path("indexed.mdl"));
+        TPreviewForm& preview = w.Preview();
+        QStringList items;
+        for (const QAction* item : preview.OptionViewMenu->actions()) items << item->text();
+        QCOMPARE(items, QStringList({"Palette...", "No Palette"}));
+        const auto greenShown = [&preview] {
+            const QImage image = preview.ReducedView->Image();
+            const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
+            return centre.green() > 2 * centre.red() && centre.green() > 2 * centre.blue();
+        };
+        QVERIFY(!greenShown());
+        QStringList errors;
+        preview.ShowErrorBox = [&errors](const QString&, const QString& text) { errors << text; };
+        preview.ExecDialog = [this](QFileDialog&) { return path("green.lmp"); };
+        preview.OptionPalette->trigger();
+        QVERIFY(greenShown());
+        QVERIFY(!preview.LoadPalette(path("short.lmp")));  // refused; the last palette stays
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(greenShown());
+
+        // A new window draws with the remembered file; the main window's settings file is never written.
+        TPreviewForm again;
+        QCOMPARE(again.PalettePath(), path("green.lmp"));
+        QVERIFY(!QFileInfo::exists(path("kelvane.ini")));
+        preview.OptionNoPalette->trigger();
+        QVERIFY(!greenShown());
+        QCOMPARE(TPreviewForm().PalettePath(), QString());
     }
 
     void closingTheMainWindowDuringAPassClosesThePreviewAfterIt()

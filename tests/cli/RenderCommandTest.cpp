@@ -41,6 +41,8 @@ TEST(CliRender, WritesAPngOfTheAskedSizeOrNoFileAtAll)
     std::vector<uint8_t> refused = MakeOctahedron().SaveToBytes();
     refused[3] = '7';
     WriteFile(dir.File("refused.mdl"), refused);
+    WriteFile(dir.File("palette.lmp"), std::vector<uint8_t>(768, 9));
+    WriteFile(dir.File("short.lmp"), std::vector<uint8_t>(700, 9));
 
     struct Row {
         std::vector<std::string> Words;
@@ -63,6 +65,10 @@ TEST(CliRender, WritesAPngOfTheAskedSizeOrNoFileAtAll)
         {{dir.File("refused.mdl")}, 1, 0, 0},
         {{torus, "--compare", dir.File("refused.mdl")}, 1, 0, 0},
         {{dir.File("missing.mdl")}, 3, 0, 0},
+        {{torus, "--size", "32x32", "--palette", dir.File("palette.lmp"), "--fit", "animation"}, 0, 32, 32},
+        {{torus, "--palette", dir.File("short.lmp")}, 2, 0, 0},
+        {{torus, "--palette", dir.File("missing.lmp")}, 3, 0, 0},
+        {{torus, "--fit", "sideways"}, 2, 0, 0},
     };
     for (const Row& row : rows) {
         std::vector<std::string> args = {"render", "-o", out};

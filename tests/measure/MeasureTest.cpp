@@ -6,6 +6,7 @@
 
 #include "measure/Measure.h"
 #include "measure/TriangleGrid.h"
+#include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
 #include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"
@@ -52,14 +53,16 @@ TEST(TriangleGrid, FindsTheNearestOfEveryTriangle)
     // surface and far from it, in units of any size.
     const TMDLModel torus = MakeTorus(24, 12, 1);
     for (const double unit : {1.0, 1e-4}) {
-        const auto world = [unit](const FrameVert& v) { return WorldPoint{v.X * unit, v.Y * unit, v.Z * unit}; };
+        std::vector<WorldPoint> points;
+        for (const FrameVert& v : torus.Frames[0].Items) points.push_back({v.X * unit, v.Y * unit, v.Z * unit});
+        std::vector<std::array<uint32_t, 3>> corners;
         std::vector<WorldTriangle> triangles;
         for (const MDLTriangle& t : torus.Triangles.Items) {
-            const auto& verts = torus.Frames[0].Items;
-            triangles.push_back({world(verts[t.VertIndex[0]]), world(verts[t.VertIndex[1]]), world(verts[t.VertIndex[2]])});
+            corners.push_back(t.VertIndex);
+            triangles.push_back({points[t.VertIndex[0]], points[t.VertIndex[1]], points[t.VertIndex[2]]});
         }
         TriangleGrid grid;
-        grid.Build(triangles);
+        grid.Build(points, corners);
         std::mt19937 random(7);
         std::uniform_real_distribution<double> coordinate(-10000 * unit, 75000 * unit);
         std::uniform_real_distribution<double> nudge(-300 * unit, 300 * unit);
@@ -72,6 +75,16 @@ TEST(TriangleGrid, FindsTheNearestOfEveryTriangle)
             double best = std::numeric_limits<double>::infinity();
             for (const WorldTriangle& t : triangles) best = std::min(best, PointTriangleDistance2(point, t));
             ASSERT_EQ(grid.Nearest2(point, hint), best) << "unit " << unit << ", point " << i;
+            // The weights name the nearest point itself: inside the triangle, at that distance.
+            const std::array<double, 3> weights = grid.NearestWeights(point, hint);
+            const WorldTriangle& nearest = triangles[hint];
+            double distance2 = 0;
+            for (int axis = 0; axis < 3; ++axis) {
+                const double at = weights[0] * nearest.A[axis] + weights[1] * nearest.B[axis] + weights[2] * nearest.C[axis];
+                distance2 += (point[axis] - at) * (point[axis] - at);
+            }
+            EXPECT_NEAR(std::sqrt(distance2), std::sqrt(best), 1e-6 * unit) << i;
+            EXPECT_GE(std::min({weights[0], weights[1], weights[2]}), -1e-12) << i;
         }
     }
 }
@@ -110,6 +123,50 @@ TEST(Measure, ShiftOfOneFrameShowsInThatFrameAlone)
         EXPECT_LT(frame.Hausdorff, 1e-12);
         EXPECT_LT(frame.Rms, 1e-12);
     }
+}
+
+TEST(Measure, TextureShiftAndShapeMoveShowEachInTheirOwnFigures)
+{
+    // A plate 1000 x 1000 whose skin coordinates are its x and y in tenths:
+    // moving every coordinate by (3, 4) texels leaves the surface in place,
+    // lifting the surface by 250 keeps every point's coordinate.
+    AnimatedMesh plate = MeshOf(MakePlate(1000, 1000, 4, {100, 100}));
+    plate.SkinWidth = plate.SkinHeight = 100;
+    for (uint32_t v = 0; v < plate.VertexCount; ++v) {
+        const PackedPosition& p = plate.Positions[plate.At(v, 0)];
+        plate.TexCoords[v] = {float(p[0]) / 10, float(p[1]) / 10};
+    }
+    AnimatedMesh shifted = plate;
+    for (auto& uv : shifted.TexCoords) uv = {uv[0] + 3, uv[1] + 4};
+    AnimatedMesh lifted = plate;
+    for (PackedPosition& p : lifted.Positions) p[2] = uint16_t(p[2] + 250);
+
+    const auto summaryOf = [](const AnimatedMesh& original, const AnimatedMesh& other) {
+        const auto result = MeasureDeviation(original, other);
+        EXPECT_TRUE(std::holds_alternative<DeviationSummary>(result));
+        return std::holds_alternative<DeviationSummary>(result) ? std::get<DeviationSummary>(result) : DeviationSummary{};
+    };
+    const DeviationSummary texture = summaryOf(plate, shifted);
+    ASSERT_TRUE(texture.TextureMeasured);
+    EXPECT_LT(texture.Hausdorff, 1e-12);
+    EXPECT_NEAR(texture.TextureRms, 5, 1e-4);
+    EXPECT_NEAR(texture.TextureLargest, 5, 1e-4);
+    for (const FrameDeviation& frame : texture.Frames) EXPECT_NEAR(frame.TextureRms, 5, 1e-4);
+
+    const DeviationSummary shape = summaryOf(plate, lifted);
+    EXPECT_NEAR(shape.Rms, 250 / (1000 * std::sqrt(2.0)), 1e-9);
+    EXPECT_LT(shape.TextureLargest, 1e-4);
+
+    // Half the skin's size in other units is the same texture: measured in the first model's texels.
+    AnimatedMesh halfUnits = plate;
+    halfUnits.SkinWidth = halfUnits.SkinHeight = 50;
+    for (auto& uv : halfUnits.TexCoords) uv = {uv[0] / 2, uv[1] / 2};
+    EXPECT_LT(summaryOf(plate, halfUnits).TextureLargest, 1e-4);
+
+    // Without texture coordinates on either side only the surface is measured.
+    AnimatedMesh bare = plate;
+    bare.TexCoords.clear();
+    EXPECT_FALSE(summaryOf(plate, bare).TextureMeasured);
 }
 
 TEST(Measure, HalfASquareIsHalfTheSideAway)
@@ -165,6 +222,7 @@ TEST(Measure, OneSeedRepeatsExactlyAndAnotherWithinOnePercent)
         for (std::size_t f = 0; f < first.Frames.size(); ++f) {
             EXPECT_EQ(first.Frames[f].Hausdorff, again.Frames[f].Hausdorff);
             EXPECT_EQ(first.Frames[f].Rms, again.Frames[f].Rms);
+            EXPECT_EQ(first.Frames[f].TextureRms, again.Frames[f].TextureRms);
         }
         EXPECT_GT(first.Rms, 0);
         for (uint64_t seed : {2u, 99u}) {
@@ -200,7 +258,7 @@ TEST(Measure, RefusesWhatItCannotCompareWithAReason)
     } rows[] = {
         {plate, MakePlate(100, 100, 1, {0}), {}, "the first model has 2 frames and the second 1"},
         {plate, noTriangles, {}, "the second model has no triangles"},
-        {badIndex, plate, {}, "triangle 1 of the first model names vertex 4, but frame 0 has 4 vertices"},
+        {badIndex, plate, {}, "triangle 1 of the first model names vertex 4, but it has 4 vertices"},
         {point, plate, {}, "frame 0 of the first model has a box of no size"},
         {plate, line, {}, "frame 0 of the second model has no area to sample"},
         {plate, plate, {0, 2}, "frame 2 is not among the models' 2 frames"},

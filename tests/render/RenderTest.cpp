@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
 #include "render/Render.h"
 #include "tests/support/ModelBuilder.h"
@@ -193,8 +194,12 @@ TEST(Render, SkinQuadrantsLandOnTheirCornersInEverySkinType)
         {3, {0x00, 0xFF}, {0xF0, 0xF0}, {0x0F, 0xF0}, {0xFF, 0xFF}},
         {4, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}},
         {5, {0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}, {255, 255, 255, 0}},
-        {0, {60}, {120}, {180}, {240}},  // no palette: grey levels
+        {0, {60}, {120}, {180}, {240}},  // with the palette below
+        {0, {100}, {101}, {102}, {103}},  // no palette: the used indices stretched over the greys
     };
+    std::vector<uint8_t> palette(kPaletteBytes, 0);
+    for (auto [index, rgb] : {std::pair{60, 0xFF0000}, {120, 0x00FF00}, {180, 0x0000FF}, {240, 0xFFFFFF}})
+        for (int k = 0; k < 3; ++k) palette[std::size_t(3 * index + k)] = uint8_t(rgb >> (16 - 8 * k));
     RenderOptions options;
     options.Width = options.Height = 120;
     options.YawDegrees = options.PitchDegrees = 0;
@@ -214,18 +219,68 @@ TEST(Render, SkinQuadrantsLandOnTheirCornersInEverySkinType)
             const auto u = uint16_t(width), v = uint16_t(height);
             const std::vector<SkinVert> corners = {{0, 0, 0}, {u, 0, 0}, {0, v, 0}, {u, v, 0}};
             const TMDLModel model = worldModel({square(0, 1)}, {Tri(0, 1, 3), Tri(0, 3, 2)}, corners, {skin});
+            options.Palette = row.Type == 0 && row.Red[0] == 60 ? palette : std::vector<uint8_t>();
             const RGBAImage image = RenderFrame(model, options);
             const uint8_t* quadrant[4] = {pixel(image, 45, 45), pixel(image, 75, 45), pixel(image, 45, 75), pixel(image, 75, 75)};
-            if (row.Type == 0) {
+            if (row.Type == 0 && options.Palette.empty()) {
+                // Four neighbouring indices span the ramp: the texture shows, in order.
                 for (const uint8_t* p : quadrant) EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << "grey skin, colour drawn";
                 EXPECT_LT(quadrant[0][0], quadrant[1][0]) << width << "x" << height;
                 EXPECT_LT(quadrant[1][0], quadrant[2][0]) << width << "x" << height;
                 EXPECT_LT(quadrant[2][0], quadrant[3][0]) << width << "x" << height;
+                EXPECT_GT(quadrant[3][0] - quadrant[0][0], 100);
                 continue;
             }
             const std::string seen{colourName(quadrant[0]), colourName(quadrant[1]), colourName(quadrant[2]), colourName(quadrant[3])};
             EXPECT_EQ(seen, "RGBW") << "skin type " << row.Type << ", " << width << "x" << height;
         }
+}
+
+// MD3 codes a normal as latitude (high byte, about Z) and longitude (low
+// byte, down from +Z). The light comes from above, on the viewer's left.
+TEST(Render, LatLongNormalsLightTheSideTheyFace)
+{
+    const TMDLModel model = worldModel({square(0, 1)}, {Tri(0, 3, 1), Tri(0, 2, 3)});  // wound to face +X
+    RenderOptions options;
+    options.Width = options.Height = 40;
+    options.YawDegrees = options.PitchDegrees = 0;
+    const auto brightness = [&](uint16_t code) {
+        AnimatedMesh mesh = MeshOf(model);
+        mesh.NormalCode = NormalCoding::LatLong;
+        std::fill(mesh.Normals.begin(), mesh.Normals.end(), code);
+        return int(pixel(RenderFrame(mesh, options), 20, 20)[0]);
+    };
+    // Each tilted 45 degrees from +X, the viewer's side: a normal at right
+    // angles to the face would leave its facing undecided.
+    const int up = brightness(0x0020), down = brightness(0x0060);     // towards +Z, -Z
+    const int left = brightness(0xE040), right = brightness(0x2040);  // towards -Y, +Y (+Y is right)
+    EXPECT_GT(up, down + 40);
+    EXPECT_GT(left, right + 40);
+}
+
+TEST(Render, FrameFitFillsThePictureAndAnimationFitKeepsOneScale)
+{
+    // A triangle that grows fivefold in frame 1: framed on its own frame, frame 0
+    // reaches across most of the picture; framed on the animation, a fifth of that.
+    const std::vector<FrameVert> small = {at({0, 0, 1}), at({0, 1, -1}), at({0, -1, -1})};
+    const std::vector<FrameVert> large = {at({0, 0, 5}), at({0, 5, -5}), at({0, -5, -5})};
+    const AnimatedMesh mesh = MeshOf(worldModel({small, large}, {Tri(0, 1, 2)}));
+    RenderOptions options;
+    options.Width = options.Height = 100;
+    options.YawDegrees = options.PitchDegrees = 0;
+    const auto drawnWidth = [&](CameraFit fit, int frame) {
+        options.Fit = fit;
+        options.Frame = frame;
+        const RGBAImage image = RenderFrame(mesh, options);
+        int first = image.Width, last = -1;
+        for (int y = 0; y < image.Height; ++y)
+            for (int x = 0; x < image.Width; ++x)
+                if (!isBackground(pixel(image, x, y))) first = std::min(first, x), last = std::max(last, x);
+        return last - first + 1;
+    };
+    EXPECT_GT(drawnWidth(CameraFit::Frame, 0), 55);
+    EXPECT_LT(drawnWidth(CameraFit::Animation, 0), 20);
+    EXPECT_EQ(drawnWidth(CameraFit::Frame, 1), drawnWidth(CameraFit::Animation, 1));
 }
 
 TEST(Render, FrameOptionDrawsThatFrameWithinOneCameraForAll)
