@@ -8,7 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <limits>
@@ -186,6 +188,8 @@ void endCleanlyOnInterrupt()
         while (sigwait(&signals, &signal) != 0) {
         }
         RemoveTemporaryFilesForExit();
+        // A save paused by the interrupt test must have time to go on, if anything lets it.
+        if (std::getenv("KELVANE_TEST_PAUSE_SAVES")) std::this_thread::sleep_for(std::chrono::milliseconds(400));
         std::_Exit(128 + signal);
     }).detach();
 }

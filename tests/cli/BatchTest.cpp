@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -382,6 +383,13 @@ TEST(CliBatch, InterruptRemovesTemporaryFilesAndKeepsFinishedOutputs)
     const std::vector<uint8_t> model = MakeTorus(200, 100, 8).SaveToBytes();  // about 2 MB
     fs::create_directory(dir.path / "in");
     for (int i = 0; i < 24; ++i) WriteFile(dir.File("in/m" + std::to_string(i) + ".mdl"), model);
+    // Each save makes this file and pauses between listing its temporary file and
+    // creating it (model/MDLFile.cpp): the signal lands in that gap every time.
+    const std::string marker = dir.File("saving");
+    std::string pause = "KELVANE_TEST_PAUSE_SAVES=" + marker;
+    std::vector<char*> environment = {pause.data()};
+    for (char** variable = environ; *variable; ++variable) environment.push_back(*variable);
+    environment.push_back(nullptr);
 
     for (auto [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
         const fs::path out = dir.path / ("out" + std::to_string(signal));
@@ -393,15 +401,23 @@ TEST(CliBatch, InterruptRemovesTemporaryFilesAndKeepsFinishedOutputs)
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, KELVANE_CLI, &actions, nullptr, argv.data(), environ), 0);
+        ASSERT_EQ(posix_spawn(&pid, KELVANE_CLI, &actions, nullptr, argv.data(), environment.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
 
-        // Interrupted as soon as a save is under way.
+        // Interrupted once an output is finished, as the next save pauses.
         std::error_code ec;
         int waited = 0;
         pid_t ended = 0;
-        while ((!fs::exists(out, ec) || fs::is_empty(out, ec)) && (ended = waitpid(pid, &waited, WNOHANG)) == 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        auto waitFor = [&](const std::function<bool()>& done) {
+            while (!done() && (ended = waitpid(pid, &waited, WNOHANG)) == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        };
+        waitFor([&] {
+            for (const auto& entry : fs::directory_iterator(out, ec))
+                if (entry.path().filename().string()[0] != '.') return true;
+            return false;
+        });
+        fs::remove(marker, ec);
+        waitFor([&] { return fs::exists(marker, ec); });
         ASSERT_EQ(ended, 0) << "the batch ended before it could be interrupted";
         ::kill(pid, signal);
         ASSERT_EQ(waitpid(pid, &waited, 0), pid);
