@@ -137,6 +137,18 @@ void writeLods(TMDLModel& model, const Job& job, const ReducePlan& plan, JobResu
 
 }  // namespace
 
+std::string TrailingBytesWarning(const TMDLModel& model)
+{
+    if (model.TrailingBytes == 0) return {};
+    const char* last = !model.Frames.empty()          ? "frame"
+                       : !model.Triangles.Items.empty() ? "triangle"
+                       : !model.SkinVerts.Items.empty() ? "skin vertex"
+                       : !model.Skins.empty()           ? "skin"
+                                                        : "header";
+    return std::to_string(model.TrailingBytes) + (model.TrailingBytes == 1 ? " byte" : " bytes") + " after the last " + last +
+           (model.TrailingBytes == 1 ? " is" : " are") + " not part of the model";
+}
+
 std::vector<std::string> ErrorLines(const std::vector<std::string>& lines)
 {
     std::vector<std::string> errors;
@@ -220,6 +232,8 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
     try {
         const bool accepted = model.LoadFromFile(job.Input.string());
         result.Before = countsOf(model);
+        result.TrailingBytes = model.TrailingBytes;
+        result.TrailingWarning = TrailingBytesWarning(model);
         if (!accepted) {
             result.Status = kRefused;  // nothing is written for a refused model
         } else {

@@ -12,6 +12,8 @@
 
 #include "measure/Measure.h"
 
+class TMDLModel;
+
 enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3 };
 
 // How a triangle budget is reached: by passes whose level climbs, as the
@@ -62,6 +64,8 @@ struct JobResult {
     std::string FileError;            // why a file could not be read or written
     bool Loaded = false;              // the model was accepted: Before holds its counts
     ModelCounts Before;
+    uint64_t TrailingBytes = 0;       // bytes after the model, left out of the output
+    std::string TrailingWarning;      // what TrailingBytesWarning says of them
     ModelCounts After;
     std::vector<int> PassLevels;      // the level of every pass run
     std::optional<int64_t> Budget;    // the triangle budget, when there was one
@@ -71,6 +75,10 @@ struct JobResult {
     double Seconds = 0;
     std::optional<std::variant<DeviationSummary, std::string>> Deviation;  // with ReducePlan::Measure
 };
+
+// "20480 bytes after the last frame are not part of the model", naming the
+// last section the model holds; "" when its load read every byte.
+std::string TrailingBytesWarning(const TMDLModel& model);
 
 // The "ERROR:" lines among a model's log lines.
 std::vector<std::string> ErrorLines(const std::vector<std::string>& lines);

@@ -158,7 +158,12 @@ int runInfo(const InfoOptions& options)
         entry["status"] = statusName(fileStatus);
         entry["lines"] = lines;
         entry["errors"] = ErrorLines(lines);
-        if (fileStatus == kAccepted) entry["details"] = ModelDetails(model);
+        if (fileStatus == kAccepted) {
+            entry["details"] = ModelDetails(model);
+            entry["trailingBytes"] = model.TrailingBytes;
+            // Said even with --json, where standard output holds only the document.
+            if (const std::string warning = TrailingBytesWarning(model); !warning.empty()) Complain("warning: " + file + ": " + warning);
+        }
         if (options.Details && !options.Json && fileStatus != kFileError) {
             std::cout << file << ":\n";
             for (const std::string& line : lines) std::cout << "  " << line << '\n';
@@ -253,6 +258,9 @@ int runReduce(const ReduceOptions& options)
             for (const std::string& line : ErrorLines(result.Lines)) std::cerr << job.Input.string() << ": " << line << '\n';
         }
         if (result.Status == kFileError) Complain(result.FileError);
+        // Said under --quiet too: the output lacks bytes its input had.
+        if (result.Status == kAccepted && !result.TrailingWarning.empty())
+            Complain("warning: " + job.Input.string() + ": " + result.TrailingWarning);
         nlohmann::json entry = {{"path", job.Input.string()},
                                 {"status", statusName(result.Status)},
                                 // A refused file's header is no model's: its counts would be garbage.
@@ -261,6 +269,7 @@ int runReduce(const ReduceOptions& options)
                                 {"passes", result.PassLevels.size()},
                                 {"seconds", result.Seconds},
                                 {"errors", ErrorLines(result.Lines)}};
+        if (result.Loaded) entry["trailingBytes"] = result.TrailingBytes;
         if (result.Status == kAccepted) {
             if (result.Lods.empty()) entry["output"] = job.Output.string();
             entry["after"] = countsJson(result.After);

@@ -166,3 +166,31 @@ TEST(Cli, JsonStaysAValidDocumentForNamesThatAreNotUtf8)
         EXPECT_EQ(report["files"][0]["path"], dir.File("lat\xef\xbf\xbdn.mdl"));  // U+FFFD in place of the byte
     }
 }
+
+TEST(Cli, InfoAndReduceWarnOfBytesAfterTheModelEvenWhenQuiet)
+{
+    ScratchDir dir;
+    // A frame count of -1 reads as no frames: the frames' bytes follow the triangles unread.
+    TMDLModel model = MakeTorus(10, 6, 3);
+    model.Header.NumFrames = -1;
+    WriteFile(dir.File("in.mdl"), model.SaveToBytes());
+    const uint64_t frameBytes = 3 * (kDiskFrameHeadSize + 60 * kDiskFrameVertSize);
+    const std::string warning = "kelvane-cli: warning: " + dir.File("in.mdl") + ": " + std::to_string(frameBytes) +
+                                " bytes after the last triangle are not part of the model\n";
+    for (const std::vector<std::string>& words : {std::vector<std::string>{"info"}, {"info", "--json"}, {"reduce", "-q", "-o", dir.File("out.mdl")},
+                                                  {"reduce", "--json", "-o", dir.File("out.mdl")}}) {
+        std::vector<std::string> args = words;
+        args.push_back(dir.File("in.mdl"));
+        const CliRun run = RunCli(args, dir);
+        EXPECT_EQ(run.Status, 0) << args[1];
+        EXPECT_EQ(run.Err, warning) << args[1];
+        if (words.back() == "--json") {
+            EXPECT_EQ(nlohmann::json::parse(run.Out)["files"][0]["trailingBytes"], frameBytes);
+        }
+    }
+    // A file read to its end says nothing.
+    WriteFile(dir.File("whole.mdl"), MakeTorus(10, 6, 3).SaveToBytes());
+    const CliRun run = RunCli({"info", "--json", dir.File("whole.mdl")}, dir);
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(nlohmann::json::parse(run.Out)["files"][0]["trailingBytes"], 0);
+}
