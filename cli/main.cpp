@@ -103,9 +103,12 @@ private:
 
 // One JSON document on standard output. File names are bytes, not always
 // UTF-8: a byte that is not is replaced rather than ending the run.
-void printJson(const nlohmann::json& files, int status)
+void printJson(nlohmann::json files, int status)
 {
-    std::cout << DumpJson(nlohmann::json{{"files", files}, {"status", status}}) << '\n';
+    nlohmann::json document = nlohmann::json::object();
+    document["files"] = std::move(files);
+    document["status"] = status;
+    std::cout << DumpJson(document) << '\n';
 }
 
 std::string budgetLine(const JobResult& result, ReduceMethod method)
@@ -132,48 +135,56 @@ struct InfoOptions {
     bool Json = false;
 };
 
+// One file for info: its lines, the details when asked for, and its entry
+// in files with --json. Plain lines are printed as the container writes
+// them, and details only built when asked for: a file of a million frames
+// costs no more than its model.
+ExitStatus infoOfFile(const std::string& file, const InfoOptions& options, bool several, nlohmann::json& files)
+{
+    TMDLModel model;
+    std::vector<std::string> lines;
+    model.LogLines = [&](const std::string& line) {
+        if (options.Json || options.Details) lines.push_back(line);
+        else std::cout << (several ? file + ": " : "") << line << '\n';
+    };
+    nlohmann::json entry = {{"path", file}};
+    ExitStatus status = kAccepted;
+    try {
+        status = model.LoadFromFile(file) ? kAccepted : kRefused;
+    } catch (const std::system_error& error) {
+        status = kFileError;
+        entry["message"] = error.what();
+        Complain(error.what());
+    }
+    // Said even with --json, where standard output holds only the document.
+    if (const std::string warning = TrailingBytesWarning(model); status == kAccepted && !warning.empty())
+        Complain("warning: " + file + ": " + warning);
+    if (options.Json) {
+        entry["status"] = statusName(status);
+        entry["lines"] = lines;
+        entry["errors"] = ErrorLines(lines);
+        if (status == kAccepted) {
+            entry["details"] = ModelDetails(model);
+            entry["trailingBytes"] = model.TrailingBytes;
+        }
+        files.push_back(std::move(entry));
+    } else if (options.Details && status != kFileError) {
+        std::cout << file << ":\n";
+        for (const std::string& line : lines) std::cout << "  " << line << '\n';
+        if (status == kAccepted) WriteDetailLines(std::cout, model);
+        std::cout << "  refused: " << (status == kRefused ? "yes, for the ERROR lines above" : "no") << '\n';
+    }
+    return status;
+}
+
 int runInfo(const InfoOptions& options)
 {
     int status = kAccepted;
     nlohmann::json files = nlohmann::json::array();
     // With several files each line says whose it is, as reduce does.
     const bool several = options.Files.size() > 1;
-    for (const std::string& file : options.Files) {
-        TMDLModel model;
-        std::vector<std::string> lines;
-        model.LogLines = [&](const std::string& line) {
-            lines.push_back(line);
-            if (!options.Json && !options.Details) std::cout << (several ? file + ": " : "") << line << '\n';  // as the container writes them
-        };
-        nlohmann::json entry = {{"path", file}};
-        ExitStatus fileStatus = kAccepted;
-        try {
-            fileStatus = model.LoadFromFile(file) ? kAccepted : kRefused;
-        } catch (const std::system_error& error) {
-            fileStatus = kFileError;
-            entry["message"] = error.what();
-            Complain(error.what());
-        }
-        status = std::max<int>(status, fileStatus);
-        entry["status"] = statusName(fileStatus);
-        entry["lines"] = lines;
-        entry["errors"] = ErrorLines(lines);
-        if (fileStatus == kAccepted) {
-            entry["details"] = ModelDetails(model);
-            entry["trailingBytes"] = model.TrailingBytes;
-            // Said even with --json, where standard output holds only the document.
-            if (const std::string warning = TrailingBytesWarning(model); !warning.empty()) Complain("warning: " + file + ": " + warning);
-        }
-        if (options.Details && !options.Json && fileStatus != kFileError) {
-            std::cout << file << ":\n";
-            for (const std::string& line : lines) std::cout << "  " << line << '\n';
-            if (fileStatus == kAccepted)
-                for (const std::string& line : DetailLines(entry["details"])) std::cout << line << '\n';
-            std::cout << "  refused: " << (fileStatus == kRefused ? "yes, for the ERROR lines above" : "no") << '\n';
-        }
-        files.push_back(entry);
-    }
-    if (options.Json) printJson(files, status);
+    for (const std::string& file : options.Files) status = std::max<int>(status, infoOfFile(file, options, several, files));
+    if (options.Json) printJson(std::move(files), status);
     return status;
 }
 
@@ -287,7 +298,7 @@ int runReduce(const ReduceOptions& options)
         }
         if (result.Status == kFileError) entry["message"] = result.FileError;
         if (result.Deviation) entry["deviation"] = DeviationJson(*result.Deviation);
-        files.push_back(entry);
+        files.push_back(std::move(entry));
         if (several) progress.Show("[" + std::to_string(++finished) + "/" + std::to_string(jobs.size()) + "] " + job.Input.string());
     };
     // One file: which pass, and how far into it.
@@ -298,7 +309,7 @@ int runReduce(const ReduceOptions& options)
     };
     RunJobs(jobs, options.Plan, options.Threads, done, progress.Shown() ? std::function<void(const std::string&)>(passProgress) : nullptr);
     progress.Clear();
-    if (options.Json) printJson(files, status);
+    if (options.Json) printJson(std::move(files), status);
     return status;
 }
 
