@@ -149,6 +149,11 @@ std::string TrailingBytesWarning(const TMDLModel& model)
            (model.TrailingBytes == 1 ? " is" : " are") + " not part of the model";
 }
 
+std::string NotEnoughMemoryFor(const std::string& what)
+{
+    return "Not enough memory for \"" + what + "\"";
+}
+
 std::vector<std::string> ErrorLines(const std::vector<std::string>& lines)
 {
     std::vector<std::string> errors;
@@ -255,7 +260,7 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
         result.FileError = error.what();
     } catch (const std::bad_alloc&) {
         result.Status = kFileError;
-        result.FileError = "Not enough memory for \"" + job.Input.string() + "\"";
+        result.FileError = NotEnoughMemoryFor(job.Input.string());
     }
     result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result;
@@ -279,7 +284,12 @@ void RunJobs(const std::vector<Job>& jobs, const ReducePlan& plan, unsigned thre
     };
     std::vector<std::jthread> pool;
     const unsigned count = std::max(1u, std::min<unsigned>(threads, unsigned(jobs.size())));
-    for (unsigned t = 0; t < count; ++t) pool.emplace_back(worker);
+    try {
+        for (unsigned t = 0; t < count; ++t) pool.emplace_back(worker);
+    } catch (const std::system_error&) {  // no memory for another thread's stack: go on with fewer
+    } catch (const std::bad_alloc&) {
+    }
+    if (pool.empty()) worker();  // not even one: this thread runs them all
     // Results go out in the order of the jobs, whatever order they finish in.
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         std::unique_lock lock(mutex);

@@ -80,6 +80,9 @@ struct JobResult {
 // last section the model holds; "" when its load read every byte.
 std::string TrailingBytesWarning(const TMDLModel& model);
 
+// What a command says when an allocation fails: Not enough memory for "what".
+std::string NotEnoughMemoryFor(const std::string& what);
+
 // The "ERROR:" lines among a model's log lines.
 std::vector<std::string> ErrorLines(const std::vector<std::string>& lines);
 

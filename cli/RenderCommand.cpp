@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <limits>
 #include <iostream>
@@ -34,6 +36,7 @@ Examples:
 
 // Each side of --size; a sheet of 4 x 4 cells still fits the renderer's limit.
 constexpr int kMaxSizeSide = kMaxImageSide / 4;
+constexpr int kSheetFrames = 16;
 
 struct RenderWords {
     std::string Model;
@@ -55,15 +58,35 @@ std::optional<std::pair<int, int>> parseSize(const std::string& text)
     return std::pair{width, height};
 }
 
+// The most pixels one picture may hold: 256 MiB of RGBA, before the depth
+// buffer. The same number as the renderer's kMaxImagePixels (render/Render.h),
+// kept here until that header carries it.
+constexpr int64_t kMaxPicturePixels = int64_t(64) * 1024 * 1024;
+
 // Loads one model; a refusal prints its ERROR lines, naming the file.
 ExitStatus load(TMDLModel& model, const std::string& file)
 {
-    std::vector<std::string> errors;
-    const ExitStatus status = LoadModelFile(model, file, errors);
-    if (status != kRefused) return status;
-    for (const std::string& line : errors) Complain(file + ": " + line);
-    if (errors.empty()) Complain(file + ": refused");
-    return kRefused;
+    std::vector<std::string> problems;
+    const ExitStatus status = LoadModelFile(model, file, problems);
+    if (status == kAccepted) return status;
+    if (status == kFileError) Complain(problems.front());
+    for (const std::string& line : status == kRefused ? problems : std::vector<std::string>()) Complain(file + ": " + line);
+    if (status == kRefused && problems.empty()) Complain(file + ": refused");
+    return status;
+}
+
+// The picture's width and height: one --size, two side by side, or a sheet's
+// grid of cells, as near square as RenderSheet makes it.
+std::pair<int64_t, int64_t> pictureSize(const RenderWords& words, const TMDLModel& model)
+{
+    int64_t cells = words.Other.empty() ? 1 : 2;
+    int64_t columns = cells;
+    if (words.Sheet) {
+        cells = std::max<int64_t>(1, int64_t(SheetFrames(int(model.Frames.size()), kSheetFrames).size()));
+        columns = int64_t(std::ceil(std::sqrt(double(cells))));
+    }
+    const int64_t rows = (cells + columns - 1) / columns;
+    return {columns * words.Options.Width, rows * words.Options.Height};
 }
 
 // A frame number must name a frame; a model without frames draws only
@@ -103,14 +126,24 @@ int runRender(RenderWords& words)
         }
     }
 
-    const RGBAImage image = words.Sheet           ? RenderSheet(model, words.Options)
-                            : words.Other.empty() ? RenderFrame(model, words.Options)
-                                                  : RenderSideBySide(model, other, words.Options);
+    // Said before any pixel is drawn; a sheet's size depends on its frames.
+    if (const auto [width, height] = pictureSize(words, model); width * height > kMaxPicturePixels) {
+        Complain(words.Output + ": a picture of " + std::to_string(width) + "x" + std::to_string(height) + " is more than the " +
+                 std::to_string(kMaxPicturePixels) + " pixels one picture may hold; choose a smaller --size");
+        return kUsage;
+    }
+
     try {
+        const RGBAImage image = words.Sheet           ? RenderSheet(model, words.Options, kSheetFrames)
+                                : words.Other.empty() ? RenderFrame(model, words.Options)
+                                                      : RenderSideBySide(model, other, words.Options);
         const std::vector<uint8_t> png = EncodePng(image);
         WriteFileAtomically(words.Output, [&png](ByteWriter& out) { out.Write(png.data(), png.size()); });
     } catch (const std::system_error& error) {  // names the file
         Complain(error.what());
+        return kFileError;
+    } catch (const std::bad_alloc&) {
+        Complain(NotEnoughMemoryFor(words.Output));
         return kFileError;
     } catch (const std::runtime_error& error) {
         Complain(words.Output + ": " + error.what());

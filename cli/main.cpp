@@ -183,7 +183,16 @@ int runInfo(const InfoOptions& options)
     nlohmann::json files = nlohmann::json::array();
     // With several files each line says whose it is, as reduce does.
     const bool several = options.Files.size() > 1;
-    for (const std::string& file : options.Files) status = std::max<int>(status, infoOfFile(file, options, several, files));
+    for (const std::string& file : options.Files) {
+        ExitStatus fileStatus = kFileError;
+        try {
+            fileStatus = infoOfFile(file, options, several, files);
+        } catch (const std::bad_alloc&) {  // one file too large: the others still go
+            Complain(NotEnoughMemoryFor(file));
+            if (options.Json) files.push_back({{"path", file}, {"status", statusName(kFileError)}, {"message", NotEnoughMemoryFor(file)}});
+        }
+        status = std::max<int>(status, fileStatus);
+    }
     if (options.Json) printJson(std::move(files), status);
     return status;
 }
@@ -199,7 +208,7 @@ void endCleanlyOnInterrupt()
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
-    std::thread([signals] {
+    auto watch = [signals] {
         int signal = 0;
         while (sigwait(&signals, &signal) != 0) {
         }
@@ -207,7 +216,14 @@ void endCleanlyOnInterrupt()
         // A save paused by the interrupt test must have time to go on, if anything lets it.
         if (std::getenv("KELVANE_TEST_PAUSE_SAVES")) std::this_thread::sleep_for(std::chrono::milliseconds(400));
         std::_Exit(128 + signal);
-    }).detach();
+    };
+    try {
+        std::thread(watch).detach();
+    } catch (const std::system_error&) {  // no memory for the thread: the signals end the run as they would anyway
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    } catch (const std::bad_alloc&) {
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    }
 }
 
 struct ReduceOptions {
@@ -391,8 +407,14 @@ int main(int argc, char** argv)
     // A budget trades surface for triangles: its report always says how much surface.
     if (reduce.Plan.HasBudget() || !lods.empty()) reduce.Plan.Measure = true;
 
-    if (infoCommand->parsed()) return runInfo(info);
-    for (const Command& command : commands)
-        if (command.Words->parsed()) return command.Run();
-    return runReduce(reduce);
+    // Each command says which file did not fit in memory; this is for what none foresaw.
+    try {
+        if (infoCommand->parsed()) return runInfo(info);
+        for (const Command& command : commands)
+            if (command.Words->parsed()) return command.Run();
+        return runReduce(reduce);
+    } catch (const std::bad_alloc&) {
+        Complain("Not enough memory");
+        return kFileError;
+    }
 }

@@ -211,3 +211,33 @@ TEST(Cli, InfoOfAMillionSmallFramesCostsLittleMoreThanItsModel)
         EXPECT_NE(run.Out.find("1Vertices, 1Faces"), std::string::npos) << option;
     }
 }
+
+TEST(Cli, EveryCommandOutOfMemoryNamesWhatDidNotFitAndGivesStatusThree)
+{
+#ifdef KELVANE_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limits allow";
+#endif
+    // 200,000 one-vertex frames: about 21 MB of model, more than 16 MiB of address space holds.
+    ScratchDir dir;
+    const std::string big = dir.File("big.mdl"), torus = dir.File("torus.mdl"), png = dir.File("out.png");
+    WriteFile(big, MakeModel(std::vector<std::vector<FrameVert>>(200000, {Vert(1, 2, 3)}), {Tri(0, 0, 0)}, {SkinVert{}}).SaveToBytes());
+    WriteFile(torus, MakeTorus(12, 8, 2).SaveToBytes());
+    const struct {
+        std::vector<std::string> Words;
+        uint64_t LimitKiB;
+        std::string Named;
+    } rows[] = {
+        {{"info", big, torus}, 16 * 1024, big},
+        {{"reduce", big, "-o", dir.File("out.mdl")}, 16 * 1024, big},
+        {{"compare", torus, big}, 16 * 1024, big},
+        {{"render", big, "-o", png}, 16 * 1024, big},
+        {{"render", torus, "--compare", torus, "--size", "4096x4096", "-o", png}, 100 * 1024, png},  // 128 MB of pixels
+    };
+    for (const auto& row : rows) {
+        const CliRun run = RunCli(row.Words, dir, row.LimitKiB);
+        EXPECT_EQ(run.Status, 3) << row.Words[0] << run.Err;
+        EXPECT_NE(run.Err.find("kelvane-cli: Not enough memory for \"" + row.Named + "\"\n"), std::string::npos) << run.Err;
+    }
+    EXPECT_NE(RunCli(rows[0].Words, dir, rows[0].LimitKiB).Out.find("MODEL INFO: 96Vertices"), std::string::npos);  // the next file still goes
+    EXPECT_FALSE(std::filesystem::exists(png));
+}

@@ -60,6 +60,7 @@ TEST(CliRender, WritesAPngOfTheAskedSizeOrNoFileAtAll)
         {{torus, "--size", "0x10"}, 2, 0, 0},
         {{torus, "--size", "64"}, 2, 0, 0},
         {{torus, "--sheet", "--frame", "1"}, 2, 0, 0},
+        {{torus, "--size", "4096x4096", "--sheet"}, 2, 0, 0},  // 3 x 2 cells: more pixels than a picture may hold
         {{dir.File("refused.mdl")}, 1, 0, 0},
         {{torus, "--compare", dir.File("refused.mdl")}, 1, 0, 0},
         {{dir.File("missing.mdl")}, 3, 0, 0},
