@@ -46,33 +46,48 @@ struct CompareOptions {
     MeasureOptions Measure;
 };
 
-// Loads file; on a refusal says why, naming the file.
-ExitStatus load(const std::string& file, TMDLModel& model)
+// Loads file; otherwise says why, naming the file, and returns the reason.
+ExitStatus load(const std::string& file, TMDLModel& model, std::string& reason)
 {
-    std::vector<std::string> errors;
-    const ExitStatus status = LoadModelFile(model, file, errors);
-    if (status == kRefused)
-        Complain("\"" + file + "\" is refused: " + (errors.empty() ? std::string("not a model") : errors.front()));
+    std::vector<std::string> problems;
+    const ExitStatus status = LoadModelFile(model, file, problems);
+    if (status == kRefused) reason = "\"" + file + "\" is refused: " + (problems.empty() ? std::string("not a model") : problems.front());
+    if (status == kFileError) reason = problems.front();
+    if (status != kAccepted) Complain(reason);
     return status;
 }
 
 int runCompare(const CompareOptions& options)
 {
+    // A failure is said on standard error and, with --json, as the document.
+    auto fail = [&](ExitStatus status, const std::string& reason) {
+        if (options.Json) std::cout << DumpJson({{"status", status}, {"reason", reason}}) << '\n';
+        return status;
+    };
     TMDLModel original;
     TMDLModel other;
-    if (const ExitStatus status = load(options.Original, original); status != kAccepted) return status;
-    if (const ExitStatus status = load(options.Other, other); status != kAccepted) return status;
+    std::string reason;
+    if (const ExitStatus status = load(options.Original, original, reason); status != kAccepted) return fail(status, reason);
+    if (const ExitStatus status = load(options.Other, other, reason); status != kAccepted) return fail(status, reason);
 
     MeasureOptions measure = options.Measure;
     if (options.Frames > 0) measure.Frames = SpreadFrames(int(original.Frames.size()), options.Frames);
-    const auto result = MeasureDeviation(original, other, measure);
-    if (const auto* reason = std::get_if<std::string>(&result)) {
-        Complain("cannot compare \"" + options.Original + "\" with \"" + options.Other + "\": " + *reason);
-        return kRefused;
+    std::variant<DeviationSummary, std::string> result;
+    try {
+        result = MeasureDeviation(original, other, measure);
+    } catch (const std::bad_alloc&) {
+        Complain(reason = NotEnoughMemoryFor(options.Other));
+        return fail(kFileError, reason);
+    }
+    if (const auto* why = std::get_if<std::string>(&result)) {
+        Complain(reason = "cannot compare \"" + options.Original + "\" with \"" + options.Other + "\": " + *why);
+        return fail(kRefused, reason);
     }
     const auto& summary = std::get<DeviationSummary>(result);
     if (options.Json) {
-        std::cout << DumpJson(DeviationJson(summary, true)) << '\n';
+        nlohmann::json document = DeviationJson(summary, true);
+        document["status"] = kAccepted;
+        std::cout << DumpJson(document) << '\n';
     } else {
         for (const FrameDeviation& frame : summary.Frames) std::cout << FrameDeviationLine(frame) << '\n';
         std::cout << DeviationLine(summary) << '\n';

@@ -68,7 +68,7 @@ TEST(CompareCli, PrintsEveryFrameAndTheSummaryOrOneJsonDocument)
     EXPECT_EQ(report["files"][0]["deviation"]["triangles"], nlohmann::json({256, reduced.Triangles.Count}));
 }
 
-TEST(CompareCli, RefusalsAndFileErrorsNameTheFiles)
+TEST(CompareCli, RefusalsAndFileErrorsNameTheFilesAlsoAsJson)
 {
     ScratchDir dir;
     WriteFile(dir.File("three.mdl"), MakeTorus(8, 6, 3).SaveToBytes());
@@ -91,6 +91,11 @@ TEST(CompareCli, RefusalsAndFileErrorsNameTheFiles)
         EXPECT_EQ(run.Err.rfind("kelvane-cli: ", 0), 0u) << run.Err;
         EXPECT_NE(run.Err.find(row.Said), std::string::npos) << run.Err;
         EXPECT_TRUE(run.Out.empty());
+        // With --json the reason is the document too.
+        const CliRun json = RunCli({"compare", "--json", dir.File("three.mdl"), row.Other}, dir);
+        const nlohmann::json document = nlohmann::json::parse(json.Out);
+        EXPECT_EQ(document["status"], row.Status);
+        EXPECT_NE(document["reason"].get<std::string>().find(row.Said), std::string::npos) << json.Out;
     }
     EXPECT_EQ(RunCli({"compare", dir.File("three.mdl")}, dir).Status, 2);
     EXPECT_EQ(RunCli({"compare", dir.File("three.mdl"), dir.File("three.mdl"), "--frames", "0"}, dir).Status, 2);
