@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/Deviation.h"
 #include "model/MDLClass.h"
 #include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"
@@ -99,4 +100,19 @@ TEST(CompareCli, RefusalsAndFileErrorsNameTheFilesAlsoAsJson)
     }
     EXPECT_EQ(RunCli({"compare", dir.File("three.mdl")}, dir).Status, 2);
     EXPECT_EQ(RunCli({"compare", dir.File("three.mdl"), dir.File("three.mdl"), "--frames", "0"}, dir).Status, 2);
+}
+
+TEST(CompareCli, FiguresOfEverySizePrintWhole)
+{
+    // A position scale of 1e30 gave a figure cut off after 31 digits, without its decimals and "%".
+    const struct {
+        double Fraction;
+        std::string Text;
+    } rows[] = {{0.012345, "1.2345%"}, {9999.9999, "999999.9900%"}, {1.2289258928265704e28, "1.2289e+30%"}, {1e306, "1.0000e+308%"}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(FrameDeviationLine({3, "run", row.Fraction, row.Fraction}), "frame 3 run: Hausdorff " + row.Text + ", RMS " + row.Text);
+        DeviationSummary summary;
+        summary.Hausdorff = summary.Rms = summary.MeanRms = row.Fraction;
+        EXPECT_EQ(DeviationLine(summary).rfind("DEVIATION: Hausdorff " + row.Text + " (frame 0), RMS " + row.Text, 0), 0u);
+    }
 }
