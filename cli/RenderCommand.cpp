@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <iostream>
 #include <memory>
@@ -96,10 +98,17 @@ bool frameExists(const TMDLModel& model, int frame)
     return frame >= 0 && (std::size_t(frame) < model.Frames.size() || (model.Frames.empty() && frame == 0));
 }
 
-bool samePath(const std::string& a, const std::string& b)
+// Why render may not write output: it is there and is no PNG, such as the
+// model itself named after -o by mistake. "" for a PNG or no file at all.
+std::string whyNotReplaced(const std::string& output)
 {
     std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec);
+    if (!std::filesystem::exists(output, ec) && !ec) return {};
+    static const char kPngSignature[8] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
+    char head[8] = {};
+    std::ifstream file(output, std::ios::binary);
+    if (file.read(head, sizeof head) && std::memcmp(head, kPngSignature, sizeof head) == 0) return {};
+    return "\"" + output + "\" is there and is not a PNG picture; render replaces only PNG files, so give another name";
 }
 
 int runRender(RenderWords& words)
@@ -107,8 +116,8 @@ int runRender(RenderWords& words)
     const auto size = parseSize(words.Size);  // checked while parsing
     words.Options.Width = size->first;
     words.Options.Height = size->second;
-    if (samePath(words.Output, words.Model) || (!words.Other.empty() && samePath(words.Output, words.Other))) {
-        Complain(words.Output + ": the picture would replace a model it draws");
+    if (const std::string why = whyNotReplaced(words.Output); !why.empty()) {
+        Complain(why);
         return kUsage;
     }
 
@@ -160,7 +169,7 @@ Command AddRenderCommand(CLI::App& tool)
     CLI::App* render = tool.add_subcommand("render", "Draw a model (one frame, a before/after pair, or a sheet) as a PNG.");
     render->footer(kRenderHelp);
     render->add_option("MODEL", words->Model, "the MDL5 model to draw")->required();
-    render->add_option("-o,--output", words->Output, "the PNG file to write")->required();
+    render->add_option("-o,--output", words->Output, "the PNG file to write; an existing file must be a PNG")->type_name("PNG")->required();
     auto* frame = render->add_option("--frame", words->Options.Frame, "the frame to draw, numbered from 0")
                       ->check(WholeNumberIn(0, std::numeric_limits<int>::max()))
                       ->capture_default_str();
@@ -178,7 +187,7 @@ Command AddRenderCommand(CLI::App& tool)
     render->add_option("--zoom", words->Options.Zoom, "above 1 comes nearer")->check(NumberIn(0.01, 100.0))->capture_default_str();
     render->add_flag("--wire", words->Options.Wireframe, "draw the edges over the surface");
     render->add_flag("--flat", words->Options.Flat, "light each face by its own normal, not the stored ones");
-    auto* compare = render->add_option("--compare", words->Other, "a second model drawn on the right, with the same camera");
+    auto* compare = render->add_option("--compare", words->Other, "a second model drawn on the right, with the same camera")->type_name("MODEL");
     auto* sheet = render->add_flag("--sheet", words->Sheet, "up to 16 frames spread evenly over the animation, in a grid");
     sheet->excludes(compare)->excludes(frame);
     return {render, [words] { return runRender(*words); }};

@@ -355,8 +355,9 @@ int main(int argc, char** argv)
     CLI::App* reduceCommand = app.add_subcommand("reduce", "Reduce models and save the results.");
     reduceCommand->footer(kReduceHelp);
     reduceCommand->add_option("INPUT", reduce.Inputs, "model files, or folders searched for *.mdl")->required();
-    reduceCommand->add_option("-o,--output", reduce.Output, "the reduced model, for one INPUT");
-    reduceCommand->add_option("--out-dir", reduce.OutDir, "folder for the reduced models, keeping names and sub-folders");
+    // The type names MODEL, PNG and DIR tell the bash completion what to offer.
+    reduceCommand->add_option("-o,--output", reduce.Output, "the reduced model, for one INPUT")->type_name("MODEL");
+    reduceCommand->add_option("--out-dir", reduce.OutDir, "folder for the reduced models, keeping names and sub-folders")->type_name("DIR");
     reduceCommand->add_flag("--in-place", reduce.InPlace, "replace each INPUT, once its reduced copy is complete");
     auto* level = reduceCommand->add_option("--level", reduce.Plan.Level, "0 to 10: how far normals may differ")
                       ->check(WholeNumberIn(kMinLevel, kMaxLevel))

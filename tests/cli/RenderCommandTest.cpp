@@ -33,7 +33,7 @@ PngSize decodedSize(const std::string& fileName)
 
 }  // namespace
 
-TEST(CliRender, WritesAPngOfTheAskedSizeOrNoFileAtAll)
+TEST(CliRender, WritesAPngOfTheAskedSizeOverAPngOrNoFileAtAll)
 {
     ScratchDir dir;
     WriteFile(dir.File("torus.mdl"), MakeTorus(12, 8, 5).SaveToBytes());
@@ -83,6 +83,16 @@ TEST(CliRender, WritesAPngOfTheAskedSizeOrNoFileAtAll)
         EXPECT_EQ(size.Height, row.Height) << words;
         std::filesystem::remove(out);
     }
+    // Only a PNG, or no file, is replaced: a model named after -o by mistake stays as it was.
+    for (const std::string& target : {dir.File("octa.mdl"), torus}) {
+        const CliRun run = RunCli({"render", torus, "-o", target}, dir);
+        EXPECT_EQ(run.Status, 2) << target;
+        EXPECT_NE(run.Err.find("is not a PNG picture"), std::string::npos) << run.Err;
+    }
+    EXPECT_EQ(ReadWholeFile(dir.File("octa.mdl")), MakeOctahedron().SaveToBytes());
+    EXPECT_EQ(RunCli({"render", torus, "-o", out}, dir).Status, 0);
+    EXPECT_EQ(RunCli({"render", torus, "--size", "8x8", "-o", out}, dir).Status, 0);
+    EXPECT_EQ(decodedSize(out).Width, 8u);
     // A folder that does not exist: a write error, naming the file.
     const CliRun run = RunCli({"render", torus, "-o", dir.File("no/such/out.png")}, dir);
     EXPECT_EQ(run.Status, 3);
