@@ -149,6 +149,20 @@ std::string TrailingBytesWarning(const TMDLModel& model)
            (model.TrailingBytes == 1 ? " is" : " are") + " not part of the model";
 }
 
+ExitStatus WorseStatus(ExitStatus a, ExitStatus b)
+{
+    // A usage error ends a run before any file, so it never meets another.
+    static constexpr int kRank[] = {/*accepted*/ 0, /*refused*/ 2, /*usage*/ 4, /*file error*/ 3, /*budget missed*/ 1};
+    return kRank[a] >= kRank[b] ? a : b;
+}
+
+ExitStatus JobResult::FileStatus() const
+{
+    if (Status != kAccepted) return Status;
+    const bool missed = (Budget && !BudgetMet) || std::any_of(Lods.begin(), Lods.end(), [](const LodResult& lod) { return !lod.BudgetMet; });
+    return missed ? kBudgetMissed : kAccepted;
+}
+
 std::string NotEnoughMemoryFor(const std::string& what)
 {
     return "Not enough memory for \"" + what + "\"";

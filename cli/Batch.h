@@ -14,7 +14,14 @@
 
 class TMDLModel;
 
-enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3 };
+// kBudgetMissed: the file was written, the best the rules allow, but with
+// more triangles than the budget.
+enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3, kBudgetMissed = 4 };
+
+// The status of a run of several files: the worse of two, where a file that
+// could not be read or written is worst, then a refused model, then a missed
+// budget (its file is still written).
+ExitStatus WorseStatus(ExitStatus a, ExitStatus b);
 
 // How a triangle budget is reached: by passes whose level climbs, as the
 // window's Reduce command runs them, or by the collapses of least error
@@ -72,6 +79,9 @@ struct JobResult {
     bool BudgetMet = false;
     std::string StoppedBecause;       // why the collapses stopped above the budget
     std::vector<LodResult> Lods;      // the levels of detail written, in order
+    // The file's own exit status: Status, or kBudgetMissed for an accepted
+    // file whose budget, or a level of detail's, was not met.
+    ExitStatus FileStatus() const;
     double Seconds = 0;
     std::optional<std::variant<DeviationSummary, std::string>> Deviation;  // with ReducePlan::Measure
 };

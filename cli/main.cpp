@@ -2,7 +2,8 @@
 // for one model or whole folders of them.
 //
 // Exit status: 0 every file accepted, 1 a file refused, 2 usage error,
-// 3 a file could not be read or written. Several files give the worst of them.
+// 3 a file could not be read or written, 4 a budget was not met (the file is
+// still written). Several files give the worst of them: 3, then 1, then 4.
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -45,9 +46,11 @@ const char* kReduceHelp = R"(How much is removed:
   Every kept vertex keeps its place in every frame; texture seams and open
   borders are only shortened along themselves, and no triangle turns over or
   flattens in any frame. When every merge left would break one of these
-  rules, the report says so and how far it got. --lods R1,R2,... writes
-  several levels of detail in one run, each reduced from the one before and
-  named after the input with _lod1, _lod2... before the extension.
+  rules, the report says so and how far it got, also under --quiet; the
+  file is written all the same, and the exit status is 4.
+  --lods R1,R2,... writes several levels of detail in one run, each reduced
+  from the one before and named after the input with _lod1, _lod2... before
+  the extension.
 
   With --method passes, or with --level and --passes, whole passes run instead:
   A pass removes each vertex that lies inside a closed fan of at least three
@@ -74,6 +77,7 @@ std::string statusName(ExitStatus status)
     case kAccepted: return "accepted";
     case kRefused: return "refused";
     case kFileError: return "error";
+    case kBudgetMissed: return "over budget";
     default: return "usage";
     }
 }
@@ -127,6 +131,15 @@ std::string budgetLine(const JobResult& result, ReduceMethod method)
                        " passes; " + std::to_string(result.After.Triangles) + " triangles, ";
     if (result.BudgetMet) return line + "within the budget of " + std::to_string(*result.Budget) + ".";
     return line + "over the budget of " + std::to_string(*result.Budget) + ": a pass at level 10 removed nothing more.";
+}
+
+// "hero_lod2.mdl: 144 triangles, within the budget of 144." or why not.
+std::string lodLine(const LodResult& lod)
+{
+    const std::string budget = "the budget of " + std::to_string(lod.Budget);
+    const std::string why = lod.StoppedBecause.empty() ? "a pass at level 10 removed nothing more" : lod.StoppedBecause;
+    return lod.Output.string() + ": " + std::to_string(lod.After.Triangles) + " triangles, " +
+           (lod.BudgetMet ? "within " + budget + "." : "over " + budget + ": " + why + ".");
 }
 
 struct InfoOptions {
@@ -266,15 +279,14 @@ int runReduce(const ReduceOptions& options)
         const Job& job = jobs[index];
         const std::string prefix = several ? job.Input.string() + ": " : "";
         progress.Clear();
-        status = std::max<int>(status, result.Status);
+        const ExitStatus fileStatus = result.FileStatus();
+        status = WorseStatus(ExitStatus(status), fileStatus);
         if (printLines) {
             for (const std::string& line : result.Lines) std::cout << prefix << line << '\n';
             if (result.Budget && result.Status == kAccepted) std::cout << prefix << budgetLine(result, options.Plan.Method) << '\n';
             if (result.Deviation) std::cout << prefix << DeviationLine(*result.Deviation) << '\n';
             for (const LodResult& lod : result.Lods) {
-                std::cout << prefix << lod.Output.string() << ": " << lod.After.Triangles << " triangles, "
-                          << (lod.BudgetMet ? "within" : "over") << " the budget of " << lod.Budget
-                          << (lod.BudgetMet ? "." : ": " + lod.StoppedBecause + ".") << '\n';
+                std::cout << prefix << lodLine(lod) << '\n';
                 if (lod.Deviation) std::cout << prefix << lod.Output.string() << ": " << DeviationLine(*lod.Deviation) << '\n';
             }
             std::cout.flush();
@@ -285,11 +297,16 @@ int runReduce(const ReduceOptions& options)
             for (const std::string& line : ErrorLines(result.Lines)) std::cerr << job.Input.string() << ": " << line << '\n';
         }
         if (result.Status == kFileError) Complain(result.FileError);
+        // A missed budget is said under --quiet too: a build rule must not take it for success.
+        if (fileStatus == kBudgetMissed && result.Budget && !result.BudgetMet)
+            Complain(job.Input.string() + ": " + budgetLine(result, options.Plan.Method) + " Written all the same.");
+        for (const LodResult& lod : result.Lods)
+            if (!lod.BudgetMet) Complain(lodLine(lod) + " Written all the same.");
         // Said under --quiet too: the output lacks bytes its input had.
         if (result.Status == kAccepted && !result.TrailingWarning.empty())
             Complain("warning: " + job.Input.string() + ": " + result.TrailingWarning);
         nlohmann::json entry = {{"path", job.Input.string()},
-                                {"status", statusName(result.Status)},
+                                {"status", statusName(fileStatus)},
                                 // A refused file's header is no model's: its counts would be garbage.
                                 {"before", result.Loaded ? countsJson(result.Before) : nlohmann::json()},
                                 {"levels", result.PassLevels},
@@ -340,7 +357,8 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", std::string("kelvane-cli ") + KELVANE_VERSION);
     app.require_subcommand(1);
     app.footer("Exit status: 0 accepted, 1 a model was refused, 2 usage error, 3 a file could not be read\n"
-               "or written; for several files the worst of them. See 'kelvane-cli reduce --help'.");
+               "or written or did not fit in memory, 4 a budget was not met (the file is still written);\n"
+               "for several files the worst of them: 3, then 1, then 4. See 'kelvane-cli reduce --help'.");
 
     InfoOptions info;
     CLI::App* infoCommand = app.add_subcommand("info", "Print each model's summary line, or why it is refused.");

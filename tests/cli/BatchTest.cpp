@@ -154,7 +154,7 @@ TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
         std::vector<int> levels;
         const TMDLModel expected = byHand(budget, levels);
         const CliRun run = RunCli({"reduce", "--method", "passes", option, value, "--json", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
-        ASSERT_EQ(run.Status, 0) << run.Err;
+        ASSERT_EQ(run.Status, expected.Header.NumTris <= budget ? 0 : 4) << run.Err;
         const nlohmann::json report = nlohmann::json::parse(run.Out);
         const auto& file = report["files"][0];
         EXPECT_EQ(file["levels"].get<std::vector<int>>(), levels) << option << " " << value;
@@ -427,4 +427,34 @@ TEST(CliBatch, InterruptRemovesTemporaryFilesAndKeepsFinishedOutputs)
             EXPECT_TRUE(ReadWholeFile(entry.path().string()) == model) << entry.path() << " is not complete";
         }
     }
+}
+
+TEST(CliBatch, MissedBudgetIsSaidEvenWhenQuietAndHasItsOwnStatus)
+{
+    ScratchDir dir;
+    // No closed torus is one triangle, nor three: these budgets are missed by either method.
+    WriteFile(dir.File("torus.mdl"), MakeTorus(16, 12, 2).SaveToBytes());
+    WriteFile(dir.File("one.mdl"), MakeModel({{Vert(0, 0, 0), Vert(9, 0, 0), Vert(0, 9, 0)}}, {Tri(0, 1, 2)}, {{}, {}, {}}).SaveToBytes());
+    WriteFile(dir.File("cut.mdl"), {'M', 'D', 'L', '5'});
+    for (const char* method : {"quadric", "passes"}) {
+        const CliRun run = RunCli({"reduce", "-q", "--method", method, "--target-tris", "1", dir.File("torus.mdl"), "-o", dir.File("out.mdl")}, dir);
+        EXPECT_EQ(run.Status, 4) << method;
+        EXPECT_EQ(run.Out, "");
+        EXPECT_NE(run.Err.find("over the budget of 1: "), std::string::npos) << run.Err;
+        TMDLModel written;  // the best the rules allow is still written
+        EXPECT_TRUE(written.LoadFromFile(dir.File("out.mdl")));
+        EXPECT_GT(written.Header.NumTris, 1);
+        fs::remove(dir.File("out.mdl"));
+    }
+    EXPECT_EQ(RunCli({"reduce", "-q", "--lods", "0.5,0.01", dir.File("torus.mdl"), "--out-dir", dir.File("lods")}, dir).Status, 4);
+
+    // A met budget is better, a refused file worse; the JSON marks the file.
+    std::vector<std::string> words = {"reduce", "--json", "--target-tris", "1", dir.File("torus.mdl"), dir.File("one.mdl"), "--out-dir", dir.File("out")};
+    nlohmann::json report = nlohmann::json::parse(RunCli(words, dir).Out);
+    EXPECT_EQ(report["status"], 4);
+    EXPECT_EQ(report["files"][0]["status"], "over budget");
+    EXPECT_EQ(report["files"][0]["budget"]["met"], false);
+    EXPECT_EQ(report["files"][1]["status"], "accepted");
+    words.insert(words.begin() + 4, dir.File("cut.mdl"));
+    EXPECT_EQ(RunCli(words, dir).Status, 1);
 }
