@@ -2,8 +2,9 @@
 // for one model or whole folders of them.
 //
 // Exit status: 0 every file accepted, 1 a file refused, 2 usage error,
-// 3 a file could not be read or written, 4 a budget was not met (the file is
-// still written). Several files give the worst of them: 3, then 1, then 4.
+// 3 a file could not be read or written or did not fit in memory, 4 a budget
+// was not met (the file is still written). Several files give the worst of
+// them: 3, then 1, then 4.
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
