@@ -194,6 +194,37 @@ void writeLods(TMDLModel& model, const Job& job, const ReducePlan& plan, JobResu
 
 }  // namespace
 
+std::string TrailingBytesWarning(const TMDLModel& model)
+{
+    if (model.TrailingBytes == 0) return {};
+    const char* last = !model.Frames.empty()          ? "frame"
+                       : !model.Triangles.Items.empty() ? "triangle"
+                       : !model.SkinVerts.Items.empty() ? "skin vertex"
+                       : !model.Skins.empty()           ? "skin"
+                                                        : "header";
+    return std::to_string(model.TrailingBytes) + (model.TrailingBytes == 1 ? " byte" : " bytes") + " after the last " + last +
+           (model.TrailingBytes == 1 ? " is" : " are") + " not part of the model";
+}
+
+ExitStatus WorseStatus(ExitStatus a, ExitStatus b)
+{
+    // A usage error ends a run before any file, so it never meets another.
+    static constexpr int kRank[] = {/*accepted*/ 0, /*refused*/ 2, /*usage*/ 4, /*file error*/ 3, /*budget missed*/ 1};
+    return kRank[a] >= kRank[b] ? a : b;
+}
+
+ExitStatus JobResult::FileStatus() const
+{
+    if (Status != kAccepted) return Status;
+    const bool missed = (Budget && !BudgetMet) || std::any_of(Lods.begin(), Lods.end(), [](const LodResult& lod) { return !lod.BudgetMet; });
+    return missed ? kBudgetMissed : kAccepted;
+}
+
+std::string NotEnoughMemoryFor(const std::string& what)
+{
+    return "Not enough memory for \"" + what + "\"";
+}
+
 std::vector<std::string> ErrorLines(const std::vector<std::string>& lines)
 {
     std::vector<std::string> errors;
@@ -277,6 +308,8 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
     try {
         const bool accepted = model.LoadFromFile(job.Input.string());
         result.Before = countsOf(model);
+        result.TrailingBytes = model.TrailingBytes;
+        result.TrailingWarning = TrailingBytesWarning(model);
         if (!accepted) {
             result.Status = kRefused;  // nothing is written for a refused model
         } else {
@@ -298,7 +331,7 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
         result.FileError = error.what();
     } catch (const std::bad_alloc&) {
         result.Status = kFileError;
-        result.FileError = "Not enough memory for \"" + job.Input.string() + "\"";
+        result.FileError = NotEnoughMemoryFor(job.Input.string());
     }
     result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result;
@@ -322,7 +355,12 @@ void RunJobs(const std::vector<Job>& jobs, const ReducePlan& plan, unsigned thre
     };
     std::vector<std::jthread> pool;
     const unsigned count = std::max(1u, std::min<unsigned>(threads, unsigned(jobs.size())));
-    for (unsigned t = 0; t < count; ++t) pool.emplace_back(worker);
+    try {
+        for (unsigned t = 0; t < count; ++t) pool.emplace_back(worker);
+    } catch (const std::system_error&) {  // no memory for another thread's stack: go on with fewer
+    } catch (const std::bad_alloc&) {
+    }
+    if (pool.empty()) worker();  // not even one: this thread runs them all
     // Results go out in the order of the jobs, whatever order they finish in.
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         std::unique_lock lock(mutex);

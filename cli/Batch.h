@@ -12,7 +12,16 @@
 
 #include "measure/Measure.h"
 
-enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3 };
+class TMDLModel;
+
+// kBudgetMissed: the file was written, the best the rules allow, but with
+// more triangles than the budget.
+enum ExitStatus : int { kAccepted = 0, kRefused = 1, kUsage = 2, kFileError = 3, kBudgetMissed = 4 };
+
+// The status of a run of several files: the worse of two, where a file that
+// could not be read or written is worst, then a refused model, then a missed
+// budget (its file is still written).
+ExitStatus WorseStatus(ExitStatus a, ExitStatus b);
 
 // The frames the automatic report after a budget measures, spread evenly over
 // the animation: a figure within the sampling noise of the full measure for
@@ -68,15 +77,27 @@ struct JobResult {
     std::string FileError;            // why a file could not be read or written
     bool Loaded = false;              // the model was accepted: Before holds its counts
     ModelCounts Before;
+    uint64_t TrailingBytes = 0;       // bytes after the model, left out of the output
+    std::string TrailingWarning;      // what TrailingBytesWarning says of them
     ModelCounts After;
     std::vector<int> PassLevels;      // the level of every pass run
     std::optional<int64_t> Budget;    // the triangle budget, when there was one
     bool BudgetMet = false;
     std::string StoppedBecause;       // why the collapses stopped above the budget
     std::vector<LodResult> Lods;      // the levels of detail written, in order
+    // The file's own exit status: Status, or kBudgetMissed for an accepted
+    // file whose budget, or a level of detail's, was not met.
+    ExitStatus FileStatus() const;
     double Seconds = 0;
     std::optional<std::variant<DeviationSummary, std::string>> Deviation;  // with ReducePlan::Measure
 };
+
+// "20480 bytes after the last frame are not part of the model", naming the
+// last section the model holds; "" when its load read every byte.
+std::string TrailingBytesWarning(const TMDLModel& model);
+
+// What a command says when an allocation fails: Not enough memory for "what".
+std::string NotEnoughMemoryFor(const std::string& what);
 
 // The "ERROR:" lines among a model's log lines.
 std::vector<std::string> ErrorLines(const std::vector<std::string>& lines);

@@ -3,7 +3,7 @@
 #include <iostream>
 #include <system_error>
 
-#include "model/MDLClass.h"
+#include "model/AnyModel.h"
 
 void Complain(const std::string& message)
 {
@@ -11,16 +11,19 @@ void Complain(const std::string& message)
     std::cerr << "kelvane-cli: " << message << '\n';
 }
 
-ExitStatus LoadModelFile(TMDLModel& model, const std::string& file, std::vector<std::string>& errors)
+ExitStatus LoadModelFile(TAnyModel& model, const std::string& file, std::vector<std::string>& problems)
 {
     std::vector<std::string> lines;
     model.LogLines = [&lines](const std::string& line) { lines.push_back(line); };
     try {
         if (model.LoadFromFile(file)) return kAccepted;
     } catch (const std::system_error& error) {  // the message names the file
-        Complain(error.what());
+        problems = {error.what()};
+        return kFileError;
+    } catch (const std::bad_alloc&) {
+        problems = {NotEnoughMemoryFor(file)};
         return kFileError;
     }
-    errors = ErrorLines(lines);
+    problems = ErrorLines(lines);
     return kRefused;
 }

@@ -11,7 +11,7 @@
 namespace CLI {
 class App;
 }
-class TMDLModel;
+class TAnyModel;
 
 struct Command {
     CLI::App* Words = nullptr;       // the sub-command, parsed() once named
@@ -28,7 +28,8 @@ Command AddCompareCommand(CLI::App& tool);
 // output holds so far, so that the two read in order.
 void Complain(const std::string& message);
 
-// Loads file into model for a command. A file that cannot be read is
-// complained of here (the message names it) and gives kFileError; a refusal
-// gives kRefused with its "ERROR:" lines in errors, for the command to word.
-ExitStatus LoadModelFile(TMDLModel& model, const std::string& file, std::vector<std::string>& errors);
+// Loads file into model for a command. Returns kAccepted; kRefused with the
+// model's "ERROR:" lines in problems; or kFileError with one message, naming
+// the file, when it cannot be read or its model does not fit in memory.
+// Says nothing itself: each command words its failures.
+ExitStatus LoadModelFile(TAnyModel& model, const std::string& file, std::vector<std::string>& problems);

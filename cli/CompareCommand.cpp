@@ -18,7 +18,7 @@
 #include "cli/OptionChecks.h"
 #include "measure/Measure.h"
 #include "model/AnimatedMesh.h"
-#include "model/MDLClass.h"
+#include "model/AnyModel.h"
 
 namespace {
 
@@ -50,37 +50,59 @@ struct CompareOptions {
     MeasureOptions Measure;
 };
 
-// Loads file into the view the measure reads; on a refusal says why, naming
-// the file. The model itself goes once its view is made: the two are never
-// held for both files at once.
-ExitStatus load(const std::string& file, AnimatedMesh& mesh)
+// Loads file into the view the measure reads; otherwise says why, naming the
+// file, and returns the reason. The model itself goes once its view is made:
+// the two are never held for both files at once.
+ExitStatus load(const std::string& file, AnimatedMesh& mesh, std::string& reason)
 {
-    TMDLModel model;
-    std::vector<std::string> errors;
-    const ExitStatus status = LoadModelFile(model, file, errors);
-    if (status == kRefused)
-        Complain("\"" + file + "\" is refused: " + (errors.empty() ? std::string("not a model") : errors.front()));
-    if (status == kAccepted) mesh = MeshOf(model, {.VertexMajor = false, .Normals = false, .Skin = false});
+    TAnyModel model;
+    std::vector<std::string> problems;
+    ExitStatus status = LoadModelFile(model, file, problems);
+    if (status == kRefused) reason = "\"" + file + "\" is refused: " + (problems.empty() ? std::string("not a model") : problems.front());
+    if (status == kFileError) reason = problems.front();
+    if (status == kAccepted) {
+        try {
+            mesh = model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false});
+        } catch (const std::bad_alloc&) {
+            reason = NotEnoughMemoryFor(file);
+            status = kFileError;
+        }
+    }
+    if (status != kAccepted) Complain(reason);
     return status;
 }
 
 int runCompare(const CompareOptions& options)
 {
+    // A failure is said on standard error and, with --json, as the document.
+    auto fail = [&](ExitStatus status, const std::string& reason) {
+        if (options.Json) std::cout << DumpJson({{"status", status}, {"reason", reason}}) << '\n';
+        return status;
+    };
     AnimatedMesh original;
     AnimatedMesh other;
-    if (const ExitStatus status = load(options.Original, original); status != kAccepted) return status;
-    if (const ExitStatus status = load(options.Other, other); status != kAccepted) return status;
+    std::string reason;
+    if (const ExitStatus status = load(options.Original, original, reason); status != kAccepted) return fail(status, reason);
+    if (const ExitStatus status = load(options.Other, other, reason); status != kAccepted) return fail(status, reason);
 
     MeasureOptions measure = options.Measure;
     if (options.Frames > 0) measure.Frames = SpreadFrames(int(original.FrameCount), options.Frames);
-    const auto result = MeasureDeviation(original, other, measure);
-    if (const auto* reason = std::get_if<std::string>(&result)) {
-        Complain("cannot compare \"" + options.Original + "\" with \"" + options.Other + "\": " + *reason);
-        return kRefused;
+    std::variant<DeviationSummary, std::string> result;
+    try {
+        result = MeasureDeviation(original, other, measure);
+    } catch (const std::bad_alloc&) {
+        Complain(reason = NotEnoughMemoryFor(options.Other));
+        return fail(kFileError, reason);
+    }
+    if (const auto* why = std::get_if<std::string>(&result)) {
+        Complain(reason = "cannot compare \"" + options.Original + "\" with \"" + options.Other + "\": " + *why);
+        return fail(kRefused, reason);
     }
     const auto& summary = std::get<DeviationSummary>(result);
     if (options.Json) {
-        std::cout << DumpJson(DeviationJson(summary, true)) << '\n';
+        nlohmann::json document = DeviationJson(summary, true);
+        document["status"] = kAccepted;
+        std::cout << DumpJson(document) << '\n';
     } else {
         for (const FrameDeviation& frame : summary.Frames) std::cout << FrameDeviationLine(frame, summary.TextureMeasured) << '\n';
         std::cout << DeviationLine(summary) << '\n';

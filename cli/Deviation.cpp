@@ -1,13 +1,18 @@
 #include "cli/Deviation.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
+// Four decimals for the figures of a model at a usual scale; from a million
+// percent on (a position scale far out of the usual) scientific notation,
+// so that no figure is ever cut short.
 std::string percent(double fraction)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4f%%", 100.0 * fraction);
+    const double value = 100.0 * fraction;
+    char text[64];
+    std::snprintf(text, sizeof text, std::fabs(value) < 1e6 ? "%.4f%%" : "%.4e%%", value);
     return text;
 }
 

@@ -2,7 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <iostream>
 #include <memory>
@@ -16,7 +20,7 @@
 #include "cli/OptionChecks.h"
 #include "cli/Png.h"
 #include "model/AnimatedMesh.h"
-#include "model/MDLClass.h"
+#include "model/AnyModel.h"
 #include "model/MDLFile.h"
 #include "render/Render.h"
 
@@ -42,6 +46,7 @@ Examples:
 
 // Each side of --size; a sheet of 4 x 4 cells still fits the renderer's limit.
 constexpr int kMaxSizeSide = kMaxImageSide / 4;
+constexpr int kSheetFrames = 16;
 
 struct RenderWords {
     std::string Model;
@@ -51,6 +56,7 @@ struct RenderWords {
     bool Sheet = false;
     std::string Fit;      // "frame" or "animation"; empty: as the picture's kind says
     std::string Palette;  // a palette file, or empty
+    std::string Skin;     // a PNG skin, or empty
     RenderOptions Options;
 };
 
@@ -66,14 +72,29 @@ std::optional<std::pair<int, int>> parseSize(const std::string& text)
 }
 
 // Loads one model; a refusal prints its ERROR lines, naming the file.
-ExitStatus load(TMDLModel& model, const std::string& file)
+ExitStatus load(TAnyModel& model, const std::string& file)
 {
-    std::vector<std::string> errors;
-    const ExitStatus status = LoadModelFile(model, file, errors);
-    if (status != kRefused) return status;
-    for (const std::string& line : errors) Complain(file + ": " + line);
-    if (errors.empty()) Complain(file + ": refused");
-    return kRefused;
+    std::vector<std::string> problems;
+    const ExitStatus status = LoadModelFile(model, file, problems);
+    if (status == kAccepted) return status;
+    if (status == kFileError) Complain(problems.front());
+    for (const std::string& line : status == kRefused ? problems : std::vector<std::string>()) Complain(file + ": " + line);
+    if (status == kRefused && problems.empty()) Complain(file + ": refused");
+    return status;
+}
+
+// The picture's width and height: one --size, two side by side, or a sheet's
+// grid of cells, as near square as RenderSheet makes it.
+std::pair<int64_t, int64_t> pictureSize(const RenderWords& words, const AnimatedMesh& mesh)
+{
+    int64_t cells = words.Other.empty() ? 1 : 2;
+    int64_t columns = cells;
+    if (words.Sheet) {
+        cells = std::max<int64_t>(1, int64_t(SheetFrames(int(mesh.FrameCount), kSheetFrames).size()));
+        columns = int64_t(std::ceil(std::sqrt(double(cells))));
+    }
+    const int64_t rows = (cells + columns - 1) / columns;
+    return {columns * words.Options.Width, rows * words.Options.Height};
 }
 
 // Reads a palette file into options. A file of another size is a usage
@@ -99,17 +120,44 @@ ExitStatus loadPalette(const std::string& file, RenderOptions& options)
     return kUsage;
 }
 
-// A frame number must name a frame; a model without frames draws only
-// the background at its default frame 0.
-bool frameExists(const TMDLModel& model, int frame)
+// Reads a PNG skin for models whose files name their skins but do not hold
+// them. A skin larger than any picture we draw is refused: it would only cost memory.
+ExitStatus loadSkin(const std::string& file, MeshSkin& skin)
 {
-    return frame >= 0 && (std::size_t(frame) < model.Frames.size() || (model.Frames.empty() && frame == 0));
+    try {
+        RGBAImage image = DecodePng(ReadWholeFile(file), kMaxImagePixels);
+        skin.Type = MeshSkin::Kind::RGBA8;
+        skin.Width = image.Width;
+        skin.Height = image.Height;
+        skin.Pixels = std::move(image.Pixels);
+        return kAccepted;
+    } catch (const std::system_error& error) {  // names the file
+        Complain(error.what());
+        return kFileError;
+    } catch (const std::runtime_error& error) {
+        Complain(file + ": " + error.what());
+        return kUsage;
+    }
 }
 
-bool samePath(const std::string& a, const std::string& b)
+// A frame number must name a frame; a model without frames draws only
+// the background at its default frame 0.
+bool frameExists(const AnimatedMesh& mesh, int frame)
+{
+    return frame >= 0 && (uint32_t(frame) < mesh.FrameCount || (mesh.FrameCount == 0 && frame == 0));
+}
+
+// Why render may not write output: it is there and is no PNG, such as the
+// model itself named after -o by mistake. "" for a PNG or no file at all.
+std::string whyNotReplaced(const std::string& output)
 {
     std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec);
+    if (!std::filesystem::exists(output, ec) && !ec) return {};
+    static const char kPngSignature[8] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
+    char head[8] = {};
+    std::ifstream file(output, std::ios::binary);
+    if (file.read(head, sizeof head) && std::memcmp(head, kPngSignature, sizeof head) == 0) return {};
+    return "\"" + output + "\" is there and is not a PNG picture; render replaces only PNG files, so give another name";
 }
 
 int runRender(RenderWords& words)
@@ -117,8 +165,8 @@ int runRender(RenderWords& words)
     const auto size = parseSize(words.Size);  // checked while parsing
     words.Options.Width = size->first;
     words.Options.Height = size->second;
-    if (samePath(words.Output, words.Model) || (!words.Other.empty() && samePath(words.Output, words.Other))) {
-        Complain(words.Output + ": the picture would replace a model it draws");
+    if (const std::string why = whyNotReplaced(words.Output); !why.empty()) {
+        Complain(why);
         return kUsage;
     }
 
@@ -129,28 +177,50 @@ int runRender(RenderWords& words)
     if (!words.Palette.empty())
         if (const ExitStatus status = loadPalette(words.Palette, words.Options); status != kAccepted) return status;
 
+    MeshSkin skin;
+    if (!words.Skin.empty())
+        if (const ExitStatus status = loadSkin(words.Skin, skin); status != kAccepted) return status;
+
     // Each model is drawn from its view; the model itself goes once that is made.
     AnimatedMesh mesh, otherMesh;
     for (const auto& [file, view] : {std::pair{&words.Model, &mesh}, std::pair{&words.Other, &otherMesh}}) {
         if (file->empty()) continue;
-        TMDLModel model;
-        if (const ExitStatus status = load(model, *file); status != kAccepted) return status;
-        if (!words.Sheet && !frameExists(model, words.Options.Frame)) {
+        try {
+            TAnyModel model;
+            if (const ExitStatus status = load(model, *file); status != kAccepted) return status;
+            *view = model.Mesh();
+        } catch (const std::bad_alloc&) {
+            Complain(NotEnoughMemoryFor(*file));
+            return kFileError;
+        }
+        if (!words.Sheet && !frameExists(*view, words.Options.Frame)) {
             Complain(*file + ": no frame " + std::to_string(words.Options.Frame) + "; its frames are numbered 0 to " +
-                     std::to_string(int(model.Frames.size()) - 1));
+                     std::to_string(int(view->FrameCount) - 1));
             return kUsage;
         }
-        *view = MeshOf(model);
+        // A skin named on the command line stands in for the one the file
+        // names but does not hold; texture coordinates count its texels.
+        if (skin.Width > 0) view->Skin = skin;
     }
 
-    const RGBAImage image = words.Sheet ? RenderSheet(mesh, words.Options)
-                            : single    ? RenderFrame(mesh, words.Options)
-                                        : RenderSideBySide(mesh, otherMesh, words.Options);
+    // Said before any pixel is drawn; a sheet's size depends on its frames.
+    if (const auto [width, height] = pictureSize(words, mesh); width * height > kMaxImagePixels) {
+        Complain(words.Output + ": a picture of " + std::to_string(width) + "x" + std::to_string(height) + " is more than the " +
+                 std::to_string(kMaxImagePixels) + " pixels one picture may hold; choose a smaller --size");
+        return kUsage;
+    }
+
     try {
+        const RGBAImage image = words.Sheet ? RenderSheet(mesh, words.Options, kSheetFrames)
+                                : single    ? RenderFrame(mesh, words.Options)
+                                            : RenderSideBySide(mesh, otherMesh, words.Options);
         const std::vector<uint8_t> png = EncodePng(image);
         WriteFileAtomically(words.Output, [&png](ByteWriter& out) { out.Write(png.data(), png.size()); });
     } catch (const std::system_error& error) {  // names the file
         Complain(error.what());
+        return kFileError;
+    } catch (const std::bad_alloc&) {
+        Complain(NotEnoughMemoryFor(words.Output));
         return kFileError;
     } catch (const std::runtime_error& error) {
         Complain(words.Output + ": " + error.what());
@@ -167,7 +237,7 @@ Command AddRenderCommand(CLI::App& tool)
     CLI::App* render = tool.add_subcommand("render", "Draw a model (one frame, a before/after pair, or a sheet) as a PNG.");
     render->footer(kRenderHelp);
     render->add_option("MODEL", words->Model, "the MDL5 model to draw")->required();
-    render->add_option("-o,--output", words->Output, "the PNG file to write")->required();
+    render->add_option("-o,--output", words->Output, "the PNG file to write; an existing file must be a PNG")->type_name("PNG")->required();
     auto* frame = render->add_option("--frame", words->Options.Frame, "the frame to draw, numbered from 0")
                       ->check(WholeNumberIn(0, std::numeric_limits<int>::max()))
                       ->capture_default_str();
@@ -185,11 +255,13 @@ Command AddRenderCommand(CLI::App& tool)
     render->add_option("--zoom", words->Options.Zoom, "above 1 comes nearer")->check(NumberIn(0.01, 100.0))->capture_default_str();
     render->add_flag("--wire", words->Options.Wireframe, "draw the edges over the surface");
     render->add_flag("--flat", words->Options.Flat, "light each face by its own normal, not the stored ones");
-    auto* compare = render->add_option("--compare", words->Other, "a second model drawn on the right, with the same camera");
+    auto* compare = render->add_option("--compare", words->Other, "a second model drawn on the right, with the same camera")->type_name("MODEL");
     auto* sheet = render->add_flag("--sheet", words->Sheet, "up to 16 frames spread evenly over the animation, in a grid");
     sheet->excludes(compare)->excludes(frame);
     render->add_option("--fit", words->Fit, "frame the camera on the frame drawn or on the whole animation (default: frame for one picture, animation with --sheet or --compare)")
         ->check(CLI::IsMember({"frame", "animation"}));
-    render->add_option("--palette", words->Palette, "768 bytes of RGB for 8-bit skins, as in .lmp and raw .pal files");
+    render->add_option("--palette", words->Palette, "768 bytes of RGB for 8-bit skins, as in .lmp and raw .pal files")->type_name("FILE");
+    render->add_option("--skin", words->Skin, "a PNG picture to draw as the skin, for models that name their skin without holding it")
+        ->type_name("PNG");
     return {render, [words] { return runRender(*words); }};
 }

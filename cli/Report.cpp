@@ -25,25 +25,38 @@ int64_t closedFanVertices(const TMDLModel& model)
     // frames that count is backed by no bytes, and a small file may claim
     // hundreds of millions. The pass, too, sees no vertices without frames.
     const std::size_t vertexCount = model.Frames.empty() ? 0 : model.Frames[0].Items.size();
+    // Each vertex's neighbours, up to two per triangle it is in, in one flat
+    // array behind an offset table: no list per vertex.
     std::vector<uint32_t> fanSize(vertexCount, 0);
-    std::vector<std::vector<uint32_t>> neighbours(vertexCount);
-    for (const MDLTriangle& tri : model.Triangles.Items) {
-        for (int j = 0; j < 3; ++j) {
-            const uint32_t v = tri.VertIndex[std::size_t(j)];
+    auto corners = [&](auto visit) {
+        for (const MDLTriangle& tri : model.Triangles.Items)
+            for (int j = 0; j < 3; ++j) {
+                const uint32_t v = tri.VertIndex[std::size_t(j)];
+                // A vertex named twice in one triangle counts once there.
+                if (std::find(tri.VertIndex.begin(), tri.VertIndex.begin() + j, v) == tri.VertIndex.begin() + j) visit(v, tri);
+            }
+    };
+    for (const MDLTriangle& tri : model.Triangles.Items)
+        for (uint32_t v : tri.VertIndex)
             if (v >= vertexCount) return 0;  // only for accepted models
-            if (std::find(tri.VertIndex.begin(), tri.VertIndex.begin() + j, v) != tri.VertIndex.begin() + j) continue;
-            ++fanSize[v];
-            for (uint32_t other : tri.VertIndex)
-                if (other != v) neighbours[v].push_back(other);
-        }
-    }
+    corners([&](uint32_t v, const MDLTriangle&) { ++fanSize[v]; });
+    std::vector<std::size_t> start(vertexCount + 1, 0);
+    for (std::size_t v = 0; v < vertexCount; ++v) start[v + 1] = start[v] + 2 * std::size_t(fanSize[v]);
+    std::vector<uint32_t> neighbours(start[vertexCount]);
+    std::vector<std::size_t> filled(start.begin(), start.end() - 1);
+    corners([&](uint32_t v, const MDLTriangle& tri) {
+        // A triangle that names v twice gives fewer than two others.
+        for (uint32_t other : tri.VertIndex)
+            if (other != v) neighbours[filled[v]++] = other;
+    });
     int64_t closed = 0;
     for (std::size_t v = 0; v < vertexCount; ++v) {
-        auto& list = neighbours[v];
-        if (fanSize[v] < 3 || list.size() % 2 != 0) continue;
-        std::sort(list.begin(), list.end());
+        if (fanSize[v] < 3 || (filled[v] - start[v]) % 2 != 0) continue;
+        const auto first = neighbours.begin() + std::ptrdiff_t(start[v]);
+        const auto last = neighbours.begin() + std::ptrdiff_t(filled[v]);
+        std::sort(first, last);
         bool paired = true;
-        for (std::size_t k = 0; k + 1 < list.size() && paired; k += 2) paired = list[k] == list[k + 1];
+        for (auto k = first; k + 1 < last && paired; k += 2) paired = *k == *(k + 1);
         closed += paired ? 1 : 0;
     }
     return closed;
@@ -77,19 +90,15 @@ nlohmann::json ModelDetails(const TMDLModel& model)
             {"unusedSkinVertices", unusedSkinVertices(model)}};
 }
 
-std::vector<std::string> DetailLines(const nlohmann::json& details)
+void WriteDetailLines(std::ostream& out, const TMDLModel& model)
 {
-    std::vector<std::string> lines;
-    lines.push_back("  skins: " + std::to_string(details["skins"].size()));
+    out << "  skins: " << model.Skins.size() << '\n';
     int number = 1;
-    for (const auto& skin : details["skins"])
-        lines.push_back("    #" + std::to_string(number++) + ": type " + skin["type"].dump() + " (" + skin["bits"].dump() + "-bit), " +
-                        skin["width"].dump() + " x " + skin["height"].dump() + ", " + skin["bytes"].dump() + " bytes");
-    std::string frames = "  frames: " + std::to_string(details["frames"].size());
-    for (std::size_t f = 0; f < details["frames"].size(); ++f)
-        frames += (f == 0 ? ": " : ", ") + details["frames"][f].get<std::string>();
-    lines.push_back(frames);
-    lines.push_back("  vertices in closed fans: " + details["closedFanVertices"].dump() + " of " + details["vertices"].dump());
-    lines.push_back("  unused skin vertices: " + details["unusedSkinVertices"].dump() + " of " + details["skinVertices"].dump());
-    return lines;
+    for (const TMDLSkin5& skin : model.Skins)
+        out << "    #" << number++ << ": type " << skin.SkinType << " (" << 8 * SkinBytesPerPixel(skin.SkinType) << "-bit), " << skin.Width
+            << " x " << skin.Height << ", " << skin.PixelSize << " bytes\n";
+    out << "  frames: " << model.Frames.size();
+    for (std::size_t f = 0; f < model.Frames.size(); ++f) out << (f == 0 ? ": " : ", ") << frameName(model.Frames[f]);
+    out << "\n  vertices in closed fans: " << closedFanVertices(model) << " of " << model.Header.NumVerts << '\n';
+    out << "  unused skin vertices: " << unusedSkinVertices(model) << " of " << model.Header.NumSkinVerts << '\n';
 }

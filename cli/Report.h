@@ -2,8 +2,7 @@
 // What `info --details` tells a modder about a model before reducing it.
 
 #include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
+#include <ostream>
 
 class TMDLModel;
 
@@ -11,5 +10,6 @@ class TMDLModel;
 // unused skin vertices. Only meaningful for a model whose load was accepted.
 nlohmann::json ModelDetails(const TMDLModel& model);
 
-// The same details as indented lines of text.
-std::vector<std::string> DetailLines(const nlohmann::json& details);
+// The same details as indented lines of text, written as they are found: a
+// model of a million frames is not held twice, once more as text.
+void WriteDetailLines(std::ostream& out, const TMDLModel& model);

@@ -2,13 +2,17 @@
 // for one model or whole folders of them.
 //
 // Exit status: 0 every file accepted, 1 a file refused, 2 usage error,
-// 3 a file could not be read or written. Several files give the worst of them.
+// 3 a file could not be read or written or did not fit in memory, 4 a budget
+// was not met (the file is still written). Several files give the worst of
+// them: 3, then 1, then 4.
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <limits>
@@ -43,9 +47,11 @@ const char* kReduceHelp = R"(How much is removed:
   Every kept vertex keeps its place in every frame; texture seams and open
   borders are only shortened along themselves, and no triangle turns over or
   flattens in any frame. When every merge left would break one of these
-  rules, the report says so and how far it got. --lods R1,R2,... writes
-  several levels of detail in one run, each reduced from the one before and
-  named after the input with _lod1, _lod2... before the extension.
+  rules, the report says so and how far it got, also under --quiet; the
+  file is written all the same, and the exit status is 4.
+  --lods R1,R2,... writes several levels of detail in one run, each reduced
+  from the one before and named after the input with _lod1, _lod2... before
+  the extension.
 
   With --method passes, or with --level and --passes, whole passes run instead:
   A pass removes each vertex that lies inside a closed fan of at least three
@@ -72,6 +78,7 @@ std::string statusName(ExitStatus status)
     case kAccepted: return "accepted";
     case kRefused: return "refused";
     case kFileError: return "error";
+    case kBudgetMissed: return "over budget";
     default: return "usage";
     }
 }
@@ -101,9 +108,12 @@ private:
 
 // One JSON document on standard output. File names are bytes, not always
 // UTF-8: a byte that is not is replaced rather than ending the run.
-void printJson(const nlohmann::json& files, int status)
+void printJson(nlohmann::json files, int status)
 {
-    std::cout << DumpJson(nlohmann::json{{"files", files}, {"status", status}}) << '\n';
+    nlohmann::json document = nlohmann::json::object();
+    document["files"] = std::move(files);
+    document["status"] = status;
+    std::cout << DumpJson(document) << '\n';
 }
 
 std::string budgetLine(const JobResult& result, ReduceMethod method)
@@ -124,11 +134,62 @@ std::string budgetLine(const JobResult& result, ReduceMethod method)
     return line + "over the budget of " + std::to_string(*result.Budget) + ": a pass at level 10 removed nothing more.";
 }
 
+// "hero_lod2.mdl: 144 triangles, within the budget of 144." or why not.
+std::string lodLine(const LodResult& lod)
+{
+    const std::string budget = "the budget of " + std::to_string(lod.Budget);
+    const std::string why = lod.StoppedBecause.empty() ? "a pass at level 10 removed nothing more" : lod.StoppedBecause;
+    return lod.Output.string() + ": " + std::to_string(lod.After.Triangles) + " triangles, " +
+           (lod.BudgetMet ? "within " + budget + "." : "over " + budget + ": " + why + ".");
+}
+
 struct InfoOptions {
     std::vector<std::string> Files;
     bool Details = false;
     bool Json = false;
 };
+
+// One file for info: its lines, the details when asked for, and its entry
+// in files with --json. Plain lines are printed as the container writes
+// them, and details only built when asked for: a file of a million frames
+// costs no more than its model.
+ExitStatus infoOfFile(const std::string& file, const InfoOptions& options, bool several, nlohmann::json& files)
+{
+    TMDLModel model;
+    std::vector<std::string> lines;
+    model.LogLines = [&](const std::string& line) {
+        if (options.Json || options.Details) lines.push_back(line);
+        else std::cout << (several ? file + ": " : "") << line << '\n';
+    };
+    nlohmann::json entry = {{"path", file}};
+    ExitStatus status = kAccepted;
+    try {
+        status = model.LoadFromFile(file) ? kAccepted : kRefused;
+    } catch (const std::system_error& error) {
+        status = kFileError;
+        entry["message"] = error.what();
+        Complain(error.what());
+    }
+    // Said even with --json, where standard output holds only the document.
+    if (const std::string warning = TrailingBytesWarning(model); status == kAccepted && !warning.empty())
+        Complain("warning: " + file + ": " + warning);
+    if (options.Json) {
+        entry["status"] = statusName(status);
+        entry["lines"] = lines;
+        entry["errors"] = ErrorLines(lines);
+        if (status == kAccepted) {
+            entry["details"] = ModelDetails(model);
+            entry["trailingBytes"] = model.TrailingBytes;
+        }
+        files.push_back(std::move(entry));
+    } else if (options.Details && status != kFileError) {
+        std::cout << file << ":\n";
+        for (const std::string& line : lines) std::cout << "  " << line << '\n';
+        if (status == kAccepted) WriteDetailLines(std::cout, model);
+        std::cout << "  refused: " << (status == kRefused ? "yes, for the ERROR lines above" : "no") << '\n';
+    }
+    return status;
+}
 
 int runInfo(const InfoOptions& options)
 {
@@ -137,36 +198,16 @@ int runInfo(const InfoOptions& options)
     // With several files each line says whose it is, as reduce does.
     const bool several = options.Files.size() > 1;
     for (const std::string& file : options.Files) {
-        TMDLModel model;
-        std::vector<std::string> lines;
-        model.LogLines = [&](const std::string& line) {
-            lines.push_back(line);
-            if (!options.Json && !options.Details) std::cout << (several ? file + ": " : "") << line << '\n';  // as the container writes them
-        };
-        nlohmann::json entry = {{"path", file}};
-        ExitStatus fileStatus = kAccepted;
+        ExitStatus fileStatus = kFileError;
         try {
-            fileStatus = model.LoadFromFile(file) ? kAccepted : kRefused;
-        } catch (const std::system_error& error) {
-            fileStatus = kFileError;
-            entry["message"] = error.what();
-            Complain(error.what());
+            fileStatus = infoOfFile(file, options, several, files);
+        } catch (const std::bad_alloc&) {  // one file too large: the others still go
+            Complain(NotEnoughMemoryFor(file));
+            if (options.Json) files.push_back({{"path", file}, {"status", statusName(kFileError)}, {"message", NotEnoughMemoryFor(file)}});
         }
         status = std::max<int>(status, fileStatus);
-        entry["status"] = statusName(fileStatus);
-        entry["lines"] = lines;
-        entry["errors"] = ErrorLines(lines);
-        if (fileStatus == kAccepted) entry["details"] = ModelDetails(model);
-        if (options.Details && !options.Json && fileStatus != kFileError) {
-            std::cout << file << ":\n";
-            for (const std::string& line : lines) std::cout << "  " << line << '\n';
-            if (fileStatus == kAccepted)
-                for (const std::string& line : DetailLines(entry["details"])) std::cout << line << '\n';
-            std::cout << "  refused: " << (fileStatus == kRefused ? "yes, for the ERROR lines above" : "no") << '\n';
-        }
-        files.push_back(entry);
     }
-    if (options.Json) printJson(files, status);
+    if (options.Json) printJson(std::move(files), status);
     return status;
 }
 
@@ -181,13 +222,22 @@ void endCleanlyOnInterrupt()
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
-    std::thread([signals] {
+    auto watch = [signals] {
         int signal = 0;
         while (sigwait(&signals, &signal) != 0) {
         }
         RemoveTemporaryFilesForExit();
+        // A save paused by the interrupt test must have time to go on, if anything lets it.
+        if (std::getenv("KELVANE_TEST_PAUSE_SAVES")) std::this_thread::sleep_for(std::chrono::milliseconds(400));
         std::_Exit(128 + signal);
-    }).detach();
+    };
+    try {
+        std::thread(watch).detach();
+    } catch (const std::system_error&) {  // no memory for the thread: the signals end the run as they would anyway
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    } catch (const std::bad_alloc&) {
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    }
 }
 
 struct ReduceOptions {
@@ -230,15 +280,14 @@ int runReduce(const ReduceOptions& options)
         const Job& job = jobs[index];
         const std::string prefix = several ? job.Input.string() + ": " : "";
         progress.Clear();
-        status = std::max<int>(status, result.Status);
+        const ExitStatus fileStatus = result.FileStatus();
+        status = WorseStatus(ExitStatus(status), fileStatus);
         if (printLines) {
             for (const std::string& line : result.Lines) std::cout << prefix << line << '\n';
             if (result.Budget && result.Status == kAccepted) std::cout << prefix << budgetLine(result, options.Plan.Method) << '\n';
             if (result.Deviation) std::cout << prefix << DeviationLine(*result.Deviation) << '\n';
             for (const LodResult& lod : result.Lods) {
-                std::cout << prefix << lod.Output.string() << ": " << lod.After.Triangles << " triangles, "
-                          << (lod.BudgetMet ? "within" : "over") << " the budget of " << lod.Budget
-                          << (lod.BudgetMet ? "." : ": " + lod.StoppedBecause + ".") << '\n';
+                std::cout << prefix << lodLine(lod) << '\n';
                 if (lod.Deviation) std::cout << prefix << lod.Output.string() << ": " << DeviationLine(*lod.Deviation) << '\n';
             }
             std::cout.flush();
@@ -249,14 +298,23 @@ int runReduce(const ReduceOptions& options)
             for (const std::string& line : ErrorLines(result.Lines)) std::cerr << job.Input.string() << ": " << line << '\n';
         }
         if (result.Status == kFileError) Complain(result.FileError);
+        // A missed budget is said under --quiet too: a build rule must not take it for success.
+        if (fileStatus == kBudgetMissed && result.Budget && !result.BudgetMet)
+            Complain(job.Input.string() + ": " + budgetLine(result, options.Plan.Method) + " Written all the same.");
+        for (const LodResult& lod : result.Lods)
+            if (!lod.BudgetMet) Complain(lodLine(lod) + " Written all the same.");
+        // Said under --quiet too: the output lacks bytes its input had.
+        if (result.Status == kAccepted && !result.TrailingWarning.empty())
+            Complain("warning: " + job.Input.string() + ": " + result.TrailingWarning);
         nlohmann::json entry = {{"path", job.Input.string()},
-                                {"status", statusName(result.Status)},
+                                {"status", statusName(fileStatus)},
                                 // A refused file's header is no model's: its counts would be garbage.
                                 {"before", result.Loaded ? countsJson(result.Before) : nlohmann::json()},
                                 {"levels", result.PassLevels},
                                 {"passes", result.PassLevels.size()},
                                 {"seconds", result.Seconds},
                                 {"errors", ErrorLines(result.Lines)}};
+        if (result.Loaded) entry["trailingBytes"] = result.TrailingBytes;
         if (result.Status == kAccepted) {
             if (result.Lods.empty()) entry["output"] = job.Output.string();
             entry["after"] = countsJson(result.After);
@@ -274,7 +332,7 @@ int runReduce(const ReduceOptions& options)
         }
         if (result.Status == kFileError) entry["message"] = result.FileError;
         if (result.Deviation) entry["deviation"] = DeviationJson(*result.Deviation);
-        files.push_back(entry);
+        files.push_back(std::move(entry));
         if (several) progress.Show("[" + std::to_string(++finished) + "/" + std::to_string(jobs.size()) + "] " + job.Input.string());
     };
     // One file: which pass, and how far into it.
@@ -285,7 +343,7 @@ int runReduce(const ReduceOptions& options)
     };
     RunJobs(jobs, options.Plan, options.Threads, done, progress.Shown() ? std::function<void(const std::string&)>(passProgress) : nullptr);
     progress.Clear();
-    if (options.Json) printJson(files, status);
+    if (options.Json) printJson(std::move(files), status);
     return status;
 }
 
@@ -300,7 +358,8 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", std::string("kelvane-cli ") + KELVANE_VERSION);
     app.require_subcommand(1);
     app.footer("Exit status: 0 accepted, 1 a model was refused, 2 usage error, 3 a file could not be read\n"
-               "or written; for several files the worst of them. See 'kelvane-cli reduce --help'.");
+               "or written or did not fit in memory, 4 a budget was not met (the file is still written);\n"
+               "for several files the worst of them: 3, then 1, then 4. See 'kelvane-cli reduce --help'.");
 
     InfoOptions info;
     CLI::App* infoCommand = app.add_subcommand("info", "Print each model's summary line, or why it is refused.");
@@ -315,8 +374,9 @@ int main(int argc, char** argv)
     CLI::App* reduceCommand = app.add_subcommand("reduce", "Reduce models and save the results.");
     reduceCommand->footer(kReduceHelp);
     reduceCommand->add_option("INPUT", reduce.Inputs, "model files, or folders searched for *.mdl")->required();
-    reduceCommand->add_option("-o,--output", reduce.Output, "the reduced model, for one INPUT");
-    reduceCommand->add_option("--out-dir", reduce.OutDir, "folder for the reduced models, keeping names and sub-folders");
+    // The type names MODEL, PNG and DIR tell the bash completion what to offer.
+    reduceCommand->add_option("-o,--output", reduce.Output, "the reduced model, for one INPUT")->type_name("MODEL");
+    reduceCommand->add_option("--out-dir", reduce.OutDir, "folder for the reduced models, keeping names and sub-folders")->type_name("DIR");
     reduceCommand->add_flag("--in-place", reduce.InPlace, "replace each INPUT, once its reduced copy is complete");
     auto* level = reduceCommand->add_option("--level", reduce.Plan.Level, "0 to 10: how far normals may differ")
                       ->check(WholeNumberIn(kMinLevel, kMaxLevel))
@@ -371,8 +431,14 @@ int main(int argc, char** argv)
         reduce.Plan.Measure = true;
     }
 
-    if (infoCommand->parsed()) return runInfo(info);
-    for (const Command& command : commands)
-        if (command.Words->parsed()) return command.Run();
-    return runReduce(reduce);
+    // Each command says which file did not fit in memory; this is for what none foresaw.
+    try {
+        if (infoCommand->parsed()) return runInfo(info);
+        for (const Command& command : commands)
+            if (command.Words->parsed()) return command.Run();
+        return runReduce(reduce);
+    } catch (const std::bad_alloc&) {
+        Complain("Not enough memory");
+        return kFileError;
+    }
 }

@@ -11,8 +11,9 @@ _kelvane_cli_help()
         section == "subcommands:" && NF > 0 { print "command", $1 }
         section == "options:" && $1 ~ /^-/ {
             # The value type follows the names in capitals: TEXT, INT, UINT:POSITIVE,
-            # ENUM:value in {fast->0,best->1} ...; the rest of the line goes with it.
-            kind = ($2 ~ /^(TEXT|INT|UINT|FLOAT|NUMBER|ENUM)/) ? "value" : "flag"
+            # ENUM:value in {fast->0,best->1}, and MODEL, PNG or DIR for a file
+            # or folder ...; the rest of the line goes with it.
+            kind = ($2 ~ /^(TEXT|INT|UINT|FLOAT|NUMBER|ENUM|MODEL|PNG|DIR)/) ? "value" : "flag"
             names = $1
             sub(/^ *[^ ]+ */, "")
             count = split(names, name, ",")
@@ -37,8 +38,9 @@ _kelvane_cli()
     mapfile -t listed < <(_kelvane_cli_help "$program" $command)
 
     # After an option that takes a value: its choices when the help lists them
-    # ("TEXT:{edge,quadric}", "{fast->0,best->1}"), files for other text,
-    # nothing for numbers.
+    # ("TEXT:{edge,quadric}", "{fast->0,best->1}"); folders and models after
+    # MODEL, folders and pictures after PNG, folders after DIR; nothing for
+    # numbers, sizes and other text.
     if [[ $prev == -* ]]; then
         for word in "${listed[@]}"; do
             read -r kind name type <<<"$word"
@@ -49,9 +51,15 @@ _kelvane_cli()
                     mapfile -t COMPREPLY < <(compgen -W "$choices" -- "$cur")
                     return 0
                 fi
-                [[ $type == TEXT* ]] || return 0
+                local files
+                case $type in
+                    MODEL*) files='!*.mdl' ;;
+                    PNG*) files='!*.png' ;;
+                    DIR*) files='' ;;
+                    *) return 0 ;;
+                esac
                 compopt -o filenames 2>/dev/null
-                mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.mdl' -- "$cur")
+                mapfile -t COMPREPLY < <(compgen -d -- "$cur"; [[ -z $files ]] || compgen -f -X "$files" -- "$cur")
                 return 0
             fi
         done

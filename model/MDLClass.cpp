@@ -234,6 +234,7 @@ bool TMDLModel::Load(ByteReader& in)
     bool result = true;
     // Every way out of the reading below still writes the summary line.
     auto finish = [&](bool accepted) {
+        TrailingBytes = in.BytesLeft();
         Log(ModelInfoLine());
         return accepted;
     };

@@ -132,6 +132,10 @@ public:
     TMDLSkinVerts SkinVerts;
     TMDLTriangles Triangles;
     std::deque<TMDLFrame> Frames;
+    // The bytes the last load left unread after the model's last section (a
+    // negative count reads as a section that is not there): no part of the
+    // model, so a save leaves them out.
+    uint64_t TrailingBytes = 0;
 
     // Appends Text as one log line when a log target is set.
     void Log(const std::string& Text) const;

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cassert>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
@@ -12,6 +14,7 @@
 #include <random>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "model/MDLClass.h"
@@ -73,29 +76,55 @@ std::string temporaryNameFor(const std::filesystem::path& target)
     return (target.parent_path() / name).string();
 }
 
+// The interrupt test sets KELVANE_TEST_PAUSE_SAVES to a file name. Each save
+// then makes that file and waits between listing its temporary name and
+// creating the file, so that the test's signal lands in that gap every time;
+// and waits again once the file is made, so that a file made after the
+// cleanup would still be there when the process ends (the front end waits too).
+void pauseForInterruptTest(bool beforeCreating)
+{
+    static const char* const marker = std::getenv("KELVANE_TEST_PAUSE_SAVES");
+    if (!marker) return;
+    if (beforeCreating) ::close(::open(marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    std::this_thread::sleep_for(std::chrono::milliseconds(beforeCreating ? 200 : 800));
+}
+
 // The temporary files that saves have in flight, for RemoveTemporaryFilesForExit.
-// A name is listed before its file is made and taken off after the rename, so
-// no temporary file exists that is not listed.
 std::mutex inFlightMutex;
 std::set<std::string> inFlight;
 
-class InFlightName {
+// A save's temporary file, listed and created under one lock: the cleanup
+// then finds every file made before it runs, and no file is made after it,
+// since it never gives the lock back. The name is taken off the list only
+// after the rename or the removal.
+class InFlightFile {
 public:
-    explicit InFlightName(std::string name) : name(std::move(name))
+    // Creates name exclusively; Fd() is -1 and Error() holds errno when it cannot.
+    explicit InFlightFile(std::string name) : name(std::move(name))
     {
         std::lock_guard lock(inFlightMutex);
         inFlight.insert(this->name);
+        pauseForInterruptTest(true);
+        fd = ::open(this->name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) return;
+        error = errno;
+        inFlight.erase(this->name);
     }
-    ~InFlightName()
+    ~InFlightFile()
     {
+        if (fd < 0) return;
         std::lock_guard lock(inFlightMutex);
         inFlight.erase(name);
     }
-    InFlightName(const InFlightName&) = delete;
-    InFlightName& operator=(const InFlightName&) = delete;
+    InFlightFile(const InFlightFile&) = delete;
+    InFlightFile& operator=(const InFlightFile&) = delete;
+    int Fd() const { return fd; }
+    int Error() const { return error; }
 
 private:
     std::string name;
+    int fd = -1;
+    int error = 0;
 };
 
 // A symbolic link is followed, so the save replaces the file it points to.
@@ -268,16 +297,17 @@ void WriteFileAtomically(const std::string& FileName, const std::function<void(B
 {
     const std::filesystem::path target = resolvedTarget(FileName);
     std::string tempName;
-    std::optional<InFlightName> listed;
-    int fd = -1;
+    std::optional<InFlightFile> listed;
     // O_EXCL with a fresh name: never write through someone else's file.
-    for (int attempt = 0; fd < 0; ++attempt) {
+    for (int attempt = 0; !listed || listed->Fd() < 0; ++attempt) {
         tempName = temporaryNameFor(target);
         listed.emplace(tempName);
-        fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt > 100)) throw MDLFileError(errno, "Cannot create a file to save", FileName);
+        if (listed->Fd() < 0 && (listed->Error() != EEXIST || attempt > 100))
+            throw MDLFileError(listed->Error(), "Cannot create a file to save", FileName);
     }
+    const int fd = listed->Fd();
     FileHandle file(fd);
+    pauseForInterruptTest(false);
     try {
         // The replacement keeps the permissions of the file it replaces.
         struct stat old {};
@@ -305,9 +335,9 @@ void WriteFileAtomically(const std::string& FileName, const std::function<void(B
 
 void RemoveTemporaryFilesForExit()
 {
-    // The lock is never given back, so no save lists, and so makes, another
-    // temporary file before the process ends; a save whose file is removed
-    // here fails at its rename and leaves its target as it was.
+    // The lock is never given back, so no save makes another temporary file
+    // before the process ends; a save whose file is removed here fails at its
+    // rename and leaves its target as it was.
     inFlightMutex.lock();
     for (const std::string& name : inFlight) ::unlink(name.c_str());
 }

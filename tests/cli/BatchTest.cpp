@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -153,7 +154,7 @@ TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
         std::vector<int> levels;
         const TMDLModel expected = byHand(budget, levels);
         const CliRun run = RunCli({"reduce", "--method", "passes", option, value, "--json", dir.File("in.mdl"), "-o", dir.File("out.mdl")}, dir);
-        ASSERT_EQ(run.Status, 0) << run.Err;
+        ASSERT_EQ(run.Status, expected.Header.NumTris <= budget ? 0 : 4) << run.Err;
         const nlohmann::json report = nlohmann::json::parse(run.Out);
         const auto& file = report["files"][0];
         EXPECT_EQ(file["levels"].get<std::vector<int>>(), levels) << option << " " << value;
@@ -382,6 +383,12 @@ TEST(CliBatch, InterruptRemovesTemporaryFilesAndKeepsFinishedOutputs)
     const std::vector<uint8_t> model = MakeTorus(200, 100, 8).SaveToBytes();  // about 2 MB
     fs::create_directory(dir.path / "in");
     for (int i = 0; i < 24; ++i) WriteFile(dir.File("in/m" + std::to_string(i) + ".mdl"), model);
+    // Each save makes this file and pauses between listing its temporary file and
+    // creating it (model/MDLFile.cpp): the signal lands in that gap every time.
+    std::string pause = "KELVANE_TEST_PAUSE_SAVES=" + dir.File("saving");
+    std::vector<char*> environment = {pause.data()};
+    for (char** variable = environ; *variable; ++variable) environment.push_back(*variable);
+    environment.push_back(nullptr);
 
     for (auto [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
         const fs::path out = dir.path / ("out" + std::to_string(signal));
@@ -393,15 +400,20 @@ TEST(CliBatch, InterruptRemovesTemporaryFilesAndKeepsFinishedOutputs)
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, KELVANE_CLI, &actions, nullptr, argv.data(), environ), 0);
+        ASSERT_EQ(posix_spawn(&pid, KELVANE_CLI, &actions, nullptr, argv.data(), environment.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
 
-        // Interrupted as soon as a save is under way.
+        // Interrupted once an output is finished, as the next save pauses.
         std::error_code ec;
         int waited = 0;
         pid_t ended = 0;
-        while ((!fs::exists(out, ec) || fs::is_empty(out, ec)) && (ended = waitpid(pid, &waited, WNOHANG)) == 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const std::function<bool()> awaited[] = {
+            [&] { return std::any_of(fs::directory_iterator(out, ec), {}, [](auto& e) { return e.path().filename().string()[0] != '.'; }); },
+            [&] { return fs::exists(dir.File("saving"), ec); }};
+        for (const auto& done : awaited) {
+            fs::remove(dir.File("saving"), ec);
+            while (!done() && (ended = waitpid(pid, &waited, WNOHANG)) == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
         ASSERT_EQ(ended, 0) << "the batch ended before it could be interrupted";
         ::kill(pid, signal);
         ASSERT_EQ(waitpid(pid, &waited, 0), pid);
@@ -411,4 +423,31 @@ TEST(CliBatch, InterruptRemovesTemporaryFilesAndKeepsFinishedOutputs)
             EXPECT_TRUE(ReadWholeFile(entry.path().string()) == model) << entry.path() << " is not complete";
         }
     }
+}
+
+TEST(CliBatch, MissedBudgetIsSaidEvenWhenQuietAndHasItsOwnStatus)
+{
+    ScratchDir dir;
+    // No closed torus is one triangle, nor three: these budgets are missed by either method.
+    WriteFile(dir.File("torus.mdl"), MakeTorus(16, 12, 2).SaveToBytes());
+    WriteFile(dir.File("one.mdl"), MakeModel({{Vert(0, 0, 0), Vert(9, 0, 0), Vert(0, 9, 0)}}, {Tri(0, 1, 2)}, {{}, {}, {}}).SaveToBytes());
+    WriteFile(dir.File("cut.mdl"), {'M', 'D', 'L', '5'});
+    for (const char* method : {"quadric", "passes"}) {
+        const std::string out = dir.File(method + std::string(".mdl"));
+        const CliRun run = RunCli({"reduce", "-q", "--method", method, "--target-tris", "1", dir.File("torus.mdl"), "-o", out}, dir);
+        EXPECT_EQ(run.Status, 4) << method;
+        EXPECT_EQ(run.Out, "");
+        EXPECT_NE(run.Err.find("over the budget of 1: "), std::string::npos) << run.Err;
+        EXPECT_TRUE(fs::exists(out));  // the best the rules allow is still written
+    }
+    EXPECT_EQ(RunCli({"reduce", "-q", "--lods", "0.5,0.01", dir.File("torus.mdl"), "--out-dir", dir.File("lods")}, dir).Status, 4);
+
+    // A met budget is better, a refused file worse; the JSON marks the file.
+    std::vector<std::string> words = {"reduce", "--json", "--target-tris", "1", dir.File("torus.mdl"), dir.File("one.mdl"), "--out-dir", dir.File("out")};
+    const nlohmann::json report = nlohmann::json::parse(RunCli(words, dir).Out);
+    EXPECT_EQ(report["status"], 4);
+    EXPECT_EQ(report["files"][0]["status"], "over budget");
+    EXPECT_EQ(report["files"][1]["status"], "accepted");
+    words.insert(words.begin() + 4, dir.File("cut.mdl"));
+    EXPECT_EQ(RunCli(words, dir).Status, 1);
 }

@@ -166,3 +166,56 @@ TEST(Cli, JsonStaysAValidDocumentForNamesThatAreNotUtf8)
         EXPECT_EQ(report["files"][0]["path"], dir.File("lat\xef\xbf\xbdn.mdl"));  // U+FFFD in place of the byte
     }
 }
+
+TEST(Cli, InfoAndReduceWarnOfBytesAfterTheModelEvenWhenQuiet)
+{
+    ScratchDir dir;
+    // A frame count of -1 reads as no frames: the three frames of 60 vertices follow unread.
+    TMDLModel model = MakeTorus(10, 6, 3);
+    WriteFile(dir.File("whole.mdl"), model.SaveToBytes());
+    model.Header.NumFrames = -1;
+    WriteFile(dir.File("in.mdl"), model.SaveToBytes());
+    const uint64_t frameBytes = 3 * (kDiskFrameHeadSize + 60 * kDiskFrameVertSize);
+    for (const std::string file : {"in.mdl", "whole.mdl"})
+        for (const std::vector<std::string>& words : {std::vector<std::string>{"info", "--json"}, {"reduce", "-q", "--json", "-o", dir.File("o.mdl")}}) {
+            std::vector<std::string> args = words;
+            args.push_back(dir.File(file));
+            const CliRun run = RunCli(args, dir);
+            const uint64_t trailing = file == "in.mdl" ? frameBytes : 0;
+            EXPECT_EQ(run.Err, trailing == 0 ? "" : "kelvane-cli: warning: " + dir.File(file) + ": " + std::to_string(trailing) +
+                                                        " bytes after the last triangle are not part of the model\n");
+            EXPECT_EQ(nlohmann::json::parse(run.Out)["files"][0]["trailingBytes"], trailing) << words[0];
+        }
+}
+
+TEST(Cli, MemoryGoesToTheModelAndItsLackIsAFileErrorNamingWhatDidNotFit)
+{
+#ifdef KELVANE_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limits allow";
+#endif
+    // 200,000 one-vertex frames: 8.8 MB of file, 21 MB of model; info used to take 60 MB.
+    ScratchDir dir;
+    const std::string big = dir.File("big.mdl"), torus = dir.File("torus.mdl"), png = dir.File("out.png");
+    WriteFile(big, MakeModel(std::vector<std::vector<FrameVert>>(200000, {Vert(1, 2, 3)}), {Tri(0, 0, 0)}, {SkinVert{}}).SaveToBytes());
+    WriteFile(torus, MakeTorus(12, 8, 2).SaveToBytes());
+    const struct {
+        std::vector<std::string> Words;
+        uint64_t LimitMiB;
+        std::string Printed, Unfit;  // no Unfit: it fits
+    } rows[] = {
+        {{"info", big}, 40, "1Vertices, 1Faces", ""},
+        {{"info", "--details", big}, 40, "1Vertices, 1Faces", ""},
+        {{"info", big, torus}, 16, "MODEL INFO: 96Vertices", big},  // the next file still goes
+        {{"reduce", big, "-o", dir.File("out.mdl")}, 16, "", big},
+        {{"compare", torus, big}, 16, "", big},
+        {{"render", big, "-o", png}, 16, "", big},
+        {{"render", torus, "--compare", torus, "--size", "4096x4096", "-o", png}, 100, "", png},  // 128 MB of pixels
+    };
+    for (const auto& row : rows) {
+        const CliRun run = RunCli(row.Words, dir, row.LimitMiB * 1024);
+        EXPECT_EQ(run.Status, row.Unfit.empty() ? 0 : 3) << row.Words[0] << run.Err;
+        EXPECT_NE(run.Out.find(row.Printed), std::string::npos) << run.Out;
+        EXPECT_EQ(run.Err, row.Unfit.empty() ? "" : "kelvane-cli: Not enough memory for \"" + row.Unfit + "\"\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(png));
+}

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/Deviation.h"
 #include "model/MDLClass.h"
 #include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"
@@ -68,7 +69,7 @@ TEST(CompareCli, PrintsEveryFrameAndTheSummaryOrOneJsonDocument)
     EXPECT_EQ(report["files"][0]["deviation"]["triangles"], nlohmann::json({256, reduced.Triangles.Count}));
 }
 
-TEST(CompareCli, RefusalsAndFileErrorsNameTheFiles)
+TEST(CompareCli, RefusalsAndFileErrorsNameTheFilesAlsoAsJson)
 {
     ScratchDir dir;
     WriteFile(dir.File("three.mdl"), MakeTorus(8, 6, 3).SaveToBytes());
@@ -82,7 +83,7 @@ TEST(CompareCli, RefusalsAndFileErrorsNameTheFiles)
         std::string Said;
     } rows[] = {
         {dir.File("two.mdl"), 1, "cannot compare \"" + dir.File("three.mdl") + "\" with \"" + dir.File("two.mdl") + "\": the first model has 3 frames and the second 2"},
-        {dir.File("bad.mdl"), 1, "\"" + dir.File("bad.mdl") + "\" is refused: ERROR:Unsupported MDL format."},
+        {dir.File("bad.mdl"), 1, "\"" + dir.File("bad.mdl") + "\" is refused: ERROR:Unsupported model format."},
         {dir.File("missing.mdl"), 3, dir.File("missing.mdl")},
     };
     for (const auto& row : rows) {
@@ -91,7 +92,23 @@ TEST(CompareCli, RefusalsAndFileErrorsNameTheFiles)
         EXPECT_EQ(run.Err.rfind("kelvane-cli: ", 0), 0u) << run.Err;
         EXPECT_NE(run.Err.find(row.Said), std::string::npos) << run.Err;
         EXPECT_TRUE(run.Out.empty());
+        // With --json the reason is the document too.
+        const CliRun json = RunCli({"compare", "--json", dir.File("three.mdl"), row.Other}, dir);
+        const nlohmann::json document = nlohmann::json::parse(json.Out);
+        EXPECT_EQ(document["status"], row.Status);
+        EXPECT_NE(document["reason"].get<std::string>().find(row.Said), std::string::npos) << json.Out;
     }
     EXPECT_EQ(RunCli({"compare", dir.File("three.mdl")}, dir).Status, 2);
     EXPECT_EQ(RunCli({"compare", dir.File("three.mdl"), dir.File("three.mdl"), "--frames", "0"}, dir).Status, 2);
+}
+
+TEST(CompareCli, FiguresOfEverySizePrintWhole)
+{
+    // A position scale of 1e30 gave a figure cut off after 31 digits, without its decimals and "%".
+    const struct {
+        double Fraction;
+        std::string Text;
+    } rows[] = {{0.012345, "1.2345%"}, {9999.9999, "999999.9900%"}, {1.2289258928265704e28, "1.2289e+30%"}, {1e306, "1.0000e+308%"}};
+    for (const auto& row : rows)
+        EXPECT_EQ(FrameDeviationLine({3, "run", row.Fraction, row.Fraction}, false), "frame 3 run: Hausdorff " + row.Text + ", RMS " + row.Text);
 }

@@ -33,7 +33,7 @@ PngSize decodedSize(const std::string& fileName)
 
 }  // namespace
 
-TEST(CliRender, WritesAPngOfTheAskedSizeOrNoFileAtAll)
+TEST(CliRender, WritesAPngOfTheAskedSizeOverAPngOrNoFileAtAll)
 {
     ScratchDir dir;
     WriteFile(dir.File("torus.mdl"), MakeTorus(12, 8, 5).SaveToBytes());
@@ -62,6 +62,7 @@ TEST(CliRender, WritesAPngOfTheAskedSizeOrNoFileAtAll)
         {{torus, "--size", "0x10"}, 2, 0, 0},
         {{torus, "--size", "64"}, 2, 0, 0},
         {{torus, "--sheet", "--frame", "1"}, 2, 0, 0},
+        {{torus, "--size", "4096x4096", "--sheet"}, 2, 0, 0},  // 3 x 2 cells: more pixels than a picture may hold
         {{dir.File("refused.mdl")}, 1, 0, 0},
         {{torus, "--compare", dir.File("refused.mdl")}, 1, 0, 0},
         {{dir.File("missing.mdl")}, 3, 0, 0},
@@ -88,6 +89,12 @@ TEST(CliRender, WritesAPngOfTheAskedSizeOrNoFileAtAll)
         EXPECT_EQ(size.Height, row.Height) << words;
         std::filesystem::remove(out);
     }
+    // Only a PNG, or no file, is replaced: a model named after -o by mistake stays as it was.
+    const CliRun overModel = RunCli({"render", torus, "-o", dir.File("octa.mdl")}, dir);
+    EXPECT_EQ(overModel.Status, 2);
+    EXPECT_NE(overModel.Err.find("is not a PNG picture"), std::string::npos) << overModel.Err;
+    EXPECT_EQ(ReadWholeFile(dir.File("octa.mdl")), MakeOctahedron().SaveToBytes());
+    for (int twice = 0; twice < 2; ++twice) EXPECT_EQ(RunCli({"render", torus, "-o", out}, dir).Status, 0);  // then over a PNG
     // A folder that does not exist: a write error, naming the file.
     const CliRun run = RunCli({"render", torus, "-o", dir.File("no/such/out.png")}, dir);
     EXPECT_EQ(run.Status, 3);
