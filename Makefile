@@ -19,8 +19,17 @@ PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgt
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # The PNG library of kelvane-cli render.
 PACKAGES += libspng-dev
+# The page: the core compiled to WebAssembly (emscripten, whose JavaScript
+# optimiser needs acorn) and the browser its test drives. npm (for the zip
+# library and the test driver) comes with some builds of nodejs, so web
+# installs Debian's only when the command is missing.
+PACKAGES += emscripten node-acorn chromium
+WEB_DIR ?= build-web
+WEB_PORT ?= 8080
+# Debian's emscripten finds acorn only here; set for its commands alone.
+EMSCRIPTEN_ENV := env NODE_PATH=/usr/share/nodejs
 
-.PHONY: all deps build sanitize-build run install package test fuzz bench clean
+.PHONY: all deps build sanitize-build run install package test fuzz bench clean web web-serve
 
 all: build
 
@@ -72,5 +81,15 @@ bench: build
 	./$(BUILD_DIR)/bin/measure_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./$(BUILD_DIR)/bin/quadric_bench 5
 
+# The page: build-web/site/ is the whole site, for any static host.
+web: deps
+	@command -v npm >/dev/null || $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q npm
+	cd web && npm ci --ignore-scripts --no-audit --no-fund
+	$(EMSCRIPTEN_ENV) emcmake cmake -S . -B $(WEB_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	$(EMSCRIPTEN_ENV) cmake --build $(WEB_DIR)
+
+web-serve: web
+	cd $(WEB_DIR)/site && python3 -m http.server $(WEB_PORT) --bind 127.0.0.1
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(WEB_DIR)
