@@ -180,9 +180,13 @@ val lines(const WebModel& model)
     return stringArray(model.Lines());
 }
 
-std::string formatsName()
+// What the page says it opens, and the file names its picker offers.
+val formats()
 {
-    return WebModel::FormatsName();
+    val result = val::object();
+    result.set("name", std::string(WebModel::FormatsName()));
+    result.set("extensions", std::string(WebModel::FileExtensions()));
+    return result;
 }
 
 }  // namespace
@@ -203,5 +207,5 @@ EMSCRIPTEN_BINDINGS(kelvane)
         .function("reducePasses", &reducePasses)
         .function("deviationFrom", &deviationFrom)
         .function("save", &save);
-    emscripten::function("formatsName", &formatsName);
+    emscripten::function("formats", &formats);
 }

@@ -46,6 +46,11 @@ const char* WebModel::FormatsName()
     return "MDL5 models";
 }
 
+const char* WebModel::FileExtensions()
+{
+    return ".mdl";
+}
+
 bool WebModel::Load(std::span<const uint8_t> bytes)
 {
     lines.clear();

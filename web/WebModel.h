@@ -51,6 +51,8 @@ public:
 
     // The formats the page opens, as a person reads them ("MDL5 models").
     static const char* FormatsName();
+    // The file names it opens, for a file picker's accept list (".mdl").
+    static const char* FileExtensions();
 
     // Replaces the held model by the one in bytes. Returns true when the file
     // was accepted; Lines() then holds the container's log lines of the load
