@@ -318,10 +318,11 @@ ui.run.addEventListener('click', async () => {
     renderList();
     const started = performance.now();
     try {
-        const { outputs } = await reducing.request('reduce', { bytes: entry.bytes, plan: settings });
+        const { outputs, memoryBytes } = await reducing.request('reduce', { bytes: entry.bytes, plan: settings });
         outputs.forEach((output, i) => { output.name = outputName(entry, settings.kind, i + 1); });
         entry.reduction = { plan: settings, outputs, shown: outputs.length - 1, seconds: (performance.now() - started) / 1000 };
-        ui.status.textContent = `${entry.name}: reduced in ${entry.reduction.seconds.toFixed(2)} s.`;
+        ui.status.textContent = `${entry.name}: reduced in ${entry.reduction.seconds.toFixed(3)} s; ` +
+            `the core's memory is ${Math.round(memoryBytes / 2 ** 20)} MB of at most 4,096 MB.`;
     } catch (error) {
         ui.status.textContent = error.cancelled
             ? `${entry.name}: cancelled; the model is unchanged.`

@@ -65,7 +65,8 @@ const handlers = {
     // One run of kelvane-cli reduce; progress goes to the page as it comes.
     reduce(k, { bytes, plan }) {
         const outputs = runPlan(k, bytes, plan, (share, text) => postMessage({ type: 'progress', share, text }));
-        return { result: { outputs }, transfer: outputs.map((output) => output.bytes) };
+        // The core's memory only grows: its size now is the most the run needed.
+        return { result: { outputs, memoryBytes: k.HEAPU8.length }, transfer: outputs.map((output) => output.bytes) };
     },
 };
 
