@@ -382,7 +382,14 @@ function outputBlock(entry, output, index) {
     download.textContent = `Download ${output.name}`;
     download.addEventListener('click', () => save(new Blob([output.bytes]), output.name));
     actions.append(download);
-    block.append(title, facts, line);
+    // The container's lines of this output, as kelvane-cli prints them (CUT: and MODEL INFO:).
+    const log = document.createElement('details');
+    const summary = document.createElement('summary');
+    summary.textContent = 'Log lines';
+    const lines = document.createElement('pre');
+    lines.textContent = output.lines.join('\n');
+    log.append(summary, lines);
+    block.append(title, facts, line, log);
     if (!output.deviation.reason) block.append(deviationPlot(output.deviation, showFrame));
     block.append(actions);
     return block;
