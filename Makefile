@@ -21,8 +21,17 @@ PACKAGES += lintian shared-mime-info libglib2.0-bin
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # The PNG library of kelvane-cli render.
 PACKAGES += libspng-dev
+# The page: the core compiled to WebAssembly (emscripten, whose JavaScript
+# optimiser needs acorn) and the browser its test drives. npm (for the zip
+# library and the test driver) comes with some builds of nodejs, so web
+# installs Debian's only when the command is missing.
+PACKAGES += emscripten node-acorn chromium
+WEB_DIR ?= build-web
+WEB_PORT ?= 8080
+# Debian's emscripten finds acorn only here; set for its commands alone.
+EMSCRIPTEN_ENV := env NODE_PATH=/usr/share/nodejs
 
-.PHONY: all deps build sanitize-build run install package test fuzz bench clean
+.PHONY: all deps build sanitize-build run install package test fuzz bench clean web web-serve web-bench
 
 all: build
 
@@ -56,9 +65,9 @@ install: build
 package: build
 	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(BUILD_DIR)
 
-# Every test in the normal build, then every test again under the sanitizers
-# with each fuzz target running for FUZZ_SECONDS.
-test: build sanitize-build
+# Every test in the normal build (the page's among them, hence web), then every
+# test again under the sanitizers with each fuzz target running for FUZZ_SECONDS.
+test: build web sanitize-build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j$$(nproc)
 	cd $(SANITIZE_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900 -j$$(nproc)
 
@@ -81,5 +90,28 @@ bench: build
 	./$(BUILD_DIR)/bin/measure_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	./$(BUILD_DIR)/bin/quadric_bench 5
 
+# The page: build-web/site/ is the whole site, for any static host.
+web: deps web/node_modules/.package-lock.json
+	$(EMSCRIPTEN_ENV) emcmake cmake -S . -B $(WEB_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	$(EMSCRIPTEN_ENV) cmake --build $(WEB_DIR)
+
+# The zip library the site bundles and the browser test's driver, exactly as
+# locked; installed again only when the lock file changes.
+web/node_modules/.package-lock.json: web/package-lock.json | deps
+	@command -v npm >/dev/null || $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q npm
+	cd web && npm ci --ignore-scripts --no-audit --no-fund
+	touch $@
+
+# The page's figures: size, first paint, speed against kelvane-cli, and with
+# WEB_LARGE=1 a model of about 100 MB (minutes).
+web-bench: build web
+	cmake --build $(BUILD_DIR) --target web_models
+	KELVANE_WEB_DIR=$(CURDIR)/$(WEB_DIR) KELVANE_CLI=$(CURDIR)/$(BUILD_DIR)/bin/kelvane-cli \
+	    KELVANE_WEB_MODELS=$(CURDIR)/$(BUILD_DIR)/bin/web_models KELVANE_SHARED_MODELS=$(CURDIR)/../shared/models \
+	    KELVANE_WEB_LARGE=$(WEB_LARGE) node bench/web_bench.mjs
+
+web-serve: web
+	cd $(WEB_DIR)/site && python3 -m http.server $(WEB_PORT) --bind 127.0.0.1
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(WEB_DIR)

@@ -1,0 +1,211 @@
+// The JavaScript face of WebModel: conversions between JavaScript values and
+// the core's types, and nothing else. Bytes cross as Uint8Array copies, so
+// JavaScript never holds a view into memory that the next allocation may move.
+
+#include <emscripten/bind.h>
+#include <emscripten/val.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "web/WebModel.h"
+
+using emscripten::val;
+
+namespace {
+
+// Frame names are 16 bytes of whatever the modeller wrote; the page shows
+// printable ASCII and '?' for anything else, as the tool's deviation lines do.
+std::string printable(const std::string& text)
+{
+    std::string shown = text;
+    for (char& c : shown)
+        if (c < ' ' || c > '~') c = '?';
+    return shown;
+}
+
+val stringArray(const std::vector<std::string>& strings)
+{
+    val array = val::array();
+    for (const std::string& text : strings) array.call<void>("push", val(printable(text)));
+    return array;
+}
+
+val byteArray(const uint8_t* data, std::size_t size, const char* type)
+{
+    return val::global(type).new_(emscripten::typed_memory_view(size, data));
+}
+
+ProgressSink progressSink(const val& callback)
+{
+    if (callback.isUndefined() || callback.isNull()) return nullptr;
+    return [callback](const std::string& text) { callback(val(text)); };
+}
+
+bool load(WebModel& model, const val& bytes)
+{
+    const auto size = bytes["length"].as<std::size_t>();
+    std::vector<uint8_t> data(size);
+    val(emscripten::typed_memory_view(size, data.data())).call<void>("set", bytes);
+    return model.Load(data);
+}
+
+val summary(const WebModel& model)
+{
+    const ModelSummary summary = model.Summary();
+    val result = val::object();
+    result.set("vertices", summary.Vertices);
+    result.set("triangles", summary.Triangles);
+    result.set("skinVertices", summary.SkinVertices);
+    result.set("frames", stringArray(summary.FrameNames));
+    val skins = val::array();
+    for (const SkinSummary& skin : summary.Skins) {
+        val entry = val::object();
+        entry.set("type", skin.Type);
+        entry.set("width", skin.Width);
+        entry.set("height", skin.Height);
+        skins.call<void>("push", entry);
+    }
+    result.set("skins", skins);
+    return result;
+}
+
+val pointArray(const WorldPoint& point)
+{
+    val array = val::array();
+    for (double value : point) array.call<void>("push", value);
+    return array;
+}
+
+val animationBox(const WebModel& model)
+{
+    const WorldBox box = model.AnimationBox();
+    val result = val::object();
+    result.set("empty", box.Empty);
+    result.set("min", pointArray(box.Min));
+    result.set("max", pointArray(box.Max));
+    return result;
+}
+
+WorldBox boxFrom(const val& box)
+{
+    WorldBox result;
+    if (box["empty"].as<bool>()) return result;
+    for (const char* corner : {"min", "max"}) {
+        const val point = box[corner];
+        result.Add(WorldPoint{point[0].as<double>(), point[1].as<double>(), point[2].as<double>()});
+    }
+    return result;
+}
+
+// options: width, height, frame, yaw, pitch, zoom, wire, textured; view: a box
+// from animationBox, or the union of two, so that two models share a camera.
+val render(const WebModel& model, const val& options, const val& view)
+{
+    RenderOptions render;
+    render.Width = options["width"].as<int>();
+    render.Height = options["height"].as<int>();
+    render.Frame = options["frame"].as<int>();
+    render.YawDegrees = options["yaw"].as<double>();
+    render.PitchDegrees = options["pitch"].as<double>();
+    render.Zoom = options["zoom"].as<double>();
+    render.Wireframe = options["wire"].as<bool>();
+    render.Textured = options["textured"].as<bool>();
+    const RGBAImage image = model.Render(render, boxFrom(view));
+    val result = val::object();
+    result.set("width", image.Width);
+    result.set("height", image.Height);
+    result.set("pixels", byteArray(image.Pixels.data(), image.Pixels.size(), "Uint8ClampedArray"));
+    return result;
+}
+
+val reduceToBudget(WebModel& model, double budget, const val& progress)
+{
+    const BudgetOutcome outcome = model.ReduceToBudget(int64_t(budget), progressSink(progress));
+    val result = val::object();
+    result.set("budget", double(outcome.Budget));
+    result.set("met", outcome.BudgetMet);
+    result.set("stoppedBecause", outcome.StoppedBecause);
+    return result;
+}
+
+void reducePasses(WebModel& model, int level, int passes, const val& progress)
+{
+    model.ReducePasses(level, passes, progressSink(progress));
+}
+
+// Fractions of the diagonal, as kelvane-cli's --json gives them, with every frame.
+val deviationFrom(const WebModel& model, const WebModel& original, const val& progress)
+{
+    const auto measured = model.DeviationFrom(original, [&progress](double share) {
+        if (!progress.isUndefined()) progress(share);
+    });
+    val result = val::object();
+    if (const auto* reason = std::get_if<std::string>(&measured)) {
+        result.set("reason", *reason);
+        return result;
+    }
+    const DeviationSummary& summary = std::get<DeviationSummary>(measured);
+    val frames = val::array();
+    for (const FrameDeviation& frame : summary.Frames) {
+        val entry = val::object();
+        entry.set("frame", frame.Frame);
+        entry.set("name", printable(frame.Name));
+        entry.set("hausdorff", frame.Hausdorff);
+        entry.set("rms", frame.Rms);
+        frames.call<void>("push", entry);
+    }
+    result.set("frames", frames);
+    result.set("hausdorff", summary.Hausdorff);
+    result.set("hausdorffFrame", summary.HausdorffFrame);
+    result.set("rms", summary.Rms);
+    result.set("rmsFrame", summary.RmsFrame);
+    result.set("meanRms", summary.MeanRms);
+    val triangles = val::array();
+    triangles.call<void>("push", summary.OriginalTriangles);
+    triangles.call<void>("push", summary.OtherTriangles);
+    result.set("triangles", triangles);
+    return result;
+}
+
+val save(const WebModel& model)
+{
+    const std::vector<uint8_t> bytes = model.Save();
+    return byteArray(bytes.data(), bytes.size(), "Uint8Array");
+}
+
+val lines(const WebModel& model)
+{
+    return stringArray(model.Lines());
+}
+
+// What the page says it opens, and the file names its picker offers.
+val formats()
+{
+    val result = val::object();
+    result.set("name", std::string(WebModel::FormatsName()));
+    result.set("extensions", std::string(WebModel::FileExtensions()));
+    return result;
+}
+
+}  // namespace
+
+EMSCRIPTEN_BINDINGS(kelvane)
+{
+    emscripten::class_<WebModel>("Model")
+        .constructor<>()
+        .constructor<const WebModel&>()
+        .function("load", &load)
+        .function("accepted", &WebModel::Accepted)
+        .function("lines", &lines)
+        .function("summary", &summary)
+        .function("triangles", &WebModel::Triangles)
+        .function("animationBox", &animationBox)
+        .function("render", &render)
+        .function("reduceToBudget", &reduceToBudget)
+        .function("reducePasses", &reducePasses)
+        .function("deviationFrom", &deviationFrom)
+        .function("save", &save);
+    emscripten::function("formats", &formats);
+}

@@ -1,0 +1,90 @@
+#pragma once
+// The page's view of one model file. Everything the page does that depends on
+// the file's format goes through this class, and only WebModel.cpp names a
+// format's classes: a format added to the core reaches the page there alone.
+// Each reduction is the one kelvane-cli reduce runs for the same settings, so
+// the saved bytes are the tool's.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "measure/Measure.h"
+#include "model/Geometry.h"
+#include "render/Render.h"
+
+class TMDLModel;
+
+struct SkinSummary {
+    int32_t Type = 0;
+    int32_t Width = 0;
+    int32_t Height = 0;
+};
+
+struct ModelSummary {
+    int32_t Vertices = 0;
+    int32_t Triangles = 0;
+    int32_t SkinVertices = 0;
+    std::vector<std::string> FrameNames;  // one per frame, up to its first zero byte
+    std::vector<SkinSummary> Skins;
+};
+
+// How a budget was met: the collapses stop at it, or short of it when every
+// merge left would break a rule.
+struct BudgetOutcome {
+    int64_t Budget = 0;
+    bool BudgetMet = false;
+    std::string StoppedBecause;
+};
+
+using ProgressSink = std::function<void(const std::string&)>;
+
+class WebModel {
+public:
+    WebModel();
+    WebModel(const WebModel& other);
+    ~WebModel();
+
+    // The formats the page opens, as a person reads them ("MDL5 models").
+    static const char* FormatsName();
+    // The file names it opens, for a file picker's accept list (".mdl").
+    static const char* FileExtensions();
+
+    // Replaces the held model by the one in bytes. Returns true when the file
+    // was accepted; Lines() then holds the container's log lines of the load
+    // (the "ERROR:" lines of a refusal among them).
+    bool Load(std::span<const uint8_t> bytes);
+    bool Accepted() const { return accepted; }
+    const std::vector<std::string>& Lines() const { return lines; }
+
+    ModelSummary Summary() const;
+    int32_t Triangles() const;
+    // The box of every frame, for a camera that stays put through the animation.
+    WorldBox AnimationBox() const;
+    RGBAImage Render(const RenderOptions& options, const WorldBox& view) const;
+
+    // To at most budget triangles by the quadric collapses, as
+    // `kelvane-cli reduce --target-tris budget` does; logs the result's "MODEL INFO:".
+    BudgetOutcome ReduceToBudget(int64_t budget, const ProgressSink& progress);
+    // passes passes at level (0 to 10), as `kelvane-cli reduce --level --passes`;
+    // logs each pass's "CUT:" and "MODEL INFO:" lines.
+    void ReducePasses(int level, int passes, const ProgressSink& progress);
+
+    // How far this model lies from original, frame by frame, on one thread;
+    // the figures of `kelvane-cli reduce`'s DEVIATION line. progress receives
+    // the share of frames done. Returns why instead when they cannot be compared.
+    std::variant<DeviationSummary, std::string> DeviationFrom(const WebModel& original,
+                                                              const std::function<void(double)>& progress) const;
+
+    // The bytes kelvane-cli would write for this model.
+    std::vector<uint8_t> Save() const;
+
+private:
+    std::unique_ptr<TMDLModel> model;
+    std::vector<std::string> lines;
+    bool accepted = false;
+};
