@@ -13,7 +13,7 @@
 #include <variant>
 
 #include "model/AnimatedMesh.h"
-#include "model/MDLClass.h"
+#include "model/AnyModel.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
 
@@ -25,7 +25,7 @@ bool isModelFile(const fs::path& path)
 {
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return extension == ".mdl";
+    return extension == ".mdl" || extension == ".md2" || extension == ".md3";
 }
 
 fs::path absoluteClean(const fs::path& path)
@@ -35,9 +35,10 @@ fs::path absoluteClean(const fs::path& path)
     return absolute.empty() ? path : absolute;
 }
 
-ModelCounts countsOf(const TMDLModel& model)
+ModelCounts countsOf(const TAnyModel& model)
 {
-    return {model.Header.NumVerts, model.Header.NumTris, model.Header.NumSkinVerts};
+    const TAnyModel::RecordCounts counts = model.Counts();
+    return {int32_t(counts.Vertices), int32_t(counts.Triangles), int32_t(counts.TexCoords)};
 }
 
 // A share of a triangle count is the whole number below: a budget is never exceeded by rounding.
@@ -46,9 +47,9 @@ int64_t shareOf(double ratio, int32_t triangles)
     return int64_t(std::floor(ratio * double(std::max(triangles, 0))));
 }
 
-int64_t budgetOf(const TMDLModel& model, const ReducePlan& plan)
+int64_t budgetOf(const TAnyModel& model, const ReducePlan& plan)
 {
-    return plan.TargetTriangles ? *plan.TargetTriangles : shareOf(*plan.Ratio, model.Header.NumTris);
+    return plan.TargetTriangles ? *plan.TargetTriangles : shareOf(*plan.Ratio, int32_t(model.Counts().Triangles));
 }
 
 // The model as loaded, as far as a measure of its reductions needs it: the
@@ -60,38 +61,49 @@ struct Ruler {
     AnimatedMesh Loaded;
 };
 
-// The measure's view of the frames of model at frames, through a model of
-// those frames alone; its first skin keeps its size (texture is measured in
-// its texels) but not its pixels.
-AnimatedMesh viewOfFrames(const TMDLModel& model, const std::vector<int>& frames)
+// The measure's view of a model's whole animation, cut down to frames: the
+// whole view lives only until then, never beside the reduction.
+AnimatedMesh measureView(const TAnyModel& model)
 {
-    TMDLModel part;
-    part.Header = model.Header;
-    part.SkinVerts = model.SkinVerts;
-    part.Triangles = model.Triangles;
-    if (!model.Skins.empty()) {
-        TMDLSkin5& skin = part.Skins.emplace_back();
-        skin.SkinType = model.Skins.front().SkinType;
-        skin.Width = model.Skins.front().Width;
-        skin.Height = model.Skins.front().Height;
+    return model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false});
+}
+AnimatedMesh viewOfFrames(AnimatedMesh&& whole, const std::vector<int>& frames)
+{
+    if (frames.size() == whole.FrameCount) return std::move(whole);  // every frame, in order
+    AnimatedMesh part;
+    part.VertexCount = whole.VertexCount;
+    part.FrameCount = uint32_t(frames.size());
+    part.Positions.reserve(std::size_t(part.VertexCount) * frames.size());
+    for (int frame : frames) {
+        const auto first = whole.Positions.begin() + std::ptrdiff_t(whole.At(0, uint32_t(frame)));
+        part.Positions.insert(part.Positions.end(), first, first + whole.VertexCount);
+        part.Transforms.push_back(whole.Transforms[std::size_t(frame)]);
+        part.FrameNames.push_back(whole.FrameNames[std::size_t(frame)]);
     }
-    for (int frame : frames) part.Frames.push_back(model.Frames[std::size_t(frame)]);
-    return MeshOf(part, {.VertexMajor = false, .Normals = false, .Skin = false});
+    part.Triangles = whole.Triangles;
+    part.TexCoords = whole.TexCoords;
+    part.SkinWidth = whole.SkinWidth;
+    part.SkinHeight = whole.SkinHeight;
+    part.VertexTexCoords = whole.VertexTexCoords;
+    part.TriangleBack = whole.TriangleBack;
+    part.VertexPart = whole.VertexPart;
+    return part;
 }
 
-Ruler rulerOf(const TMDLModel& model, int measureFrames)
+Ruler rulerOf(const TAnyModel& model, int measureFrames)
 {
     Ruler ruler;
-    ruler.FrameCount = int(model.Frames.size());
+    AnimatedMesh whole = measureView(model);
+    ruler.FrameCount = int(whole.FrameCount);
     ruler.Frames = SpreadFrames(ruler.FrameCount, measureFrames > 0 ? measureFrames : ruler.FrameCount);
-    ruler.Loaded = viewOfFrames(model, ruler.Frames);
+    ruler.Loaded = viewOfFrames(std::move(whole), ruler.Frames);
     return ruler;
 }
 
 // Measures reduced against the ruler's frames, reported in the model's numbering.
-std::variant<DeviationSummary, std::string> measureAgainst(const Ruler& ruler, const TMDLModel& reduced)
+std::variant<DeviationSummary, std::string> measureAgainst(const Ruler& ruler, const TAnyModel& reduced)
 {
-    auto measured = MeasureDeviation(ruler.Loaded, viewOfFrames(reduced, ruler.Frames));
+    auto measured = MeasureDeviation(ruler.Loaded, viewOfFrames(measureView(reduced), ruler.Frames));
     if (auto* summary = std::get_if<DeviationSummary>(&measured)) {
         const auto inModel = [&ruler](int& frame) { frame = ruler.Frames[std::size_t(frame)]; };
         for (FrameDeviation& frame : summary->Frames) inModel(frame.Frame);
@@ -107,7 +119,7 @@ std::variant<DeviationSummary, std::string> measureAgainst(const Ruler& ruler, c
 }
 
 // Saves model to output, making its folders first when the job may.
-void saveTo(const TMDLModel& model, const fs::path& output, const Job& job)
+void saveTo(const TAnyModel& model, const fs::path& output, const Job& job)
 {
     if (job.CreateFolders && output.has_parent_path()) fs::create_directories(output.parent_path());
     model.SaveToFile(output.string());
@@ -121,11 +133,11 @@ void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
 {
     auto pass = [&](int level) {
         if (progress) progress("pass " + std::to_string(result.PassLevels.size() + 1) + " at level " + std::to_string(level));
-        const ModelCounts before = countsOf(model);
+        const MDL5Header before = model.Header;
         model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
         result.PassLevels.push_back(level);
-        const ModelCounts after = countsOf(model);
-        return before.Vertices != after.Vertices || before.Triangles != after.Triangles || before.SkinVertices != after.SkinVertices;
+        return before.NumVerts != model.Header.NumVerts || before.NumTris != model.Header.NumTris ||
+               before.NumSkinVerts != model.Header.NumSkinVerts;
     };
     if (!plan.HasBudget()) {
         for (int p = 0; p < plan.Passes; ++p) {
@@ -141,7 +153,7 @@ void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
         }
         return;
     }
-    const int64_t budget = budgetOf(model, plan);
+    const int64_t budget = plan.TargetTriangles ? *plan.TargetTriangles : shareOf(*plan.Ratio, model.Header.NumTris);
     result.Budget = budget;
     int level = kMinLevel;
     while (model.Header.NumTris > budget) {
@@ -153,37 +165,62 @@ void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
 }
 
 // Reaches a budget by the collapses of least error over every frame.
-void runQuadric(TMDLModel& model, int64_t budget, JobResult& result, const std::function<void(const std::string&)>& progress)
+void runQuadric(TAnyModel& model, int64_t budget, JobResult& result, const std::function<void(const std::string&)>& progress)
 {
-    const QuadricResult outcome = ReduceQuadric(model, budget, progress);
-    model.Log(model.ModelInfoLine());
-    if (!outcome.RelaxedRules.empty()) model.Log("quadric collapses " + outcome.RelaxedRules + " to come nearer the budget.");
+    MeshSurvivors survivors;
+    QuadricResult outcome;
+    {
+        // The collapses' view goes before the survivors are kept: the two
+        // together would hold every frame twice.
+        const AnimatedMesh mesh = model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false});
+        outcome = ReduceQuadric(mesh, budget, survivors, progress);
+    }
+    if (outcome.TrianglesAfter != outcome.TrianglesBefore) model.Keep(survivors);
+    model.LogLines(model.ModelInfoLine());
+    if (!outcome.RelaxedRules.empty()) model.LogLines("quadric collapses " + outcome.RelaxedRules + " to come nearer the budget.");
     result.Budget = budget;
     result.BudgetMet = outcome.BudgetMet;
     result.StoppedBecause = outcome.StoppedBecause;
 }
 
-void reduce(TMDLModel& model, const ReducePlan& plan, JobResult& result, const std::function<void(const std::string&)>& progress)
+// The written pass knows MDL5 alone; other formats are refused for it with
+// a line in the style of the loaders' own. Returns false when refused.
+bool reduce(TAnyModel& model, const ReducePlan& plan, JobResult& result, const std::function<void(const std::string&)>& progress)
 {
-    if (plan.HasBudget() && plan.Method == ReduceMethod::Quadric)
+    if (plan.HasBudget() && plan.Method == ReduceMethod::Quadric) {
         runQuadric(model, budgetOf(model, plan), result, progress);
-    else
-        runPasses(model, plan, result, progress);
+        return true;
+    }
+    TMDLModel* mdl5 = model.MDL5();
+    if (!mdl5) {
+        model.LogLines("ERROR:The reduction passes (--level, --passes, --method passes) work on MDL5 models only; this is a " +
+                       model.FormatName() + " model.");
+        result.Status = kRefused;
+        return false;
+    }
+    runPasses(*mdl5, plan, result, progress);
+    return true;
 }
 
 // Every level reduced from the one before, so that each is a subset of the
 // last; budgets are shares of the file's own triangles. With ruler, each
 // level is measured against the model as loaded.
-void writeLods(TMDLModel& model, const Job& job, const ReducePlan& plan, JobResult& result,
+void writeLods(TAnyModel& model, const Job& job, const ReducePlan& plan, JobResult& result,
                const std::function<void(const std::string&)>& progress, const Ruler* ruler)
 {
-    const int32_t fileTriangles = model.Header.NumTris;
+    const auto fileTriangles = int32_t(model.Counts().Triangles);
     for (std::size_t n = 1; n <= plan.Lods.size(); ++n) {
         ReducePlan level = plan;
         level.Ratio.reset();
         level.TargetTriangles = shareOf(plan.Lods[n - 1], fileTriangles);
         JobResult levelResult;
-        reduce(model, level, levelResult, progress);
+        levelResult.Lines = std::move(result.Lines);  // the refusal of a pass, if any, in its place
+        const bool reduced = reduce(model, level, levelResult, progress);
+        result.Lines = std::move(levelResult.Lines);
+        if (!reduced) {
+            result.Status = levelResult.Status;
+            return;
+        }
         result.PassLevels.insert(result.PassLevels.end(), levelResult.PassLevels.begin(), levelResult.PassLevels.end());
         LodResult lod{LodPath(job, n), countsOf(model), *levelResult.Budget, levelResult.BudgetMet, levelResult.StoppedBecause, {}};
         if (ruler) lod.Deviation = measureAgainst(*ruler, model);
@@ -302,14 +339,17 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
 {
     const auto start = std::chrono::steady_clock::now();
     JobResult result;
-    TMDLModel model;
+    TAnyModel model;
     model.LogLines = [&result](const std::string& line) { result.Lines.push_back(line); };
-    if (progress) model.ProgressBar = [&progress](const std::string& text) { progress(text); };
     try {
         const bool accepted = model.LoadFromFile(job.Input.string());
         result.Before = countsOf(model);
-        result.TrailingBytes = model.TrailingBytes;
-        result.TrailingWarning = TrailingBytesWarning(model);
+        // Only MDL5 leaves bytes after its model unread; the others write them back.
+        if (TMDLModel* mdl5 = model.MDL5()) {
+            if (progress) mdl5->ProgressBar = [&progress](const std::string& text) { progress(text); };
+            result.TrailingBytes = mdl5->TrailingBytes;
+            result.TrailingWarning = TrailingBytesWarning(*mdl5);
+        }
         if (!accepted) {
             result.Status = kRefused;  // nothing is written for a refused model
         } else {
@@ -319,8 +359,7 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
             if (!plan.Lods.empty()) {
                 writeLods(model, job, plan, result, progress, ruler ? &*ruler : nullptr);
                 result.After = countsOf(model);
-            } else {
-                reduce(model, plan, result, progress);
+            } else if (reduce(model, plan, result, progress)) {
                 result.After = countsOf(model);
                 if (ruler) result.Deviation = measureAgainst(*ruler, model);
                 saveTo(model, job.Output, job);

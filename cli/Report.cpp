@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "model/AnimatedMesh.h"
+#include "model/AnyModel.h"
 #include "model/MDLClass.h"
 
 namespace {
@@ -101,4 +103,33 @@ void WriteDetailLines(std::ostream& out, const TMDLModel& model)
     for (std::size_t f = 0; f < model.Frames.size(); ++f) out << (f == 0 ? ": " : ", ") << frameName(model.Frames[f]);
     out << "\n  vertices in closed fans: " << closedFanVertices(model) << " of " << model.Header.NumVerts << '\n';
     out << "  unused skin vertices: " << unusedSkinVertices(model) << " of " << model.Header.NumSkinVerts << '\n';
+}
+
+nlohmann::json ModelDetails(const TAnyModel& model)
+{
+    if (const TMDLModel* mdl5 = model.MDL5()) {
+        nlohmann::json details = ModelDetails(*mdl5);
+        details["format"] = model.FormatName();
+        return details;
+    }
+    // Other formats: what their common view tells, every frame's name included.
+    const AnimatedMesh mesh = model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false});
+    const TAnyModel::RecordCounts counts = model.Counts();
+    return {{"format", model.FormatName()},         {"vertices", counts.Vertices},
+            {"triangles", counts.Triangles},         {"textureCoordinates", counts.TexCoords},
+            {"frames", mesh.FrameNames}};
+}
+
+void WriteDetailLines(std::ostream& out, const TAnyModel& model)
+{
+    // MDL5's lines stay as they always were; other formats name themselves.
+    if (const TMDLModel* mdl5 = model.MDL5()) {
+        WriteDetailLines(out, *mdl5);
+        return;
+    }
+    out << "  format: " << model.FormatName() << '\n';
+    const AnimatedMesh mesh = model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false});
+    out << "  frames: " << mesh.FrameCount;
+    for (std::size_t f = 0; f < mesh.FrameNames.size(); ++f) out << (f == 0 ? ": " : ", ") << mesh.FrameNames[f];
+    out << "\n  texture coordinates: " << model.Counts().TexCoords << '\n';
 }

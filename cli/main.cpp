@@ -28,7 +28,7 @@
 #include "cli/OptionChecks.h"
 #include "cli/Deviation.h"
 #include "cli/Report.h"
-#include "model/MDLClass.h"
+#include "model/AnyModel.h"
 #include "model/MDLFile.h"
 #include "reduce/Reduce.h"
 
@@ -155,7 +155,7 @@ struct InfoOptions {
 // costs no more than its model.
 ExitStatus infoOfFile(const std::string& file, const InfoOptions& options, bool several, nlohmann::json& files)
 {
-    TMDLModel model;
+    TAnyModel model;
     std::vector<std::string> lines;
     model.LogLines = [&](const std::string& line) {
         if (options.Json || options.Details) lines.push_back(line);
@@ -171,7 +171,8 @@ ExitStatus infoOfFile(const std::string& file, const InfoOptions& options, bool 
         Complain(error.what());
     }
     // Said even with --json, where standard output holds only the document.
-    if (const std::string warning = TrailingBytesWarning(model); status == kAccepted && !warning.empty())
+    const TMDLModel* mdl5 = model.MDL5();
+    if (const std::string warning = mdl5 ? TrailingBytesWarning(*mdl5) : ""; status == kAccepted && !warning.empty())
         Complain("warning: " + file + ": " + warning);
     if (options.Json) {
         entry["status"] = statusName(status);
@@ -179,7 +180,7 @@ ExitStatus infoOfFile(const std::string& file, const InfoOptions& options, bool 
         entry["errors"] = ErrorLines(lines);
         if (status == kAccepted) {
             entry["details"] = ModelDetails(model);
-            entry["trailingBytes"] = model.TrailingBytes;
+            entry["trailingBytes"] = mdl5 ? mdl5->TrailingBytes : 0;
         }
         files.push_back(std::move(entry));
     } else if (options.Details && status != kFileError) {

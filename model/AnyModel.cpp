@@ -77,6 +77,32 @@ ModelFormat TAnyModel::Format() const
     return ModelFormat(Held.index());
 }
 
+TAnyModel::RecordCounts TAnyModel::Counts() const
+{
+    switch (Format()) {
+    case ModelFormat::MDL5: {
+        const MDL5Header& header = std::get<TMDLModel>(Held).Header;
+        return {header.NumVerts, header.NumTris, header.NumSkinVerts};
+    }
+    case ModelFormat::QuakeMDL: {
+        const TQuakeModel& model = std::get<TQuakeModel>(Held);
+        return {model.Header.NumVerts, model.Header.NumTris, int64_t(model.SkinVerts.size())};
+    }
+    case ModelFormat::MD2: {
+        const TMD2Model& model = std::get<TMD2Model>(Held);
+        return {model.Header.NumVertices, model.Header.NumTris, model.Header.NumTexCoords};
+    }
+    case ModelFormat::MD3: break;
+    }
+    RecordCounts counts;
+    for (const TMD3Surface& surface : std::get<TMD3Model>(Held).Surfaces) {
+        counts.Vertices += surface.NumVerts;
+        counts.Triangles += surface.NumTriangles;
+        counts.TexCoords += int64_t(surface.TexCoords.size());
+    }
+    return counts;
+}
+
 std::string TAnyModel::FormatName() const
 {
     return ::FormatName(Format());

@@ -40,6 +40,16 @@ public:
     // complete on disk. Throws MDLFileError.
     void SaveToFile(const std::string& FileName) const;
 
+    // The counts a person reads of a model: vertices, triangles and texture
+    // coordinates (MDL5's skin vertices; one per vertex in Quake MDL and MD3),
+    // MD3's summed over its surfaces.
+    struct RecordCounts {
+        int64_t Vertices = 0;
+        int64_t Triangles = 0;
+        int64_t TexCoords = 0;
+    };
+    RecordCounts Counts() const;
+
     ModelFormat Format() const;
     std::string FormatName() const;
     AnimatedMesh Mesh(const MeshOptions& Options = {}) const;

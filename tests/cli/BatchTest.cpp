@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "cli/Batch.h"
+#include "model/AnyModel.h"
 #include "model/MDLClass.h"
 #include "model/MDLFile.h"
 #include "reduce/Progress.h"
@@ -22,6 +23,7 @@
 #include "reduce/Reduce.h"
 #include "tests/support/AnimatedModels.h"
 #include "tests/support/ModelBuilder.h"
+#include "tests/support/QuakeModels.h"
 #include "tests/support/TestFiles.h"
 
 namespace fs = std::filesystem;
@@ -90,17 +92,23 @@ TEST(CliBatch, RealModelsGiveTheSameFilesInABatchAsAlone)
     const std::string minigun = SharedModel("minigun.mdl");
     if (minigun.empty()) GTEST_SKIP() << "the shared models folder is not beside the project";
     const fs::path shared = fs::path(minigun).parent_path();
+    const std::vector<std::string> names = {"earth.mdl", "minigun.mdl", "tekmechbot.mdl", "faerie.md2",
+                                            "penguin_head.md3", "penguin_lower.md3", "penguin_upper.md3"};
     ScratchDir dir;
+    // Every format in one batch; nothing removed gives each file back byte for byte.
+    const CliRun same = RunCli({"reduce", "--ratio", "1", "-q", shared.string(), "--out-dir", dir.File("same")}, dir);
+    ASSERT_EQ(same.Status, 0) << same.Err;
     const CliRun batch = RunCli({"reduce", "--ratio", "0.6", "-j", "2", "--json", shared.string(), "--out-dir", dir.File("out")}, dir);
     ASSERT_EQ(batch.Status, 0) << batch.Err;
     const nlohmann::json report = nlohmann::json::parse(batch.Out);
-    ASSERT_EQ(report["files"].size(), 2u);  // the README beside them is no model
-    for (const char* name : {"earth.mdl", "minigun.mdl"}) {
-        const CliRun single = RunCli({"reduce", "--ratio", "0.6", (shared / name).string(), "-o", dir.File("single.mdl")}, dir);
+    ASSERT_EQ(report["files"].size(), names.size());  // the texts beside them are no models
+    for (const std::string& name : names) {
+        EXPECT_EQ(ReadWholeFile(dir.File("same/" + name)), ReadWholeFile((shared / name).string())) << name;
+        const CliRun single = RunCli({"reduce", "--ratio", "0.6", (shared / name).string(), "-o", dir.File("single-" + name)}, dir);
         EXPECT_EQ(single.Status, 0) << single.Err;
-        EXPECT_EQ(ReadWholeFile(dir.File(std::string("out/") + name)), ReadWholeFile(dir.File("single.mdl"))) << name;
-        TMDLModel reduced;
-        EXPECT_TRUE(reduced.LoadFromFile(dir.File("single.mdl"))) << name;
+        EXPECT_EQ(ReadWholeFile(dir.File("out/" + name)), ReadWholeFile(dir.File("single-" + name))) << name;
+        TAnyModel reduced;
+        EXPECT_TRUE(reduced.LoadFromFile(dir.File("single-" + name))) << name;
     }
 }
 
@@ -124,7 +132,7 @@ TEST(CliBatch, LinesOfSeveralFilesCarryTheirNames)
     const CliRun refused = RunCli({"reduce", "-q", dir.File("in/notes.txt"), "-o", dir.File("notes.mdl")}, dir);
     EXPECT_EQ(refused.Status, 1);
     EXPECT_EQ(refused.Out, "");
-    EXPECT_EQ(refused.Err, dir.File("in/notes.txt") + ": ERROR:Unsupported MDL format.(This only supports MDL5,8or16or24or32bit Skin with NO MIPMAP.)\n");
+    EXPECT_EQ(refused.Err, dir.File("in/notes.txt") + ": ERROR:Unsupported model format.(This reads MDL5, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)\n");
 }
 
 TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
@@ -450,4 +458,15 @@ TEST(CliBatch, MissedBudgetIsSaidEvenWhenQuietAndHasItsOwnStatus)
     EXPECT_EQ(report["files"][1]["status"], "accepted");
     words.insert(words.begin() + 4, dir.File("cut.mdl"));
     EXPECT_EQ(RunCli(words, dir).Status, 1);
+}
+
+TEST(CliBatch, PassesRefuseOtherFormatsAndWriteNothing)
+{
+    ScratchDir dir;
+    WriteFile(dir.File("quake.mdl"), MakeQuakeModel().SaveToBytes());
+    const CliRun run = RunCli({"reduce", "--level", "3", dir.File("quake.mdl"), "-o", dir.File("low.mdl")}, dir);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Out.find("ERROR:The reduction passes (--level, --passes, --method passes) work on MDL5 models only; this is a Quake MDL model."),
+              std::string::npos) << run.Out;
+    EXPECT_FALSE(fs::exists(dir.File("low.mdl")));
 }

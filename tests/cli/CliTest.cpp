@@ -27,8 +27,7 @@ TEST(Cli, InfoPrintsTheContainerLinesAndTheWorstStatus)
     run = RunCli({"info", dir.File("good.mdl"), dir.File("bad.mdl")}, dir);
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Out, dir.File("good.mdl") + ": MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n" + dir.File("bad.mdl") +
-                           ": ERROR:Unsupported MDL format.(This only supports MDL5,8or16or24or32bit Skin with NO MIPMAP.)\n" +
-                           dir.File("bad.mdl") + ": MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n");
+                           ": ERROR:Unsupported model format.(This reads MDL5, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)\n");
 
     run = RunCli({"info", dir.File("missing.mdl"), dir.File("bad.mdl")}, dir);
     EXPECT_EQ(run.Status, 3);
