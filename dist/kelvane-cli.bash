@@ -53,7 +53,7 @@ _kelvane_cli()
                 fi
                 local files
                 case $type in
-                    MODEL*) files='!*.mdl' ;;
+                    MODEL*) files='!*.md[l23]' ;;
                     PNG*) files='!*.png' ;;
                     DIR*) files='' ;;
                     *) return 0 ;;
@@ -73,7 +73,7 @@ _kelvane_cli()
         mapfile -t COMPREPLY < <(compgen -W "${commands[*]}" -- "$cur")
     else
         compopt -o filenames 2>/dev/null
-        mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.mdl' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.md[l23]' -- "$cur")
     fi
 }
 
