@@ -1,7 +1,6 @@
 #include "model/MD2.h"
 
 #include <algorithm>
-#include <bit>
 #include <cassert>
 #include <cmath>
 #include <limits>
@@ -18,12 +17,12 @@ constexpr int kHeaderSection = -1;
 // Floats are carried as their bits: a NaN in a damaged frame comes back as it was.
 float readFloat(ByteReader& in)
 {
-    return std::bit_cast<float>(in.I32());
+    return FloatFromBits(in.I32());
 }
 
 void writeFloat(ByteWriter& out, float value)
 {
-    out.I32(std::bit_cast<int32_t>(value));
+    out.I32(BitsOfFloat(value));
 }
 
 float finiteOr(float value, float fallback)
@@ -463,8 +462,8 @@ std::vector<int32_t> BuildGLCommands(const TMD2Model& model)
             // Texel centres, in float as the game reads them; a coordinate the
             // model lacks (built in memory) stands at the skin's corner.
             const MD2TexCoord tc = c.TexCoord < model.TexCoords.size() ? model.TexCoords[c.TexCoord] : MD2TexCoord{};
-            words.push_back(std::bit_cast<int32_t>(float((tc.S + 0.5) / width)));
-            words.push_back(std::bit_cast<int32_t>(float((tc.T + 0.5) / height)));
+            words.push_back(BitsOfFloat(float((tc.S + 0.5) / width)));
+            words.push_back(BitsOfFloat(float((tc.T + 0.5) / height)));
             words.push_back(c.Vertex);
         }
     }

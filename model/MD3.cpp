@@ -18,12 +18,12 @@ constexpr int kNominalSkinSize = 256;
 
 float readF32(ByteReader& in)
 {
-    return std::bit_cast<float>(in.I32());
+    return FloatFromBits(in.I32());
 }
 
 void writeF32(ByteWriter& out, float value)
 {
-    out.I32(std::bit_cast<int32_t>(value));
+    out.I32(BitsOfFloat(value));
 }
 
 template <std::size_t N>

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <span>
 #include <string>
@@ -22,6 +23,21 @@ public:
 private:
     std::string fileName;
 };
+
+// A float's bits as the file stores them, and back. Byte copies rather than
+// std::bit_cast: the WebAssembly toolchain's library has no <bit> casts yet.
+inline float FloatFromBits(int32_t bits)
+{
+    float value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+inline int32_t BitsOfFloat(float value)
+{
+    int32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 
 class ByteReader {
 public:

@@ -1,7 +1,6 @@
 #include "model/QuakeMDL.h"
 
 #include <algorithm>
-#include <bit>
 #include <cassert>
 #include <cmath>
 #include <limits>
@@ -17,12 +16,12 @@ const std::string kFormatHint = "(This only supports IDPO version 6.)";
 // Floats are carried as their bits: a NaN in a damaged header comes back as it was.
 float readFloat(ByteReader& in)
 {
-    return std::bit_cast<float>(in.I32());
+    return FloatFromBits(in.I32());
 }
 
 void writeFloat(ByteWriter& out, float value)
 {
-    out.I32(std::bit_cast<int32_t>(value));
+    out.I32(BitsOfFloat(value));
 }
 
 TriVertex readTriVertex(ByteReader& in)
