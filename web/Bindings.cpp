@@ -55,6 +55,7 @@ val summary(const WebModel& model)
 {
     const ModelSummary summary = model.Summary();
     val result = val::object();
+    result.set("format", summary.Format);
     result.set("vertices", summary.Vertices);
     result.set("triangles", summary.Triangles);
     result.set("skinVertices", summary.SkinVertices);
@@ -68,6 +69,7 @@ val summary(const WebModel& model)
         skins.call<void>("push", entry);
     }
     result.set("skins", skins);
+    result.set("writtenPasses", summary.WrittenPasses);
     return result;
 }
 
@@ -130,9 +132,10 @@ val reduceToBudget(WebModel& model, double budget, const val& progress)
     return result;
 }
 
-void reducePasses(WebModel& model, int level, int passes, const val& progress)
+// False, the model untouched, for a format the written pass does not know.
+bool reducePasses(WebModel& model, int level, int passes, const val& progress)
 {
-    model.ReducePasses(level, passes, progressSink(progress));
+    return model.ReducePasses(level, passes, progressSink(progress));
 }
 
 // Fractions of the diagonal, as kelvane-cli's --json gives them, with every frame.

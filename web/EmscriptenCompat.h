@@ -1,6 +1,6 @@
 #pragma once
 // Forced into every file of the WebAssembly build (web/CMakeLists.txt): the
-// C++ library of Debian's emscripten 3.1.6 predates two C++20 pieces the core
+// C++ library of Debian's emscripten 3.1.6 predates three C++20 pieces the core
 // uses. Each is supplied only while the library lacks it, so a newer
 // toolchain takes its own.
 
@@ -55,6 +55,17 @@ template <class T>
 unique_ptr<T> make_unique_for_overwrite()
 {
     return unique_ptr<T>(new T);
+}
+#endif
+
+#ifndef __cpp_lib_bit_cast
+// The readers of Quake MDL and MD2 carry floats as their bits; the compiler
+// has the cast the library lacks.
+template <class To, class From>
+    requires(sizeof(To) == sizeof(From) && is_trivially_copyable_v<To> && is_trivially_copyable_v<From>)
+constexpr To bit_cast(const From& from) noexcept
+{
+    return __builtin_bit_cast(To, from);
 }
 #endif
 

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "model/Geometry.h"
-#include "model/MDLClass.h"
+#include "model/AnyModel.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
 
@@ -13,6 +12,10 @@ namespace {
 // whole first, so one call per frame would cost frames x triangles again and
 // again, while chunks still let the page show how far it got.
 constexpr std::size_t kFramesPerMeasure = 8;
+
+// What the collapses and the ruler read: positions and texture coordinates.
+constexpr MeshOptions kCollapseView{.VertexMajor = true, .Normals = false, .Skin = false};
+constexpr MeshOptions kMeasureView{.VertexMajor = false, .Normals = false, .Skin = false};
 
 std::string frameName(const TMDLFrame& frame)
 {
@@ -27,15 +30,16 @@ bool sameCounts(const MDL5Header& a, const MDL5Header& b)
 
 }  // namespace
 
-WebModel::WebModel() : model(std::make_unique<TMDLModel>())
+WebModel::WebModel() : model(std::make_unique<TAnyModel>())
 {
     model->LogLines = [this](const std::string& line) { lines.push_back(line); };
 }
 
 WebModel::WebModel(const WebModel& other)
-    : model(std::make_unique<TMDLModel>(*other.model)), lines(other.lines), accepted(other.accepted)
+    : model(std::make_unique<TAnyModel>(*other.model)), lines(other.lines), accepted(other.accepted)
 {
-    // The copied target would write into other's lines.
+    // The copied target would write into other's lines. The held model's own
+    // target is pointed at this one whenever it may log (MDL5() does it).
     model->LogLines = [this](const std::string& line) { lines.push_back(line); };
 }
 
@@ -43,17 +47,18 @@ WebModel::~WebModel() = default;
 
 const char* WebModel::FormatsName()
 {
-    return "MDL5 models";
+    return "MDL5, Quake MDL, MD2 and MD3 models";
 }
 
 const char* WebModel::FileExtensions()
 {
-    return ".mdl";
+    return ".mdl,.md2,.md3";
 }
 
 bool WebModel::Load(std::span<const uint8_t> bytes)
 {
     lines.clear();
+    drawnView.reset();
     accepted = model->LoadFromBytes(bytes);
     return accepted;
 }
@@ -61,57 +66,100 @@ bool WebModel::Load(std::span<const uint8_t> bytes)
 ModelSummary WebModel::Summary() const
 {
     ModelSummary summary;
-    summary.Vertices = model->Header.NumVerts;
-    summary.Triangles = model->Header.NumTris;
-    summary.SkinVertices = model->Header.NumSkinVerts;
-    for (const TMDLFrame& frame : model->Frames) summary.FrameNames.push_back(frameName(frame));
-    for (const TMDLSkin5& skin : model->Skins) summary.Skins.push_back({skin.SkinType, skin.Width, skin.Height});
+    summary.Format = model->FormatName();
+    if (const TMDLModel* mdl5 = model->MDL5()) {
+        // The header's counts, as kelvane-cli info gives them, and every skin.
+        summary.Vertices = mdl5->Header.NumVerts;
+        summary.Triangles = mdl5->Header.NumTris;
+        summary.SkinVertices = mdl5->Header.NumSkinVerts;
+        for (const TMDLFrame& frame : mdl5->Frames) summary.FrameNames.push_back(frameName(frame));
+        for (const TMDLSkin5& skin : mdl5->Skins) summary.Skins.push_back({skin.SkinType, skin.Width, skin.Height});
+        summary.WrittenPasses = true;
+        return summary;
+    }
+    const AnimatedMesh mesh = model->Mesh({.VertexMajor = false, .Normals = false, .Skin = true});
+    summary.Vertices = int32_t(mesh.VertexCount);
+    summary.Triangles = int32_t(mesh.Triangles.size());
+    // A Quake MDL view adds a back coordinate for each vertex on the seam;
+    // the file holds one per vertex, as MD3 does.
+    summary.SkinVertices = int32_t(mesh.VertexTexCoords.empty() ? mesh.TexCoords.size() : mesh.VertexCount);
+    summary.FrameNames = mesh.FrameNames;
+    if (mesh.Skin.Width > 0) summary.Skins.push_back({-1, mesh.Skin.Width, mesh.Skin.Height});
     return summary;
 }
 
 int32_t WebModel::Triangles() const
 {
-    return model->Header.NumTris;
+    if (const TMDLModel* mdl5 = model->MDL5()) return mdl5->Header.NumTris;
+    return int32_t(model->Mesh(kMeasureView).Triangles.size());
+}
+
+const AnimatedMesh& WebModel::DrawnView() const
+{
+    if (!drawnView) drawnView = model->Mesh();
+    return *drawnView;
 }
 
 WorldBox WebModel::AnimationBox() const
 {
-    return ::AnimationBox(*model);
+    return ::AnimationBox(DrawnView());
 }
 
 RGBAImage WebModel::Render(const RenderOptions& options, const WorldBox& view) const
 {
-    return RenderFrame(*model, options, view);
+    // A view without a skin (MD2 and MD3 files hold none) draws untextured.
+    return RenderFrame(DrawnView(), options, view);
 }
 
 BudgetOutcome WebModel::ReduceToBudget(int64_t budget, const ProgressSink& progress)
 {
-    const QuadricResult outcome = ReduceQuadric(*model, budget, progress);
-    model->Log(model->ModelInfoLine());
+    MeshSurvivors survivors;
+    QuadricResult outcome;
+    {
+        // The view holds every frame's positions once more: gone before the
+        // model's records shrink.
+        const AnimatedMesh mesh = model->Mesh(kCollapseView);
+        outcome = ReduceQuadric(mesh, budget, survivors, progress);
+    }
+    // A reduction that removed nothing leaves every record untouched: keeping
+    // all survivors would still rebuild what a format derives from its
+    // triangles (MD2's GL commands), and the file would change.
+    if (outcome.TrianglesAfter != outcome.TrianglesBefore) {
+        model->Keep(survivors);
+        drawnView.reset();
+    }
+    lines.push_back(model->ModelInfoLine());
+    if (!outcome.RelaxedRules.empty()) lines.push_back("quadric collapses " + outcome.RelaxedRules + " to come nearer the budget.");
     return {budget, outcome.BudgetMet, outcome.StoppedBecause};
 }
 
-void WebModel::ReducePasses(int level, int passes, const ProgressSink& progress)
+bool WebModel::ReducePasses(int level, int passes, const ProgressSink& progress)
 {
-    model->ProgressBar = progress;
+    TMDLModel* mdl5 = model->MDL5();  // its log now goes to lines
+    if (!mdl5) return false;
+    drawnView.reset();
+    mdl5->ProgressBar = progress;
     for (int p = 0; p < passes; ++p) {
         if (progress) progress("pass " + std::to_string(p + 1) + " of " + std::to_string(passes));
-        const MDL5Header before = model->Header;
-        model->Reduce(NormalLimitForLevel(level), kUVLimitTexels);
-        if (!sameCounts(before, model->Header)) continue;
+        const MDL5Header before = mdl5->Header;
+        mdl5->Reduce(NormalLimitForLevel(level), kUVLimitTexels);
+        if (!sameCounts(before, mdl5->Header)) continue;
         // A pass that removed nothing leaves the model as it was: every later
         // pass would too, so its two lines are repeated, as kelvane-cli does.
         const std::vector<std::string> unchanged(lines.end() - 2, lines.end());
         for (++p; p < passes; ++p)
-            for (const std::string& line : unchanged) model->Log(line);
+            for (const std::string& line : unchanged) mdl5->Log(line);
     }
-    model->ProgressBar = nullptr;
+    mdl5->ProgressBar = nullptr;
+    return true;
 }
 
 std::variant<DeviationSummary, std::string> WebModel::DeviationFrom(const WebModel& original,
                                                                     const std::function<void(double)>& progress) const
 {
-    const int frameCount = int(original.model->Frames.size());
+    const AnimatedMesh originalView = original.model->Mesh(kMeasureView);
+    const AnimatedMesh view = model->Mesh(kMeasureView);
+    const int frameCount = int(originalView.FrameCount);
     MeasureOptions options;
     options.Threads = 1;  // the page has one thread; the figures do not depend on it
     DeviationSummary summary;
@@ -120,7 +168,7 @@ std::variant<DeviationSummary, std::string> WebModel::DeviationFrom(const WebMod
     for (int first = 0; first < std::max(frameCount, 1); first += int(kFramesPerMeasure)) {
         options.Frames.clear();
         for (int f = first; f < std::min<int>(frameCount, first + int(kFramesPerMeasure)); ++f) options.Frames.push_back(f);
-        auto measured = MeasureDeviation(*original.model, *model, options);
+        auto measured = MeasureDeviation(originalView, view, options);
         if (auto* reason = std::get_if<std::string>(&measured)) return *reason;
         DeviationSummary& part = std::get<DeviationSummary>(measured);
         summary.Frames.insert(summary.Frames.end(), part.Frames.begin(), part.Frames.end());

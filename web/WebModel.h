@@ -8,29 +8,37 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "measure/Measure.h"
+#include "model/AnimatedMesh.h"
 #include "model/Geometry.h"
 #include "render/Render.h"
 
-class TMDLModel;
+class TAnyModel;
 
 struct SkinSummary {
-    int32_t Type = 0;
+    int32_t Type = 0;  // MDL5's skin type; -1 for a format that has none
     int32_t Width = 0;
     int32_t Height = 0;
 };
 
 struct ModelSummary {
+    std::string Format;  // "MDL5", "Quake MDL", "MD2" or "MD3"
     int32_t Vertices = 0;
     int32_t Triangles = 0;
+    // Texture coordinates as the file counts them: MDL5's skin vertices and
+    // MD2's records; one per vertex in Quake MDL and MD3.
     int32_t SkinVertices = 0;
     std::vector<std::string> FrameNames;  // one per frame, up to its first zero byte
+    // Every skin of an MDL5 file; the first (the one drawn) of a Quake MDL
+    // file; none for MD2 and MD3, whose files name their skins but hold none.
     std::vector<SkinSummary> Skins;
+    bool WrittenPasses = false;  // ReducePasses works on this format
 };
 
 // How a budget was met: the collapses stop at it, or short of it when every
@@ -49,14 +57,16 @@ public:
     WebModel(const WebModel& other);
     ~WebModel();
 
-    // The formats the page opens, as a person reads them ("MDL5 models").
+    // The formats the page opens, as a person reads them ("MDL5, Quake MDL,
+    // MD2 and MD3 models").
     static const char* FormatsName();
-    // The file names it opens, for a file picker's accept list (".mdl").
+    // The file names it opens, for a file picker's accept list (".mdl,.md2,.md3").
     static const char* FileExtensions();
 
-    // Replaces the held model by the one in bytes. Returns true when the file
-    // was accepted; Lines() then holds the container's log lines of the load
-    // (the "ERROR:" lines of a refusal among them).
+    // Replaces the held model by the one in bytes, of whichever format their
+    // first four bytes name. Returns true when the file was accepted; Lines()
+    // then holds the container's log lines of the load (the "ERROR:" lines of
+    // a refusal among them).
     bool Load(std::span<const uint8_t> bytes);
     bool Accepted() const { return accepted; }
     const std::vector<std::string>& Lines() const { return lines; }
@@ -68,11 +78,13 @@ public:
     RGBAImage Render(const RenderOptions& options, const WorldBox& view) const;
 
     // To at most budget triangles by the quadric collapses, as
-    // `kelvane-cli reduce --target-tris budget` does; logs the result's "MODEL INFO:".
+    // `kelvane-cli reduce --target-tris budget` does, in any format; logs the
+    // result's "MODEL INFO:" and, as the tool does, which rules it relaxed.
     BudgetOutcome ReduceToBudget(int64_t budget, const ProgressSink& progress);
     // passes passes at level (0 to 10), as `kelvane-cli reduce --level --passes`;
-    // logs each pass's "CUT:" and "MODEL INFO:" lines.
-    void ReducePasses(int level, int passes, const ProgressSink& progress);
+    // logs each pass's "CUT:" and "MODEL INFO:" lines. The written pass is
+    // MDL5's own: a model of another format is left as it is, and false returned.
+    bool ReducePasses(int level, int passes, const ProgressSink& progress);
 
     // How far this model lies from original, frame by frame, on one thread;
     // the figures of `kelvane-cli reduce`'s DEVIATION line. progress receives
@@ -84,7 +96,13 @@ public:
     std::vector<uint8_t> Save() const;
 
 private:
-    std::unique_ptr<TMDLModel> model;
+    // The view the renderer draws, kept while the model stays as it is: a
+    // page redraws at every turn of the camera, and the view is built from
+    // every frame.
+    const AnimatedMesh& DrawnView() const;
+
+    std::unique_ptr<TAnyModel> model;
     std::vector<std::string> lines;
     bool accepted = false;
+    mutable std::optional<AnimatedMesh> drawnView;
 };

@@ -1,19 +1,35 @@
 // Writes the models the page's tests, its benchmark and the README's picture
 // use, all built here: web_models FOLDER [--large]. --large adds large.mdl,
 // about 100 MB, for the memory check of the benchmark.
+// web_models --reduce FILE OUT BUDGET... writes OUT.1, OUT.2...: any format
+// reduced natively as kelvane-cli reduce --target-tris does, each from the last.
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "model/AnyModel.h"
+#include "model/MDLFile.h"
+#include "reduce/Quadric.h"
 #include "tests/support/AnimatedModels.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
 
 int main(int argc, char** argv)
 {
+    if (TAnyModel model; argc > 4 && std::string(argv[1]) == "--reduce") {
+        if (!model.LoadFromFile(argv[2])) return 1;
+        for (int i = 4; i < argc; ++i) {
+            MeshSurvivors survivors;
+            const QuadricResult outcome =
+                ReduceQuadric(model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false}), std::stoll(argv[i]), survivors);
+            if (outcome.TrianglesAfter != outcome.TrianglesBefore) model.Keep(survivors);
+            WriteFile(std::string(argv[3]) + "." + std::to_string(i - 3), model.SaveToBytes());
+        }
+        return 0;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: web_models FOLDER [--large]\n");
+        std::fprintf(stderr, "usage: web_models FOLDER [--large] | --reduce FILE OUT BUDGET...\n");
         return 2;
     }
     const std::string folder = argv[1];

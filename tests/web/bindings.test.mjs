@@ -34,7 +34,8 @@ test('a budget gives the tool\'s bytes and deviation', () => {
     for (const file of models) {
         const budget = Math.max(1, Math.floor(info(file).details.triangles * 0.4));
         const out = path.join(dir, 'budget.mdl');
-        const report = JSON.parse(cli('reduce', '--json', '--target-tris', String(budget), file, '-o', out)).files[0];
+        // --measure: every frame, as the page measures them.
+        const report = JSON.parse(cli('reduce', '--json', '--measure', '--target-tris', String(budget), file, '-o', out)).files[0];
         const [output] = runPlan(k, fs.readFileSync(file), { kind: 'budget', triangles: budget });
         sameBytes(output.bytes, out, `${file} to ${budget} triangles`);
         assert.equal(output.met, report.budget.met, file);
@@ -85,4 +86,32 @@ test('the summary and a refusal\'s ERROR: lines are the tool\'s', () => {
         }
     }
     assert.ok(info(path.join(dir, 'damaged.mdl')).errors.length > 0, 'the damaged file is refused with ERROR: lines');
+});
+
+// Quake MDL, MD2 and MD3: the same steps run natively (web_models --reduce)
+// give the page's bytes, and so does kelvane-cli once it reduces these formats.
+test('other formats: summary, budget and chain of levels as natively; no written passes', () => {
+    const formats = { 'tekmechbot.mdl': 'Quake MDL', 'faerie.md2': 'MD2', 'penguin_head.md3': 'MD3', 'penguin_lower.md3': 'MD3', 'penguin_upper.md3': 'MD3' };
+    for (const [name, format] of Object.entries(formats).filter(([name]) => sharedModel(name))) {
+        const [file, model] = [sharedModel(name), new k.Model()];
+        const bytes = fs.readFileSync(file);
+        const [accepted, summary, lines] = [model.load(bytes), model.summary(), model.lines(), model.delete()];
+        assert.deepEqual([accepted, summary.format, summary.writtenPasses, summary.frames.length > 0], [true, format, false, true], name);
+        assert.match(lines.at(-1), new RegExp(`^MODEL INFO: ${summary.vertices}Vertices, ${summary.triangles}Faces, `), name);
+
+        const shares = [0.4, 0.15];
+        const budgets = shares.map((share) => String(Math.floor(share * summary.triangles)));
+        const native = path.join(dir, 'native');
+        assert.equal(spawnSync(process.env.KELVANE_WEB_MODELS, ['--reduce', file, native, ...budgets]).status, 0, name);
+        const [output] = runPlan(k, bytes, { kind: 'budget', triangles: Number(budgets[0]) });
+        sameBytes(output.bytes, `${native}.1`, `${name} to ${budgets[0]} triangles`);
+        assert.equal(output.deviation.frames.length, summary.frames.length, `${name}: one figure per frame`);
+        runPlan(k, bytes, { kind: 'lods', shares }).forEach((level, i) => sameBytes(level.bytes, `${native}.${i + 1}`, `${name} level ${i + 1}`));
+        assert.throws(() => runPlan(k, bytes, { kind: 'passes', level: 0, passes: 1 }), /MDL5 models only/, name);
+
+        const byTool = path.join(dir, `tool-${name}`);
+        if (spawnSync(process.env.KELVANE_CLI, ['reduce', '--quiet', '--target-tris', budgets[0], file, '-o', byTool]).status === 0)
+            sameBytes(output.bytes, byTool, `${name}: kelvane-cli`);
+        else console.log(`kelvane-cli does not reduce ${name} yet: compared with the native steps`);
+    }
 });

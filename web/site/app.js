@@ -11,7 +11,7 @@ const ui = {
     files: $('files'), list: $('list'), downloadAll: $('download-all'),
     before: $('before'), after: $('after'), beforeCaption: $('before-caption'), afterCaption: $('after-caption'),
     emptyView: $('empty-view'), frame: $('frame'), frameName: $('frame-name'), play: $('play'),
-    wire: $('wire'), skin: $('skin'), resetView: $('reset-view'),
+    wire: $('wire'), skin: $('skin'), resetView: $('reset-view'), methodPasses: $('method-passes'), passesNote: $('passes-note'),
     target: $('target'), targetSlider: $('target-slider'), share: $('share'), lods: $('lods'),
     level: $('level'), passes: $('passes'), run: $('run'), cancel: $('cancel'),
     progress: $('progress'), status: $('status'), result: $('result'), outputs: $('outputs'),
@@ -79,8 +79,11 @@ function renderList() {
         facts.className = 'facts';
         if (entry.summary) {
             const s = entry.summary;
-            const skins = s.skins.length ? s.skins.map((skin) => `${skin.width}x${skin.height} type ${skin.type}`).join(', ') : 'none';
-            facts.textContent = `${counts(s)}; ${s.frames.length} frames; skins: ${skins}`;
+            // Only MDL5 skins have a type; MD2 and MD3 files name their skins but hold none.
+            const skins = s.skins.length
+                ? s.skins.map((skin) => `${skin.width}x${skin.height}${skin.type >= 0 ? ` type ${skin.type}` : ''}`).join(', ')
+                : 'none in the file';
+            facts.textContent = `${s.format}: ${counts(s)}; ${s.frames.length} frames; skins: ${skins}`;
         }
         const status = document.createElement('span');
         status.className = 'badge';
@@ -122,6 +125,8 @@ function select(entry) {
     ui.target.max = String(Math.max(1, s.triangles));
     setShare(Number(ui.share.value) || 50);
     ui.beforeCaption.textContent = `As opened: ${counts(s)}`;
+    ui.skin.disabled = !s.skins.length;  // drawn untextured either way
+    showPassesFor(s);
     showResult(entry);
 }
 
@@ -274,6 +279,18 @@ for (const radio of document.querySelectorAll('input[name=method]')) {
     radio.addEventListener('change', () => {
         for (const panel of document.querySelectorAll('.method')) panel.hidden = panel.dataset.method !== radio.value;
     });
+}
+
+// The written pass is MDL5's own: for other formats its choice is off, and says why.
+function showPassesFor(summary) {
+    ui.methodPasses.disabled = !summary.writtenPasses;
+    ui.passesNote.hidden = summary.writtenPasses;
+    ui.passesNote.textContent = `Written passes work on MDL5 models only (this model is ${summary.format}).`;
+    if (!summary.writtenPasses && ui.methodPasses.checked) {
+        const budget = document.querySelector('input[name=method][value=budget]');
+        budget.checked = true;
+        budget.dispatchEvent(new Event('change'));
+    }
 }
 
 // ---- reducing ----

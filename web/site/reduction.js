@@ -25,7 +25,8 @@ export function runPlan(k, bytes, plan, report = () => {}) {
             let outcome = null;
             progress(0, 'reducing');
             if (plan.kind === 'passes') {
-                model.reducePasses(plan.level, plan.passes, (text) => progress(0.35, text));
+                if (!model.reducePasses(plan.level, plan.passes, (text) => progress(0.35, text)))
+                    throw new Error('written passes (--level and --passes) work on MDL5 models only');
             } else {
                 // Each level's budget is a share of the file's own triangles, the
                 // whole number below, as the tool rounds it.
