@@ -24,11 +24,11 @@
 #include <iterator>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <type_traits>
 #include <unistd.h>
 #include <variant>
 #include <vector>
@@ -36,6 +36,7 @@
 #include "measure/Measure.h"
 #include "measure/TriangleGrid.h"
 #include "model/AnimatedMesh.h"
+#include "model/AnyModel.h"
 #include "model/Geometry.h"
 #include "model/MDLClass.h"
 #include "model/MDLFile.h"
@@ -73,7 +74,12 @@ TMDLModel uniformTorus(int width, int height, int frames)
 
 struct Sample {
     std::string Name;
+    // What the peers, the written passes and the measure of their results
+    // take: the model itself, or the MDL5 copy of another format's view.
     TMDLModel Model;
+    // A model of another format: the collapses run on its own view and are
+    // measured there, as kelvane-cli reduces it.
+    std::optional<TAnyModel> Real;
 };
 
 // Any format's view as an MDL5 model, which every method here and the measure
@@ -82,8 +88,7 @@ struct Sample {
 // triangles as they are, texture coordinates rounded to whole texels and
 // clamped at 0 (MDL5 holds no negative or fractional ones). Parts (MD3
 // surfaces) are not kept apart: each real MD3 file here holds one surface.
-// Unused until the readers of the Quake formats land (see addSharedModel).
-[[maybe_unused]] Sample meshSample(std::string name, const AnimatedMesh& mesh)
+Sample meshSample(std::string name, const AnimatedMesh& mesh)
 {
     const WorldBox box = AnimationBox(mesh);
     const double extent = std::max({box.Max[0] - box.Min[0], box.Max[1] - box.Min[1], box.Max[2] - box.Min[2], 1e-9});
@@ -108,14 +113,13 @@ struct Sample {
     TMDLModel model = MakeModel(std::move(frames), std::move(triangles), std::move(skinVerts),
                                 {MakeSkin(0, std::max(mesh.SkinWidth, 1), std::max(mesh.SkinHeight, 1))});
     SetPositionTransform(model, {scale, scale, scale}, {float(box.Min[0]), float(box.Min[1]), float(box.Min[2])});
-    return {std::move(name), std::move(model)};
+    return {std::move(name), std::move(model), std::nullopt};
 }
 
-// A real model from the shared folder beside the project, skipped with a
-// line when it is absent or refused. MDL5 models are used as they are; any
-// other format comes in through its view, so a further one is a line:
-//   addSharedModel<TMD2Model>(list, "faerie.md2");
-template <class Model>
+// A real model from the shared folder beside the project, of any format,
+// skipped with a line when it is absent or refused. MDL5 models are used as
+// they are; any other format keeps its own model for the collapses and gives
+// the rest the MDL5 copy of its view.
 void addSharedModel(std::vector<Sample>& list, const char* name)
 {
     const std::string path = SharedModel(name);
@@ -123,27 +127,31 @@ void addSharedModel(std::vector<Sample>& list, const char* name)
         std::printf("(%s not found beside the project: skipped)\n", name);
         return;
     }
-    Model model;
+    TAnyModel model;
     if (!model.LoadFromFile(path)) {
         std::printf("(%s refused: skipped)\n", name);
         return;
     }
-    if constexpr (std::is_same_v<Model, TMDLModel>)
-        list.push_back({name, std::move(model)});
-    else
-        list.push_back(meshSample(name, MeshOf(model)));
+    if (const TMDLModel* mdl5 = model.MDL5()) {
+        list.push_back({name, *mdl5, std::nullopt});
+        return;
+    }
+    Sample sample = meshSample(name, model.Mesh());
+    sample.Real = std::move(model);
+    list.push_back(std::move(sample));
 }
 
 std::vector<Sample> samples()
 {
     std::vector<Sample> list;
-    list.push_back({"bending tube", MakeBendingTube(32, 16, 24)});
-    list.push_back({"walker", MakeWalker(40, 2)});
-    list.push_back({"touching parts", MakeTouchingParts(20, 16)});
-    list.push_back({"waving disc", MakeWavingDisc(14, 40, 24)});
-    list.push_back({"torus 48x32", uniformTorus(48, 32, 30)});
-    addSharedModel<TMDLModel>(list, "earth.mdl");
-    addSharedModel<TMDLModel>(list, "minigun.mdl");
+    list.push_back({"bending tube", MakeBendingTube(32, 16, 24), std::nullopt});
+    list.push_back({"walker", MakeWalker(40, 2), std::nullopt});
+    list.push_back({"touching parts", MakeTouchingParts(20, 16), std::nullopt});
+    list.push_back({"waving disc", MakeWavingDisc(14, 40, 24), std::nullopt});
+    list.push_back({"torus 48x32", uniformTorus(48, 32, 30), std::nullopt});
+    for (const char* name : {"earth.mdl", "minigun.mdl", "tekmechbot.mdl", "faerie.md2", "penguin_head.md3", "penguin_upper.md3",
+                             "penguin_lower.md3"})
+        addSharedModel(list, name);
     return list;
 }
 
@@ -425,11 +433,14 @@ struct Figures {
     double Texels = NAN;  // the measure's texture deviation (the largest per-frame RMS, texels), when asked for
 };
 
-Figures figuresOf(const TMDLModel& original, const TMDLModel& reduced, bool withTexture)
+// Positions and texture coordinates are all the measure and the collapses read.
+constexpr MeshOptions kGeometry{.VertexMajor = false, .Normals = false, .Skin = false};
+
+Figures figuresOf(const AnimatedMesh& original, const AnimatedMesh& reduced, bool withTexture)
 {
     Figures figures;
     figures.Ran = true;
-    figures.Triangles = reduced.Header.NumTris;
+    figures.Triangles = int32_t(reduced.Triangles.size());
     const auto measured = MeasureDeviation(original, reduced);
     if (const auto* reason = std::get_if<std::string>(&measured))
         std::fprintf(stderr, "cannot measure: %s\n", reason->c_str());
@@ -438,6 +449,36 @@ Figures figuresOf(const TMDLModel& original, const TMDLModel& reduced, bool with
         figures.Rms = summary.Rms;
         if (withTexture && summary.TextureMeasured) figures.Texels = summary.TextureRms;
     }
+    return figures;
+}
+
+Figures figuresOf(const TMDLModel& original, const TMDLModel& reduced, bool withTexture)
+{
+    return figuresOf(MeshOf(original, kGeometry), MeshOf(reduced, kGeometry), withTexture);
+}
+
+// The collapses to budget on the sample's own model: a model of another
+// format reduced through its own view and measured there, as kelvane-cli
+// does it (onCopy: on the MDL5 copy of that view instead, as the peers are).
+Figures oursFigures(const Sample& sample, int64_t budget, const QuadricOptions& options, bool withTexture, bool onCopy = false,
+                    bool* budgetMet = nullptr)
+{
+    QuadricResult result;
+    Figures figures;
+    if (!sample.Real || onCopy) {
+        TMDLModel ours = sample.Model;
+        result = ReduceQuadric(ours, budget, nullptr, options);
+        figures = figuresOf(sample.Model, ours, withTexture);
+    } else {
+        MeshSurvivors survivors;
+        MeshOptions vertexMajor = kGeometry;
+        vertexMajor.VertexMajor = true;
+        result = ReduceQuadric(sample.Real->Mesh(vertexMajor), budget, survivors, nullptr, options);
+        TAnyModel ours = *sample.Real;
+        ours.Keep(survivors);
+        figures = figuresOf(sample.Real->Mesh(kGeometry), ours.Mesh(kGeometry), withTexture);
+    }
+    if (budgetMet) *budgetMet = result.BudgetMet;
     return figures;
 }
 
@@ -461,6 +502,7 @@ struct Row {
     Figures Ours, Debian, Poses, FrameZero;  // at the collapses' triangle count
     Figures SeamsKept, Passes, EveryFrame;   // beside: RMS alone
     Figures PosesSeamsKept;                  // beside, with texture
+    Figures OursOnCopy;                      // another format's: ours on the MDL5 copy the peers take
 };
 
 std::vector<Row> qualityRows(const std::vector<Sample>& list, bool withNpm, const NpmSetup& setup, const ScratchDir& scratch)
@@ -478,10 +520,9 @@ std::vector<Row> qualityRows(const std::vector<Sample>& list, bool withNpm, cons
             row.Ratio = ratio;
             const auto budget = int64_t(std::floor(ratio * model.Header.NumTris));
             // Ours first: every peer is then asked for exactly its triangle count.
-            TMDLModel ours = model;
-            row.BudgetMet = ReduceQuadric(ours, budget).BudgetMet;
-            const int32_t target = ours.Header.NumTris;
-            row.Ours = figuresOf(model, ours, true);
+            row.Ours = oursFigures(sample, budget, {}, true, false, &row.BudgetMet);
+            const int32_t target = row.Ours.Triangles;
+            if (sample.Real) row.OursOnCopy = oursFigures(sample, budget, {}, true, true);
             TMDLModel debian = model;
             peerReduce(debian, target);
             row.Debian = figuresOf(model, debian, true);
@@ -496,11 +537,9 @@ std::vector<Row> qualityRows(const std::vector<Sample>& list, bool withNpm, cons
             TMDLModel passes = model;
             passesReduce(passes, budget);
             row.Passes = figuresOf(model, passes, false);
-            TMDLModel everyFrame = model;
             QuadricOptions allFrames;
             allFrames.ErrorFrames = 0;
-            ReduceQuadric(everyFrame, budget, nullptr, allFrames);
-            row.EveryFrame = figuresOf(model, everyFrame, false);
+            row.EveryFrame = oursFigures(sample, budget, allFrames, false);
             rows.push_back(std::move(row));
         }
     return rows;
@@ -533,7 +572,7 @@ void printQuality(const std::vector<Row>& rows, const NpmSetup& setup)
                 "given %d more frames as attributes (weight %g, flags '%s'), welded, texture picked per corner afterwards;\n"
                 "f0: meshoptimizer 1.3 the same way on frame 0 alone\n",
                 setup.PoseFrames, setup.Weight, setup.Flags.c_str());
-    std::printf("%-14s %5s %6s | %8s | %8s %5s | %8s %5s %5s | %8s %5s %5s | %6s %6s %6s %6s\n", "model", "ratio", "tris", "ours",
+    std::printf("%-17s %5s %6s | %8s | %8s %5s | %8s %5s %5s | %8s %5s %5s | %6s %6s %6s %6s\n", "model", "ratio", "tris", "ours",
                 "0.18", "q/D", "poses", "tris", "q/P", "f0", "tris", "q/F", "tex q", "0.18", "poses", "f0");
     for (double ratio : kRatios) {
         int missed = 0, models = 0;
@@ -544,7 +583,7 @@ void printQuality(const std::vector<Row>& rows, const NpmSetup& setup)
             const auto over = [&](const Figures& peer) {
                 return peer.Ran && peer.Rms > 0 ? cell(peer, "%.2f", row.Ours.Rms / peer.Rms) : std::string("-");
             };
-            std::printf("%-14s %5.2f %5d%c | %8s | %8s %5s | %8s %5s %5s | %8s %5s %5s | %6s %6s %6s %6s\n", row.Model.c_str(), ratio,
+            std::printf("%-17s %5.2f %5d%c | %8s | %8s %5s | %8s %5s %5s | %8s %5s %5s | %6s %6s %6s %6s\n", row.Model.c_str(), ratio,
                         row.Ours.Triangles, row.BudgetMet ? ' ' : '*', cell(row.Ours, "%.5f", row.Ours.Rms).c_str(),
                         cell(row.Debian, "%.5f", row.Debian.Rms).c_str(), over(row.Debian).c_str(),
                         cell(row.Poses, "%.5f", row.Poses.Rms).c_str(), cell(row.Poses, "%.0f", double(row.Poses.Triangles)).c_str(),
@@ -572,13 +611,13 @@ void printBeside(const std::vector<Row>& rows)
     std::printf("Beside, at the same budgets (RMS and texels as above): 0.18 and poses given one vertex per pair of vertex\n"
                 "and skin vertex, so that they keep the seams; the written passes' budget mode (the triangles they keep);\n"
                 "the collapses weighing every frame's error\n");
-    std::printf("%-14s %5s | %8s %5s | %8s %5s %5s %6s | %6s %8s %5s | %10s\n", "model", "ratio", "0.18 s", "q/s", "poses s", "tris",
+    std::printf("%-17s %5s | %8s %5s | %8s %5s %5s %6s | %6s %8s %5s | %10s\n", "model", "ratio", "0.18 s", "q/s", "poses s", "tris",
                 "q/Ps", "texels", "passes", "RMS", "q/w", "all frames");
     for (double ratio : kRatios) {
         for (const Row& row : rows) {
             if (row.Ratio != ratio) continue;
             const Figures& poses = row.PosesSeamsKept;
-            std::printf("%-14s %5.2f | %8.5f %5.2f | %8s %5s %5s %6s | %6d %8.5f %5.2f | %10.5f\n", row.Model.c_str(), ratio,
+            std::printf("%-17s %5.2f | %8.5f %5.2f | %8s %5s %5s %6s | %6d %8.5f %5.2f | %10.5f\n", row.Model.c_str(), ratio,
                         row.SeamsKept.Rms, row.Ours.Rms / row.SeamsKept.Rms, cell(poses, "%.5f", poses.Rms).c_str(),
                         cell(poses, "%.0f", double(poses.Triangles)).c_str(), cell(poses, "%.2f", row.Ours.Rms / poses.Rms).c_str(),
                         cell(poses, "%.2f", poses.Texels).c_str(), row.Passes.Triangles, row.Passes.Rms, row.Ours.Rms / row.Passes.Rms,
@@ -593,6 +632,13 @@ void printBeside(const std::vector<Row>& rows)
                     ratio, median(seams), worst(seams), median(posesSeams), worst(posesSeams), median(posesTexels), worst(posesTexels),
                     median(passes));
     }
+    std::printf("The collapses on another format's own view (as above) and on the MDL5 copy of it that the peers take:\n");
+    for (const Row& row : rows)
+        if (row.OursOnCopy.Ran)
+            std::printf("%-18s %5.2f | view %8.5f (%d), texels %6.2f | copy %8.5f (%d), texels %6.2f\n", row.Model.c_str(), row.Ratio,
+                        row.Ours.Rms, row.Ours.Triangles, row.Ours.Texels, row.OursOnCopy.Rms, row.OursOnCopy.Triangles,
+                        row.OursOnCopy.Texels);
+    std::printf("\n");
 }
 
 // The npm peer with poses at several weights and flags on three models, to

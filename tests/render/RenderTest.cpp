@@ -8,9 +8,12 @@
 #include <string>
 
 #include "model/AnimatedMesh.h"
+#include "model/AnyModel.h"
 #include "model/MDLClass.h"
 #include "render/Render.h"
+#include "tests/support/MD3Builder.h"
 #include "tests/support/ModelBuilder.h"
+#include "tests/support/QuakeModels.h"
 
 namespace {
 
@@ -256,6 +259,48 @@ TEST(Render, LatLongNormalsLightTheSideTheyFace)
     const int left = brightness(0xE040), right = brightness(0x2040);  // towards -Y, +Y (+Y is right)
     EXPECT_GT(up, down + 40);
     EXPECT_GT(left, right + 40);
+}
+
+// Every reader's view must stand +Z up with +Y to the right at yaw 0. Each
+// builder's frame 0 becomes a wedge in the plane x = 0, read back by its bytes:
+//   0--1        z 12    Quake MDL, MD2 and MDL5: triangles 0 1 2 and 1 3 2
+//   |   \                (the builders' two others lie inside, about 4);
+//   | 4  \               MD3: its strip through 0 2 1 3
+//   2-----3     z 0
+//   y 0 2 8
+TEST(Render, EveryFormatStandsUprightWithPlusYToTheRight)
+{
+    const std::array<std::array<uint8_t, 2>, 5> wedge = {{{0, 12}, {2, 12}, {0, 0}, {8, 0}, {1, 1}}};
+    TQuakeModel quake = MakeQuakeModel(0);
+    TMD2Model md2 = MakeMD2Model(0);
+    TMD3Model md3 = MakeMD3Model(1, 1, 0);
+    quake.Header.Scale = md2.Frames[0].Scale = {1, 1, 1};
+    quake.Header.Translate = md2.Frames[0].Translate = {0, 0, 0};
+    std::vector<FrameVert> pose;
+    for (std::size_t v = 0; v < wedge.size(); ++v) {
+        const auto [y, z] = wedge[v];
+        pose.push_back(at({0, double(y), double(z)}));
+        md2.FrameVerts[v] = quake.FrameVerts[v] = {0, y, z, 0};
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+        const auto [y, z] = wedge[std::array{0, 2, 1, 3}[k]];
+        md3.Surfaces[0].Vertices[k].Position = {0, int16_t(64 * y), int16_t(64 * z)};
+    }
+    const TMDLModel mdl5 = worldModel({pose}, {Tri(0, 1, 2, 0, 0, 0), Tri(1, 3, 2, 0, 0, 0)}, {SkinVert{}});
+    RenderOptions options;
+    options.Width = options.Height = 100;
+    options.YawDegrees = options.PitchDegrees = 0;
+    options.Fit = CameraFit::Frame;  // the builders' other frames lie elsewhere
+    // Top left, top right, bottom left, bottom right: mirrored or upside down, the second is drawn.
+    const std::array<std::pair<int, int>, 4> probes = {{{30, 22}, {66, 22}, {30, 78}, {64, 78}}};
+    for (const std::vector<uint8_t>& bytes : {mdl5.SaveToBytes(), quake.SaveToBytes(), md2.SaveToBytes(), md3.SaveToBytes()}) {
+        TAnyModel model;
+        ASSERT_TRUE(model.LoadFromBytes(bytes));
+        const RGBAImage image = RenderFrame(model.Mesh(), options);
+        std::string seen;
+        for (const auto& [x, y] : probes) seen += isBackground(pixel(image, x, y)) ? '.' : '#';
+        EXPECT_EQ(seen, "#.##") << model.FormatName();
+    }
 }
 
 TEST(Render, FrameFitFillsThePictureAndAnimationFitKeepsOneScale)
