@@ -213,11 +213,9 @@ void writeLods(TAnyModel& model, const Job& job, const ReducePlan& plan, JobResu
         ReducePlan level = plan;
         level.Ratio.reset();
         level.TargetTriangles = shareOf(plan.Lods[n - 1], fileTriangles);
+        // The model logs into result's lines, a refusal of the passes among them.
         JobResult levelResult;
-        levelResult.Lines = std::move(result.Lines);  // the refusal of a pass, if any, in its place
-        const bool reduced = reduce(model, level, levelResult, progress);
-        result.Lines = std::move(levelResult.Lines);
-        if (!reduced) {
+        if (!reduce(model, level, levelResult, progress)) {
             result.Status = levelResult.Status;
             return;
         }

@@ -103,7 +103,7 @@ std::string NotEnoughMemoryFor(const std::string& what);
 std::vector<std::string> ErrorLines(const std::vector<std::string>& lines);
 
 // Files named directly are taken as they are; folders are searched for
-// "*.mdl" without regard to letter case, skipping outDir if it lies inside.
+// "*.mdl", "*.md2" and "*.md3" without regard to letter case, skipping outDir if it lies inside.
 // With outDir each output keeps its name and the sub-folders of its search.
 // Returns a usage message instead when the inputs cannot be arranged.
 std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::string>& inputs, const std::string& output,

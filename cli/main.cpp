@@ -374,7 +374,7 @@ int main(int argc, char** argv)
     double ratio = 0;
     CLI::App* reduceCommand = app.add_subcommand("reduce", "Reduce models and save the results.");
     reduceCommand->footer(kReduceHelp);
-    reduceCommand->add_option("INPUT", reduce.Inputs, "model files, or folders searched for *.mdl")->required();
+    reduceCommand->add_option("INPUT", reduce.Inputs, "model files, or folders searched for *.mdl, *.md2 and *.md3")->required();
     // The type names MODEL, PNG and DIR tell the bash completion what to offer.
     reduceCommand->add_option("-o,--output", reduce.Output, "the reduced model, for one INPUT")->type_name("MODEL");
     reduceCommand->add_option("--out-dir", reduce.OutDir, "folder for the reduced models, keeping names and sub-folders")->type_name("DIR");
