@@ -14,17 +14,6 @@ namespace {
 const std::string kFormatHint = "(This only supports IDP2 version 8.)";
 constexpr int kHeaderSection = -1;
 
-// Floats are carried as their bits: a NaN in a damaged frame comes back as it was.
-float readFloat(ByteReader& in)
-{
-    return FloatFromBits(in.I32());
-}
-
-void writeFloat(ByteWriter& out, float value)
-{
-    out.I32(BitsOfFloat(value));
-}
-
 float finiteOr(float value, float fallback)
 {
     return std::isfinite(value) ? value : fallback;
@@ -217,8 +206,8 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
         FrameVerts.resize(Frames.size() * vertexCount);
         FramePadding.resize(Frames.size() * padding);
         for (std::size_t f = 0; f < Frames.size(); ++f) {
-            for (float& v : Frames[f].Scale) v = readFloat(in);
-            for (float& v : Frames[f].Translate) v = readFloat(in);
+            for (float& v : Frames[f].Scale) v = in.F32();
+            for (float& v : Frames[f].Translate) v = in.F32();
             in.Read(Frames[f].Name.data(), Frames[f].Name.size());
             TriVertex* verts = FrameVerts.data() + f * vertexCount;
             in.Read(verts, vertexCount * kTriVertexSize);
@@ -341,8 +330,8 @@ void TMD2Model::WriteTo(ByteWriter& out) const
         case MD2Section::Frames:
             assert(FrameVerts.size() == Frames.size() * vertexCount);
             for (std::size_t f = 0; f < Frames.size(); ++f) {
-                for (float v : Frames[f].Scale) writeFloat(out, v);
-                for (float v : Frames[f].Translate) writeFloat(out, v);
+                for (float v : Frames[f].Scale) out.F32(v);
+                for (float v : Frames[f].Translate) out.F32(v);
                 out.Write(Frames[f].Name.data(), Frames[f].Name.size());
                 out.Write(FrameVerts.data() + f * vertexCount, vertexCount * kTriVertexSize);
                 out.Write(FramePadding.data() + f * padding, padding);

@@ -16,26 +16,16 @@ const std::string kFormatHint = "(This only supports IDP3 version 15.)";
 // its skins, which may be of any size, but holds none.
 constexpr int kNominalSkinSize = 256;
 
-float readF32(ByteReader& in)
-{
-    return FloatFromBits(in.I32());
-}
-
-void writeF32(ByteWriter& out, float value)
-{
-    out.I32(BitsOfFloat(value));
-}
-
 template <std::size_t N>
 void readFloats(ByteReader& in, std::array<float, N>& values)
 {
-    for (float& value : values) value = readF32(in);
+    for (float& value : values) value = in.F32();
 }
 
 template <std::size_t N>
 void writeFloats(ByteWriter& out, const std::array<float, N>& values)
 {
-    for (float value : values) writeF32(out, value);
+    for (float value : values) out.F32(value);
 }
 
 // ---- records, field by field as they stand in the file ----
@@ -73,7 +63,7 @@ void readFrame(ByteReader& in, MD3FrameHead& frame)
     readFloats(in, frame.BoundsMin);
     readFloats(in, frame.BoundsMax);
     readFloats(in, frame.LocalOrigin);
-    frame.Radius = readF32(in);
+    frame.Radius = in.F32();
     in.Read(frame.Name.data(), frame.Name.size());
 }
 
@@ -82,7 +72,7 @@ void writeFrame(ByteWriter& out, const MD3FrameHead& frame)
     writeFloats(out, frame.BoundsMin);
     writeFloats(out, frame.BoundsMax);
     writeFloats(out, frame.LocalOrigin);
-    writeF32(out, frame.Radius);
+    out.F32(frame.Radius);
     out.Write(frame.Name.data(), frame.Name.size());
 }
 
@@ -113,8 +103,8 @@ void readTriangle(ByteReader& in, MD3Triangle& tri)
 
 void readTexCoord(ByteReader& in, MD3TexCoord& tc)
 {
-    tc.S = readF32(in);
-    tc.T = readF32(in);
+    tc.S = in.F32();
+    tc.T = in.F32();
 }
 
 // Big-endian hosts only: little-endian ones read the vertices as one block.
@@ -365,8 +355,8 @@ void TMD3Surface::WriteTo(ByteWriter& out) const
             break;
         case MD3Section::TexCoords:
             for (const MD3TexCoord& tc : TexCoords) {
-                writeF32(out, tc.S);
-                writeF32(out, tc.T);
+                out.F32(tc.S);
+                out.F32(tc.T);
             }
             break;
         case MD3Section::Vertices:

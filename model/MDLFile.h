@@ -53,6 +53,8 @@ public:
     void Read(void* dst, std::size_t n);
     uint16_t U16();
     int32_t I32();
+    // A float as its bits: a NaN in a damaged file comes back as it was.
+    float F32() { return FloatFromBits(I32()); }
 
 private:
     // Reads exactly n bytes from the file, or throws.
@@ -78,6 +80,7 @@ public:
     void Write(const void* src, std::size_t n);
     void U16(uint16_t value);
     void I32(int32_t value);
+    void F32(float value) { I32(BitsOfFloat(value)); }
     // Hands buffered bytes to the file. Throws MDLFileError.
     void Flush();
 

@@ -13,17 +13,6 @@ namespace {
 
 const std::string kFormatHint = "(This only supports IDPO version 6.)";
 
-// Floats are carried as their bits: a NaN in a damaged header comes back as it was.
-float readFloat(ByteReader& in)
-{
-    return FloatFromBits(in.I32());
-}
-
-void writeFloat(ByteWriter& out, float value)
-{
-    out.I32(BitsOfFloat(value));
-}
-
 TriVertex readTriVertex(ByteReader& in)
 {
     TriVertex vert;
@@ -78,14 +67,14 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
         ByteReader fields(std::span<const uint8_t>(head, kQuakeHeaderSize));
         fields.Read(Header.Ident.data(), 4);
         Header.Version = fields.I32();
-        for (float& v : Header.Scale) v = readFloat(fields);
-        for (float& v : Header.Translate) v = readFloat(fields);
-        Header.BoundingRadius = readFloat(fields);
-        for (float& v : Header.EyePosition) v = readFloat(fields);
+        for (float& v : Header.Scale) v = fields.F32();
+        for (float& v : Header.Translate) v = fields.F32();
+        Header.BoundingRadius = fields.F32();
+        for (float& v : Header.EyePosition) v = fields.F32();
         for (int32_t* count : {&Header.NumSkins, &Header.SkinWidth, &Header.SkinHeight, &Header.NumVerts, &Header.NumTris,
                                &Header.NumFrames, &Header.SyncType, &Header.Flags})
             *count = fields.I32();
-        Header.Size = readFloat(fields);
+        Header.Size = fields.F32();
     }
     if (Header.Ident != std::array<char, 4>{'I', 'D', 'P', 'O'} || (headerComplete && Header.Version != 6))
         return refuse("ERROR:Unsupported Quake MDL format." + kFormatHint);
@@ -131,7 +120,7 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
                     return refuse("ERROR:Skin #" + std::to_string(n) + " is a group of " + std::to_string(count) + " pictures.");
                 if (uint64_t(count) * (4 + pictureSize) > in.BytesLeft()) return refuse(endsInside);
                 skin.PictureCount = uint32_t(count);
-                for (int32_t i = 0; i < count; ++i) SkinIntervals.push_back(readFloat(in));
+                for (int32_t i = 0; i < count; ++i) SkinIntervals.push_back(in.F32());
             }
             const uint64_t pixelBytes = skin.PictureCount * pictureSize;
             if (pixelBytes > in.BytesLeft()) return refuse(endsInside);
@@ -202,7 +191,7 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
         entry.BoundsMax = readTriVertex(in);
         if (uint64_t(count) * (4 + frameSize) > in.BytesLeft()) return refuse(endsInside);
         entry.FrameCount = uint32_t(count);
-        for (int32_t i = 0; i < count; ++i) FrameIntervals.push_back(readFloat(in));
+        for (int32_t i = 0; i < count; ++i) FrameIntervals.push_back(in.F32());
         for (int32_t i = 0; i < count; ++i) readSimpleFrame();
     }
     TrailingBytes.resize(std::size_t(in.BytesLeft()));
@@ -227,21 +216,21 @@ void TQuakeModel::WriteTo(ByteWriter& out) const
 {
     out.Write(Header.Ident.data(), Header.Ident.size());
     out.I32(Header.Version);
-    for (float v : Header.Scale) writeFloat(out, v);
-    for (float v : Header.Translate) writeFloat(out, v);
-    writeFloat(out, Header.BoundingRadius);
-    for (float v : Header.EyePosition) writeFloat(out, v);
+    for (float v : Header.Scale) out.F32(v);
+    for (float v : Header.Translate) out.F32(v);
+    out.F32(Header.BoundingRadius);
+    for (float v : Header.EyePosition) out.F32(v);
     for (int32_t count : {Header.NumSkins, Header.SkinWidth, Header.SkinHeight, Header.NumVerts, Header.NumTris, Header.NumFrames,
                           Header.SyncType, Header.Flags})
         out.I32(count);
-    writeFloat(out, Header.Size);
+    out.F32(Header.Size);
 
     const std::size_t pictureSize = std::size_t(std::max<int64_t>(0, int64_t(Header.SkinWidth) * Header.SkinHeight));
     for (const QuakeSkin& skin : Skins) {
         out.I32(skin.Type);
         if (skin.Type != 0) {
             out.I32(int32_t(skin.PictureCount));
-            for (uint32_t i = 0; i < skin.PictureCount; ++i) writeFloat(out, SkinIntervals[skin.FirstInterval + i]);
+            for (uint32_t i = 0; i < skin.PictureCount; ++i) out.F32(SkinIntervals[skin.FirstInterval + i]);
         }
         assert((std::size_t(skin.FirstPicture) + skin.PictureCount) * pictureSize <= SkinPixels.size());
         out.Write(SkinPixels.data() + std::size_t(skin.FirstPicture) * pictureSize, skin.PictureCount * pictureSize);
@@ -271,7 +260,7 @@ void TQuakeModel::WriteTo(ByteWriter& out) const
         out.I32(int32_t(entry.FrameCount));
         out.Write(&entry.BoundsMin, kTriVertexSize);
         out.Write(&entry.BoundsMax, kTriVertexSize);
-        for (uint32_t i = 0; i < entry.FrameCount; ++i) writeFloat(out, FrameIntervals[entry.FirstInterval + i]);
+        for (uint32_t i = 0; i < entry.FrameCount; ++i) out.F32(FrameIntervals[entry.FirstInterval + i]);
         for (uint32_t i = 0; i < entry.FrameCount; ++i) writeSimpleFrame(entry.FirstFrame + i);
     }
     out.Write(TrailingBytes.data(), TrailingBytes.size());
