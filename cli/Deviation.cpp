@@ -19,7 +19,9 @@ std::string percent(double fraction)
 std::string texels(double value)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
+    // Past a million a figure prints in scientific notation, as percentages
+    // do: a fixed-point 1e30 would not fit.
+    std::snprintf(text, sizeof text, std::fabs(value) < 1e6 ? "%.2f" : "%.4e", value);
     return text;
 }
 

@@ -484,9 +484,15 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const AnimatedMesh&
     summary.OtherTriangles = int32_t(other.Triangles.size());
     summary.FrameCount = frameCount;
     summary.TextureMeasured = texture;
-    double rmsSum = 0;
+    // 3. the summary
+    SummarizeFrames(summary);
+    return summary;
+}
 
-    // 3. the summary: the first frame wins a tie
+void SummarizeFrames(DeviationSummary& summary)
+{
+    // The first frame wins a tie; the mean is summed in frame order.
+    double rmsSum = 0;
     summary.Hausdorff = summary.Rms = summary.TextureRms = summary.TextureLargest = -1;
     const auto keepLargest = [](double value, int frame, double& largest, int& largestFrame) {
         if (value > largest) largest = value, largestFrame = frame;
@@ -498,8 +504,7 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const AnimatedMesh&
         keepLargest(deviation.TextureLargest, deviation.Frame, summary.TextureLargest, summary.TextureLargestFrame);
         rmsSum += deviation.Rms;
     }
-    summary.MeanRms = rmsSum / double(summary.Frames.size());
-    return summary;
+    summary.MeanRms = summary.Frames.empty() ? 0 : rmsSum / double(summary.Frames.size());
 }
 
 std::variant<DeviationSummary, std::string> MeasureDeviation(const TMDLModel& original, const TMDLModel& other,

@@ -75,6 +75,10 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const AnimatedMesh&
 std::variant<DeviationSummary, std::string> MeasureDeviation(const TMDLModel& original, const TMDLModel& other,
                                                              const MeasureOptions& options = {});
 
+// Fills summary's largest figures (the first frame among equals) and mean
+// RMS from its Frames: for a caller that measures frames in parts.
+void SummarizeFrames(DeviationSummary& summary);
+
 // The frame indices of count frames spread evenly over frameCount, the first
 // and the last included (all of them when count >= frameCount).
 std::vector<int> SpreadFrames(int frameCount, int count);

@@ -165,6 +165,12 @@ val deviationFrom(const WebModel& model, const WebModel& original, const val& pr
     result.set("rms", summary.Rms);
     result.set("rmsFrame", summary.RmsFrame);
     result.set("meanRms", summary.MeanRms);
+    // How far the skin slides, in texels of the first skin, when both models have one.
+    result.set("textureMeasured", summary.TextureMeasured);
+    result.set("textureRms", summary.TextureRms);
+    result.set("textureRmsFrame", summary.TextureRmsFrame);
+    result.set("textureLargest", summary.TextureLargest);
+    result.set("textureLargestFrame", summary.TextureLargestFrame);
     val triangles = val::array();
     triangles.call<void>("push", summary.OriginalTriangles);
     triangles.call<void>("push", summary.OtherTriangles);

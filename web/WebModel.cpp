@@ -174,25 +174,12 @@ std::variant<DeviationSummary, std::string> WebModel::DeviationFrom(const WebMod
         summary.Frames.insert(summary.Frames.end(), part.Frames.begin(), part.Frames.end());
         summary.OriginalTriangles = part.OriginalTriangles;
         summary.OtherTriangles = part.OtherTriangles;
+        summary.TextureMeasured = part.TextureMeasured;
         if (progress) progress(double(summary.Frames.size()) / frameCount);
     }
-    // 2. the summary as the ruler makes it: the first frame wins a tie, the
-    // mean is summed in frame order
-    summary.Hausdorff = -1;
-    summary.Rms = -1;
-    double rmsSum = 0;
-    for (const FrameDeviation& deviation : summary.Frames) {
-        if (deviation.Hausdorff > summary.Hausdorff) {
-            summary.Hausdorff = deviation.Hausdorff;
-            summary.HausdorffFrame = deviation.Frame;
-        }
-        if (deviation.Rms > summary.Rms) {
-            summary.Rms = deviation.Rms;
-            summary.RmsFrame = deviation.Frame;
-        }
-        rmsSum += deviation.Rms;
-    }
-    summary.MeanRms = rmsSum / double(summary.Frames.size());
+    // 2. the summary as one call would make it
+    SummarizeFrames(summary);
+    summary.FrameCount = frameCount;
     return summary;
 }
 

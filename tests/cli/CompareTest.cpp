@@ -111,4 +111,7 @@ TEST(CompareCli, FiguresOfEverySizePrintWhole)
     } rows[] = {{0.012345, "1.2345%"}, {9999.9999, "999999.9900%"}, {1.2289258928265704e28, "1.2289e+30%"}, {1e306, "1.0000e+308%"}};
     for (const auto& row : rows)
         EXPECT_EQ(FrameDeviationLine({3, "run", row.Fraction, row.Fraction}, false), "frame 3 run: Hausdorff " + row.Text + ", RMS " + row.Text);
+    // Texels too: a texture coordinate of 1e30 must not cut the line.
+    EXPECT_EQ(FrameDeviationLine({3, "run", 0, 0, 12.5, 1.2289e30}, true),
+              "frame 3 run: Hausdorff 0.0000%, RMS 0.0000%, texture RMS 12.50, largest 1.2289e+30 texels");
 }
