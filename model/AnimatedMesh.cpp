@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 
 #include "model/MDLClass.h"
 
@@ -65,6 +66,16 @@ MeshSkin firstReadableSkin(const TMDLModel& model)
 }
 
 }  // namespace
+
+FrameTransform FiniteTransform(const std::array<float, 3>& scale, const std::array<float, 3>& offset)
+{
+    FrameTransform transform;
+    for (std::size_t a = 0; a < 3; ++a) {
+        transform.Scale[a] = std::isfinite(scale[a]) ? scale[a] : 1.0f;
+        transform.Offset[a] = std::isfinite(offset[a]) ? offset[a] : 0.0f;
+    }
+    return transform;
+}
 
 bool AnimatedMesh::IsConsistent() const
 {

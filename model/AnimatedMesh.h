@@ -27,6 +27,10 @@ struct FrameTransform {
     std::array<float, 3> Offset{};
 };
 
+// A file's scale and offset as a transform; a value that is not finite stands
+// at 1 or 0, so that a damaged file never puts NaN into the view.
+FrameTransform FiniteTransform(const std::array<float, 3>& scale, const std::array<float, 3>& offset);
+
 // How a vertex's stored normal is coded: an index into the 162-entry table
 // (MDL5, Quake MDL, MD2), or MD3's latitude (high byte) and longitude (low
 // byte) in steps of 360/256 degrees.

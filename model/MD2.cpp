@@ -2,27 +2,17 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cmath>
 #include <limits>
 #include <optional>
 
 #include "model/MDLFile.h"
 #include "model/NormalTable.h"
+#include "model/ReadChecks.h"
 
 namespace {
 
 const std::string kFormatHint = "(This only supports IDP2 version 8.)";
 constexpr int kHeaderSection = -1;
-
-float finiteOr(float value, float fallback)
-{
-    return std::isfinite(value) ? value : fallback;
-}
-
-void noteOnce(std::optional<std::string>& fault, const std::string& line)
-{
-    if (!fault) fault = line;
-}
 
 const char* sectionName(MD2Section section)
 {
@@ -197,7 +187,7 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
             for (uint16_t& v : tri.TexCoord) v = in.U16();
         }
     }
-    std::optional<std::string> normalFault;
+    FirstFault normalFault;
     {
         ByteReader in = sectionReader(MD2Section::Frames);
         const std::size_t vertexCount = std::size_t(Header.NumVertices);
@@ -212,13 +202,7 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
             TriVertex* verts = FrameVerts.data() + f * vertexCount;
             in.Read(verts, vertexCount * kTriVertexSize);
             in.Read(FramePadding.data() + f * padding, padding);
-            // Checked while the frame is still in the cache; the table has 162 entries.
-            if (normalFault) continue;
-            const auto bad = std::find_if(verts, verts + vertexCount, [](const TriVertex& v) { return v.NormalIndex >= kNormalTableSize; });
-            if (bad != verts + vertexCount)
-                noteOnce(normalFault, "ERROR:Vertex #" + std::to_string(bad - verts + 1) + " of frame #" + std::to_string(f + 1) +
-                                          " has normal index " + std::to_string(bad->NormalIndex) + ", beyond the " +
-                                          std::to_string(kNormalTableSize) + " normals of the table.");
+            NoteBadNormal(normalFault, verts, vertexCount, f + 1, kNormalTableSize);
         }
     }
     {
@@ -228,26 +212,26 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
     }
 
     // 5. indices: nothing later may read outside a list or the normal table
-    std::optional<std::string> vertexFault;
-    std::optional<std::string> texCoordFault;
-    for (std::size_t t = 0; t < Triangles.size() && !(vertexFault && texCoordFault); ++t) {
+    FirstFault vertexFault;
+    FirstFault texCoordFault;
+    for (std::size_t t = 0; t < Triangles.size() && !(vertexFault.Line && texCoordFault.Line); ++t) {
         const std::string name = "ERROR:Triangle #" + std::to_string(t + 1) + " refers to ";
         for (uint16_t v : Triangles[t].Vertex)
             if (v >= Header.NumVertices)
-                noteOnce(vertexFault, name + "vertex " + std::to_string(v) + ", beyond the " + std::to_string(Header.NumVertices) +
+                vertexFault.Note(name + "vertex " + std::to_string(v) + ", beyond the " + std::to_string(Header.NumVertices) +
                                           " vertices of the model.");
         for (uint16_t v : Triangles[t].TexCoord)
             if (v >= Header.NumTexCoords)
-                noteOnce(texCoordFault, name + "texture coordinate " + std::to_string(v) + ", beyond the " +
+                texCoordFault.Note(name + "texture coordinate " + std::to_string(v) + ", beyond the " +
                                             std::to_string(Header.NumTexCoords) + " texture coordinates of the model.");
     }
     // The GL list is walked as the game walks it: up to the 0 that ends it,
     // which must come within the list.
-    std::optional<std::string> glFault;
+    FirstFault glFault;
     if (!GLCommands.empty()) {
         std::size_t at = 0;
         bool ended = false;
-        while (at < GLCommands.size() && !glFault) {
+        while (at < GLCommands.size() && !glFault.Line) {
             const int64_t count = GLCommands[at++];
             if (count == 0) {
                 ended = true;
@@ -257,16 +241,15 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
             if (vertices * 3 > GLCommands.size() - at) break;
             for (uint64_t k = 0; k < vertices; ++k, at += 3)
                 if (GLCommands[at + 2] < 0 || GLCommands[at + 2] >= Header.NumVertices)
-                    noteOnce(glFault, "ERROR:GL command word #" + std::to_string(at + 3) + " refers to vertex " +
+                    glFault.Note("ERROR:GL command word #" + std::to_string(at + 3) + " refers to vertex " +
                                           std::to_string(GLCommands[at + 2]) + ", beyond the " + std::to_string(Header.NumVertices) +
                                           " vertices of the model.");
         }
-        if (!ended && !glFault)
-            glFault = "ERROR:The GL command list runs past its " + std::to_string(GLCommands.size()) + " words without an end.";
+        if (!ended) glFault.Note("ERROR:The GL command list runs past its " + std::to_string(GLCommands.size()) + " words without an end.");
     }
-    for (const auto* fault : {&vertexFault, &texCoordFault, &normalFault, &glFault}) {
-        if (!*fault) continue;
-        Log(**fault);
+    for (const FirstFault* fault : {&vertexFault, &texCoordFault, &normalFault, &glFault}) {
+        if (!fault->Line) continue;
+        Log(*fault->Line);
         result = false;
     }
     return finish(result);
@@ -468,11 +451,7 @@ AnimatedMesh MeshOf(const TMD2Model& model, const MeshOptions& options)
     mesh.FrameCount = uint32_t(model.Frames.size());
     mesh.VertexMajor = options.VertexMajor;
     for (const MD2Frame& frame : model.Frames) {
-        FrameTransform& t = mesh.Transforms.emplace_back();
-        for (std::size_t a = 0; a < 3; ++a) {
-            t.Scale[a] = finiteOr(frame.Scale[a], 1);
-            t.Offset[a] = finiteOr(frame.Translate[a], 0);
-        }
+        mesh.Transforms.push_back(FiniteTransform(frame.Scale, frame.Translate));
         mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
     }
     const std::size_t entries = stride * mesh.FrameCount;

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "model/MDLFile.h"
+#include "model/ReadChecks.h"
 
 namespace {
 
@@ -41,15 +42,6 @@ void writeFrameVert(ByteWriter& out, const FrameVert& vert)
     const uint8_t tail[2] = {vert.NormalIndex, vert.Spare};
     out.Write(tail, 2);
 }
-
-// The first record of one kind of fault, kept while reading and logged at the end.
-struct FirstFault {
-    std::optional<std::string> Line;
-    void Note(const std::string& line)
-    {
-        if (!Line) Line = line;
-    }
-};
 
 }  // namespace
 
@@ -317,14 +309,7 @@ bool TMDLModel::Load(ByteReader& in)
         Frames.resize(std::size_t(Header.NumFrames));
         for (std::size_t f = 0; f < Frames.size(); ++f) {
             Frames[f].ReadFrom(in, Header.NumVerts);
-            // Checked while the frame is still in the cache; the table has 162 entries.
-            if (normalFault.Line) continue;
-            const auto& items = Frames[f].Items;
-            auto bad = std::find_if(items.begin(), items.end(), [](const FrameVert& v) { return v.NormalIndex >= kNormalCount; });
-            if (bad != items.end())
-                normalFault.Note("ERROR:Vertex #" + std::to_string(bad - items.begin() + 1) + " of frame #" + std::to_string(f + 1) +
-                                 " has normal index " + std::to_string(bad->NormalIndex) + ", beyond the " +
-                                 std::to_string(kNormalCount) + " normals of the table.");
+            NoteBadNormal(normalFault, Frames[f].Items.data(), Frames[f].Items.size(), f + 1, kNormalCount);
         }
     }
 

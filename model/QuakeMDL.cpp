@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cmath>
 #include <limits>
-#include <optional>
 
 #include "model/MDLFile.h"
 #include "model/NormalTable.h"
+#include "model/ReadChecks.h"
 
 namespace {
 
@@ -18,18 +17,6 @@ TriVertex readTriVertex(ByteReader& in)
     TriVertex vert;
     in.Read(&vert, sizeof vert);
     return vert;
-}
-
-// A frame's scale or offset that is not finite stands at 1 or 0, so that a
-// damaged header never puts NaN into the view.
-float finiteOr(float value, float fallback)
-{
-    return std::isfinite(value) ? value : fallback;
-}
-
-void noteOnce(std::optional<std::string>& fault, const std::string& line)
-{
-    if (!fault) fault = line;
 }
 
 }  // namespace
@@ -150,7 +137,7 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
 
     // 5. frames: a single frame takes its type and a simple frame, a group at
     // least its type, count and bounds (16 bytes)
-    std::optional<std::string> normalFault;
+    FirstFault normalFault;
     const uint64_t frameSize = kQuakeFrameHeadSize + uint64_t(Header.NumVerts) * kTriVertexSize;
     if (uint64_t(Header.NumFrames) * 16 > in.BytesLeft())
         return refuse("ERROR:The file ends before its " + std::to_string(Header.NumFrames) + " frames.");
@@ -163,14 +150,7 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
         const std::size_t first = FrameVerts.size();
         FrameVerts.resize(first + std::size_t(Header.NumVerts));
         in.Read(FrameVerts.data() + first, std::size_t(Header.NumVerts) * kTriVertexSize);
-        // Checked while the frame is still in the cache; the table has 162 entries.
-        if (normalFault) return;
-        const auto bad = std::find_if(FrameVerts.begin() + std::ptrdiff_t(first), FrameVerts.end(),
-                                      [](const TriVertex& v) { return v.NormalIndex >= kNormalTableSize; });
-        if (bad != FrameVerts.end())
-            noteOnce(normalFault, "ERROR:Vertex #" + std::to_string(bad - FrameVerts.begin() - std::ptrdiff_t(first) + 1) + " of frame #" +
-                                      std::to_string(Frames.size()) + " has normal index " + std::to_string(bad->NormalIndex) +
-                                      ", beyond the " + std::to_string(kNormalTableSize) + " normals of the table.");
+        NoteBadNormal(normalFault, FrameVerts.data() + first, std::size_t(Header.NumVerts), Frames.size(), kNormalTableSize);
     };
     for (int32_t n = 1; n <= Header.NumFrames; ++n) {
         const std::string endsInside = "ERROR:The file ends inside frame entry #" + std::to_string(n) + ".";
@@ -198,15 +178,15 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
     in.Read(TrailingBytes.data(), TrailingBytes.size());
 
     // 6. indices: nothing later may read outside a list or the normal table
-    std::optional<std::string> vertexFault;
-    for (std::size_t t = 0; t < Triangles.size() && !vertexFault; ++t)
+    FirstFault vertexFault;
+    for (std::size_t t = 0; t < Triangles.size() && !vertexFault.Line; ++t)
         for (int32_t v : Triangles[t].Vertex)
             if (v < 0 || v >= Header.NumVerts)
-                noteOnce(vertexFault, "ERROR:Triangle #" + std::to_string(t + 1) + " refers to vertex " + std::to_string(v) +
+                vertexFault.Note("ERROR:Triangle #" + std::to_string(t + 1) + " refers to vertex " + std::to_string(v) +
                                           ", outside the " + std::to_string(Header.NumVerts) + " vertices of the model.");
-    for (const auto* fault : {&vertexFault, &normalFault}) {
-        if (!*fault) continue;
-        Log(**fault);
+    for (const FirstFault* fault : {&vertexFault, &normalFault}) {
+        if (!fault->Line) continue;
+        Log(*fault->Line);
         result = false;
     }
     return finish(result);
@@ -281,8 +261,7 @@ AnimatedMesh MeshOf(const TQuakeModel& model, const MeshOptions& options)
     mesh.VertexCount = uint32_t(model.SkinVerts.size());
     mesh.FrameCount = uint32_t(model.Frames.size());
     mesh.VertexMajor = options.VertexMajor;
-    const FrameTransform transform{{finiteOr(h.Scale[0], 1), finiteOr(h.Scale[1], 1), finiteOr(h.Scale[2], 1)},
-                                   {finiteOr(h.Translate[0], 0), finiteOr(h.Translate[1], 0), finiteOr(h.Translate[2], 0)}};
+    const FrameTransform transform = FiniteTransform(h.Scale, h.Translate);
     mesh.Transforms.assign(mesh.FrameCount, transform);
     for (const QuakeFrame& frame : model.Frames)
         mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
