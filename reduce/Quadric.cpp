@@ -843,7 +843,9 @@ private:
                 // Two triangles that disagree: the seam ends at w; either side
                 // of it takes texture from across.
                 if (found > 0 && (wedges[beside].U != wedges[target].U || wedges[beside].V != wedges[target].V)) plan.Needs |= kRelaxSeams;
-                if (error < cost) {
+                // The first one found stands even at an infinite or NaN
+                // error (coordinates of a damaged file): a side must take some target.
+                if (target == kNone || error < cost) {
                     cost = error;
                     target = beside;
                 }
@@ -857,7 +859,7 @@ private:
                 } else {
                     for (uint32_t candidate = wedgeStart[w]; candidate < wedgeStart[w + 1]; ++candidate) {
                         const double error = textureError(side, w, candidate);
-                        if (error < cost) {
+                        if (target == kNone || error < cost) {
                             cost = error;
                             target = candidate;
                         }
