@@ -27,7 +27,9 @@
 // triangles (their planes, borders and seams as they are now), as a further
 // level of detail would. Never relaxed: no triangle turns over or flattens in any frame, no
 // two fans join apart from along the edge (the link condition), no triangle is
-// made twice, no two parts merge.
+// made twice, no two parts merge, no piece of surface loses its last
+// triangle (a wing of a single triangle lies in its own plane, so its
+// planes would let it go for nothing).
 //
 // Per-frame quadrics are stored for a few frames chosen to span the
 // animation's poses (52 bytes per vertex and chosen frame, with the positions
@@ -45,6 +47,7 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <queue>
 #include <span>
 #include <vector>
@@ -282,6 +285,7 @@ public:
         unitTransforms();
         chooseErrorFrames(options);
         buildQuadrics();
+        findPieces();
         buildWedges();
     }
 
@@ -423,6 +427,49 @@ private:
     uint32_t partOf(uint32_t v) const { return mesh.VertexPart.empty() ? 0 : mesh.VertexPart[v]; }
     bool live(uint32_t t, uint32_t v) const { return !triangleRemoved[t] && cornerOf(triangles[t], v) >= 0; }
     uint32_t allowedNeeds() const { return (level >= 1 ? kRelaxSeams : 0u) | (level >= 2 ? kRelaxBorders : 0u); }
+
+    // The connected pieces of surface, and how many triangles each has: a
+    // collapse joins nothing, so the pieces stay while their counts fall.
+    // The sides of a split seam are one piece: an island of texture may
+    // shrink away while the surface around it closes, but the two faces of
+    // a wing, twins all round, would go together and leave nothing.
+    void findPieces()
+    {
+        pieceOf.resize(vertexCount);
+        std::iota(pieceOf.begin(), pieceOf.end(), 0u);
+        const auto root = [&](uint32_t v) {
+            while (pieceOf[v] != v) v = pieceOf[v] = pieceOf[pieceOf[v]];
+            return v;
+        };
+        for (const MeshTriangle& tri : triangles) {
+            pieceOf[root(tri.Vertex[0])] = root(tri.Vertex[1]);
+            pieceOf[root(tri.Vertex[1])] = root(tri.Vertex[2]);
+        }
+        for (uint32_t group = 0; group + 1 < groupStart.size(); ++group)
+            for (uint32_t twin : membersOf(group)) pieceOf[root(twin)] = root(membersOf(group)[0]);
+        for (uint32_t v = 0; v < vertexCount; ++v) pieceOf[v] = root(v);
+        pieceTriangles.assign(vertexCount, 0);
+        for (const MeshTriangle& tri : triangles) ++pieceTriangles[pieceOf[tri.Vertex[0]]];
+    }
+
+    // True when taking v to its target, with its members to theirs, would
+    // leave some piece of surface without a triangle.
+    bool emptiesAPiece(const FanScratch& s, const Neighbour& edge, uint32_t members, uint32_t memberStart) const
+    {
+        const auto removedFrom = [&](uint32_t piece) {
+            uint32_t removed = pieceOf[s.Vertex] == piece ? edge.Triangles : 0;
+            for (uint32_t i = 1; memberStart != kNone && i < members; ++i) {
+                const uint32_t target = memberTargets[memberStart + i - 1];
+                if (target != kNone && pieceOf[scratch[i].Vertex] == piece)
+                    removed += neighbourOf(scratch[i], target)->Triangles;
+            }
+            return removed;
+        };
+        if (removedFrom(pieceOf[s.Vertex]) >= pieceTriangles[pieceOf[s.Vertex]]) return true;
+        for (uint32_t i = 1; memberStart != kNone && i < members; ++i)
+            if (removedFrom(pieceOf[scratch[i].Vertex]) >= pieceTriangles[pieceOf[scratch[i].Vertex]]) return true;
+        return false;
+    }
 
     // 1. each frame's packed positions into the unit box of the whole
     // animation, through that frame's own transform
@@ -951,14 +998,17 @@ private:
         if (groupOf[v] == kNone || scratch[0].BorderEdges != 2) return count;
         for (uint32_t twin : membersOf(groupOf[v])) {
             if (twin == v || vertexDead[twin]) continue;
+            // Twins joined by an edge are no split seam to close together,
+            // whether or not the twin may go: one of them could be the
+            // target, or share a triangle that the first collapse changes.
+            for (uint32_t i = 0; i < count; ++i)
+                if (neighbourOf(scratch[i], twin)) membersFollow = false;
             if (count == scratch.size()) scratch.resize(count + 1);
             FanScratch& s = scratch[count];
             if (!readFan(twin, s)) {
                 if (twinnedWith(s, scratch[0])) membersFollow = false;
                 continue;
             }
-            // Twins joined by an edge are no split seam to close together.
-            if (neighbourOf(scratch[0], twin)) membersFollow = false;
             ++count;
         }
         return count;
@@ -1002,6 +1052,7 @@ private:
             }
         }
         if (needs & ~allowedNeeds()) return false;
+        if (emptiesAPiece(s, edge, members, out.Members)) return false;
         double texture = 0;
         planSides(s, w, edge, plan);
         needs |= plan.Needs;
@@ -1276,6 +1327,7 @@ private:
             if (cornerOf(tri, w) >= 0) {
                 triangleRemoved[t] = 1;
                 --liveTriangles;
+                --pieceTriangles[pieceOf[v]];
                 continue;
             }
             const auto j = std::size_t(cornerOf(tri, v));
@@ -1327,6 +1379,8 @@ private:
     std::vector<uint32_t> cornerWedge;  // [3 * t + j]
     std::vector<TextureQuadric> textureQuadrics;  // beside wedges
 
+    std::vector<uint32_t> pieceOf;         // the connected piece of surface of each vertex
+    std::vector<uint32_t> pieceTriangles;  // live triangles of each piece
     std::vector<uint32_t> groupOf;  // split seam of each vertex, kNone for none
     std::vector<uint32_t> groupStart;
     std::vector<uint32_t> groupMembers;
@@ -1404,7 +1458,8 @@ QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, M
     result.RelaxedRules = relaxedRulesText(result.Relaxations);
     if (!result.BudgetMet)
         result.StoppedBecause = "every remaining collapse would turn over or flatten a triangle in some frame, join surfaces "
-                                "that are apart, or meet where borders or seams cross";
+                                "that are apart, take the last triangle of a piece of surface, or meet where borders or seams "
+                                "cross";
     return result;
 }
 

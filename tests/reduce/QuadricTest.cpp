@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <numeric>
 #include <set>
 
 #include "model/AnimatedMesh.h"
@@ -134,6 +136,24 @@ void expectSound(const TMDLModel& original, const TMDLModel& reduced, const Quad
         for (int j = 0; j < 3; ++j)
             EXPECT_TRUE(inputCorners.count({vertexMap[tri.VertIndex[std::size_t(j)]], texel(reduced, tri.SkinIndex[std::size_t(j)])}))
                 << what << ": a corner took a skin vertex its vertex never had";
+    // No piece of surface goes whole: vertices are joined by triangles, and
+    // by a place they share in every frame (the two faces of a wing, the two
+    // sides of a seam, which may close over an island between them).
+    std::vector<uint32_t> piece(usedBefore.size());
+    std::iota(piece.begin(), piece.end(), 0u);
+    const std::function<uint32_t(uint32_t)> root = [&](uint32_t v) { return piece[v] == v ? v : piece[v] = root(piece[v]); };
+    for (const MDLTriangle& tri : original.Triangles.Items)
+        for (int j = 0; j < 2; ++j) piece[root(tri.VertIndex[std::size_t(j)])] = root(tri.VertIndex[std::size_t(j) + 1]);
+    std::map<std::vector<uint16_t>, uint32_t> places;
+    for (uint32_t v = 0; v < piece.size(); ++v) {
+        std::vector<uint16_t> place;
+        for (const TMDLFrame& frame : original.Frames) place.insert(place.end(), {frame.Items[v].X, frame.Items[v].Y, frame.Items[v].Z});
+        if (const auto [at, fresh] = places.try_emplace(place, v); !fresh) piece[root(v)] = root(at->second);
+    }
+    std::set<uint32_t> piecesBefore, piecesAfter;
+    for (const MDLTriangle& tri : original.Triangles.Items) piecesBefore.insert(root(tri.VertIndex[0]));
+    for (const MDLTriangle& tri : reduced.Triangles.Items) piecesAfter.insert(root(vertexMap[tri.VertIndex[0]]));
+    EXPECT_EQ(piecesAfter.size(), piecesBefore.size()) << what << ": a piece of surface went whole";
     if (!cleanSurface) return;
 
     std::set<std::array<uint32_t, 3>> seen;
