@@ -69,31 +69,37 @@ AnimatedMesh measureView(const TAnyModel& model)
 }
 AnimatedMesh viewOfFrames(AnimatedMesh&& whole, const std::vector<int>& frames)
 {
-    if (frames.size() == whole.FrameCount) return std::move(whole);  // every frame, in order
+    if (frames.size() == whole.FrameCount && !whole.VertexMajor) return std::move(whole);  // every frame, in order
     AnimatedMesh part;
     part.VertexCount = whole.VertexCount;
     part.FrameCount = uint32_t(frames.size());
-    part.Positions.reserve(std::size_t(part.VertexCount) * frames.size());
+    part.Positions.resize(std::size_t(part.VertexCount) * frames.size());
+    auto out = part.Positions.begin();
     for (int frame : frames) {
-        const auto first = whole.Positions.begin() + std::ptrdiff_t(whole.At(0, uint32_t(frame)));
-        part.Positions.insert(part.Positions.end(), first, first + whole.VertexCount);
+        if (whole.VertexMajor) {
+            for (uint32_t v = 0; v < whole.VertexCount; ++v) *out++ = whole.Positions[whole.At(v, uint32_t(frame))];
+        } else {
+            const auto first = whole.Positions.begin() + std::ptrdiff_t(whole.At(0, uint32_t(frame)));
+            out = std::copy(first, first + whole.VertexCount, out);
+        }
         part.Transforms.push_back(whole.Transforms[std::size_t(frame)]);
         part.FrameNames.push_back(whole.FrameNames[std::size_t(frame)]);
     }
-    part.Triangles = whole.Triangles;
-    part.TexCoords = whole.TexCoords;
+    part.Triangles = std::move(whole.Triangles);
+    part.TexCoords = std::move(whole.TexCoords);
     part.SkinWidth = whole.SkinWidth;
     part.SkinHeight = whole.SkinHeight;
-    part.VertexTexCoords = whole.VertexTexCoords;
-    part.TriangleBack = whole.TriangleBack;
-    part.VertexPart = whole.VertexPart;
+    part.VertexTexCoords = std::move(whole.VertexTexCoords);
+    part.TriangleBack = std::move(whole.TriangleBack);
+    part.VertexPart = std::move(whole.VertexPart);
     return part;
 }
 
-Ruler rulerOf(const TAnyModel& model, int measureFrames)
+// The ruler of a model as loaded, from a view of its whole animation (either
+// layout, positions and texture coordinates).
+Ruler rulerOf(AnimatedMesh&& whole, int measureFrames)
 {
     Ruler ruler;
-    AnimatedMesh whole = measureView(model);
     ruler.FrameCount = int(whole.FrameCount);
     ruler.Frames = SpreadFrames(ruler.FrameCount, measureFrames > 0 ? measureFrames : ruler.FrameCount);
     ruler.Loaded = viewOfFrames(std::move(whole), ruler.Frames);
@@ -164,16 +170,20 @@ void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
     result.BudgetMet = model.Header.NumTris <= budget;
 }
 
-// Reaches a budget by the collapses of least error over every frame.
-void runQuadric(TAnyModel& model, int64_t budget, JobResult& result, const std::function<void(const std::string&)>& progress)
+// Reaches a budget by the collapses of least error over every frame. A ruler
+// asked for is made from the collapses' own view once they are done, so that
+// it is not held beside their tables.
+void runQuadric(TAnyModel& model, int64_t budget, JobResult& result, const std::function<void(const std::string&)>& progress,
+                std::optional<Ruler>* ruler, int measureFrames)
 {
     MeshSurvivors survivors;
     QuadricResult outcome;
     {
         // The collapses' view goes before the survivors are kept: the two
         // together would hold every frame twice.
-        const AnimatedMesh mesh = model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false});
+        AnimatedMesh mesh = model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false});
         outcome = ReduceQuadric(mesh, budget, survivors, progress);
+        if (ruler && !*ruler) *ruler = rulerOf(std::move(mesh), measureFrames);
     }
     if (outcome.TrianglesAfter != outcome.TrianglesBefore) model.Keep(survivors);
     model.LogLines(model.ModelInfoLine());
@@ -183,12 +193,18 @@ void runQuadric(TAnyModel& model, int64_t budget, JobResult& result, const std::
     result.StoppedBecause = outcome.StoppedBecause;
 }
 
+bool byCollapses(const ReducePlan& plan)
+{
+    return plan.HasBudget() && plan.Method == ReduceMethod::Quadric;
+}
+
 // The written pass knows MDL5 alone; other formats are refused for it with
 // a line in the style of the loaders' own. Returns false when refused.
-bool reduce(TAnyModel& model, const ReducePlan& plan, JobResult& result, const std::function<void(const std::string&)>& progress)
+bool reduce(TAnyModel& model, const ReducePlan& plan, JobResult& result, const std::function<void(const std::string&)>& progress,
+            std::optional<Ruler>* ruler = nullptr)
 {
-    if (plan.HasBudget() && plan.Method == ReduceMethod::Quadric) {
-        runQuadric(model, budgetOf(model, plan), result, progress);
+    if (byCollapses(plan)) {
+        runQuadric(model, budgetOf(model, plan), result, progress, ruler, plan.MeasureFrames);
         return true;
     }
     TMDLModel* mdl5 = model.MDL5();
@@ -352,12 +368,13 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
             result.Status = kRefused;  // nothing is written for a refused model
         } else {
             result.Loaded = true;
+            // One reduction by the collapses makes its ruler itself.
             std::optional<Ruler> ruler;
-            if (plan.Measure) ruler = rulerOf(model, plan.MeasureFrames);
+            if (plan.Measure && (!plan.Lods.empty() || !byCollapses(plan))) ruler = rulerOf(measureView(model), plan.MeasureFrames);
             if (!plan.Lods.empty()) {
                 writeLods(model, job, plan, result, progress, ruler ? &*ruler : nullptr);
                 result.After = countsOf(model);
-            } else if (reduce(model, plan, result, progress)) {
+            } else if (reduce(model, plan, result, progress, plan.Measure ? &ruler : nullptr)) {
                 result.After = countsOf(model);
                 if (ruler) result.Deviation = measureAgainst(*ruler, model);
                 saveTo(model, job.Output, job);

@@ -105,10 +105,6 @@ constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
 
 using Vec3 = std::array<double, 3>;
 
-Vec3 widen(const std::array<float, 3>& p)
-{
-    return {double(p[0]), double(p[1]), double(p[2])};
-}
 Vec3 sub(const Vec3& a, const Vec3& b)
 {
     return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
@@ -536,7 +532,12 @@ private:
     }
 
     Quadric& quadricOf(uint32_t v, std::size_t k) { return quadrics[std::size_t(v) * errorFrames.size() + k]; }
-    Vec3 frameZeroAt(uint32_t v) const { return widen(errorPositions[std::size_t(v) * errorFrames.size()]); }
+    Vec3 frameZeroAt(uint32_t v) const { return unitAt(v, errorFrames[0]); }
+    // The k-th chosen frame's packed position in a vertex's row.
+    const PackedPosition& errorPosition(const PackedPosition* row, std::size_t k) const
+    {
+        return row[std::size_t(errorFrames[k]) * frameStride];
+    }
 
     // 3. each vertex's quadric in each chosen frame: its triangles' planes
     // weighted by area, and planes along border edges that are no split seam
@@ -544,12 +545,6 @@ private:
     {
         const std::size_t frames = errorFrames.size();
         quadrics.assign(std::size_t(vertexCount) * frames, Quadric{});
-        errorPositions.resize(std::size_t(vertexCount) * frames);
-        for (uint32_t v = 0; v < vertexCount; ++v)
-            for (std::size_t k = 0; k < frames; ++k) {
-                const auto p = unitAt(v, errorFrames[k]);
-                errorPositions[std::size_t(v) * frames + k] = {float(p[0]), float(p[1]), float(p[2])};
-            }
         for (uint32_t t = 0; t < triangles.size(); ++t) {
             const MeshTriangle& tri = triangles[t];
             if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
@@ -938,8 +933,7 @@ private:
     {
         const std::size_t frames = errorFrames.size();
         const Quadric* q = &quadrics[std::size_t(v) * frames];
-        const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
-        for (std::size_t k = 0; k < frames; ++k) errors[k] += q[k].ErrorAt(widen(atW[k]));
+        for (std::size_t k = 0; k < frames; ++k) errors[k] += q[k].ErrorAt(unitAt(w, errorFrames[k]));
     }
 
     // The planes v gathered say how far w lies from the surface removed so
@@ -954,20 +948,25 @@ private:
     {
         const uint32_t v = s.Vertex;
         const std::size_t frames = errorFrames.size();
-        const std::array<float, 3>* atW = &errorPositions[std::size_t(w) * frames];
-        const std::array<float, 3>* atV = &errorPositions[std::size_t(v) * frames];
+        const PackedPosition* atW = rowOf(w);
+        const PackedPosition* atV = rowOf(v);
         for (uint32_t t : s.Fan) {
             const MeshTriangle& tri = triangles[t];
             if (cornerOf(tri, w) >= 0) continue;
             const int j = cornerOf(tri, v);
-            const std::array<float, 3>* atA = &errorPositions[std::size_t(tri.Vertex[std::size_t((j + 1) % 3)]) * frames];
-            const std::array<float, 3>* atB = &errorPositions[std::size_t(tri.Vertex[std::size_t((j + 2) % 3)]) * frames];
+            const PackedPosition* atA = rowOf(tri.Vertex[std::size_t((j + 1) % 3)]);
+            const PackedPosition* atB = rowOf(tri.Vertex[std::size_t((j + 2) % 3)]);
             for (std::size_t k = 0; k < frames; ++k) {
-                const Vec3 pw = widen(atW[k]);
-                const auto normal = cross(sub(widen(atA[k]), pw), sub(widen(atB[k]), pw));
+                // Differences of packed positions: the offset cancels.
+                const Vec3& scale = unitScale[errorFrames[k]];
+                const auto fromW = [&](const PackedPosition& p) {
+                    const PackedPosition& pw = errorPosition(atW, k);
+                    return Vec3{(int(p[0]) - int(pw[0])) * scale[0], (int(p[1]) - int(pw[1])) * scale[1], (int(p[2]) - int(pw[2])) * scale[2]};
+                };
+                const auto normal = cross(fromW(errorPosition(atA, k)), fromW(errorPosition(atB, k)));
                 const double twiceArea = std::sqrt(dot(normal, normal));
                 if (twiceArea == 0) continue;  // flat in this frame: no plane; the flip checks refuse it anyway
-                const double offset = dot(normal, sub(widen(atV[k]), pw));
+                const double offset = dot(normal, fromW(errorPosition(atV, k)));
                 errors[k] += kNewFanWeight * offset * offset / (2.0 * twiceArea);
             }
             if (giveUpAbove < std::numeric_limits<double>::infinity() && rankOf(errors) + extra > giveUpAbove) return false;
@@ -1370,9 +1369,6 @@ private:
     std::vector<Vec3> unitOffset;
     std::vector<uint32_t> errorFrames;
     std::vector<Quadric> quadrics;  // vertex-major: [v * errorFrames.size() + k]
-    // The chosen frames' positions in the unit box, beside each other: the
-    // costs of one collapse then read three cache lines, not one per frame.
-    std::vector<std::array<float, 3>> errorPositions;
 
     std::vector<Wedge> wedges;
     std::vector<uint32_t> wedgeStart;   // the wedges of v: [wedgeStart[v], wedgeStart[v + 1])
