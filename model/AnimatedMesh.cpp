@@ -94,6 +94,20 @@ bool AnimatedMesh::IsConsistent() const
     return true;
 }
 
+namespace {
+
+// The box of the packed extremes low and high placed by t.
+WorldBox packedBox(const PackedPosition& low, const PackedPosition& high, const FrameTransform& t)
+{
+    WorldBox box;
+    for (const PackedPosition& p : {low, high})
+        box.Add(WorldPoint{double(p[0]) * t.Scale[0] + t.Offset[0], double(p[1]) * t.Scale[1] + t.Offset[1],
+                           double(p[2]) * t.Scale[2] + t.Offset[2]});
+    return box;
+}
+
+}  // namespace
+
 WorldBox FrameBox(const AnimatedMesh& mesh, uint32_t frame)
 {
     WorldBox box;
@@ -109,17 +123,30 @@ WorldBox FrameBox(const AnimatedMesh& mesh, uint32_t frame)
             high[a] = std::max(high[a], p[a]);
         }
     }
-    const FrameTransform& t = mesh.Transforms[frame];
-    for (const PackedPosition& p : {low, high})
-        box.Add(WorldPoint{double(p[0]) * t.Scale[0] + t.Offset[0], double(p[1]) * t.Scale[1] + t.Offset[1],
-                           double(p[2]) * t.Scale[2] + t.Offset[2]});
+    box.Add(packedBox(low, high, mesh.Transforms[frame]));
     return box;
 }
 
 WorldBox AnimationBox(const AnimatedMesh& mesh)
 {
     WorldBox box;
-    for (uint32_t f = 0; f < mesh.FrameCount; ++f) box.Add(FrameBox(mesh, f));
+    if (!mesh.VertexMajor || mesh.VertexCount == 0) {
+        for (uint32_t f = 0; f < mesh.FrameCount; ++f) box.Add(FrameBox(mesh, f));
+        return box;
+    }
+    // Vertex by vertex, as the positions lie: frame by frame would stride
+    // through memory once per frame.
+    std::vector<PackedPosition> low(mesh.FrameCount, PackedPosition{65535, 65535, 65535});
+    std::vector<PackedPosition> high(mesh.FrameCount, PackedPosition{0, 0, 0});
+    for (uint32_t v = 0; v < mesh.VertexCount; ++v) {
+        const PackedPosition* row = &mesh.Positions[mesh.At(v, 0)];
+        for (uint32_t f = 0; f < mesh.FrameCount; ++f)
+            for (std::size_t a = 0; a < 3; ++a) {
+                low[f][a] = std::min(low[f][a], row[f][a]);
+                high[f][a] = std::max(high[f][a], row[f][a]);
+            }
+    }
+    for (uint32_t f = 0; f < mesh.FrameCount; ++f) box.Add(packedBox(low[f], high[f], mesh.Transforms[f]));
     return box;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "model/AnimatedMesh.h"
 #include "model/Geometry.h"
 #include "tests/support/ModelBuilder.h"
 
@@ -26,6 +27,12 @@ TEST(Geometry, AnimationBoxHoldsEveryPlacedVertexOfEveryFrame)
     EXPECT_FALSE(box.Empty);
     EXPECT_EQ(box.Min, plain.Min);
     EXPECT_EQ(box.Max, plain.Max);
+    // The view, in either layout, gives the same box.
+    for (bool vertexMajor : {false, true}) {
+        const WorldBox viewBox = AnimationBox(MeshOf(model, {.VertexMajor = vertexMajor, .Normals = false, .Skin = false}));
+        EXPECT_EQ(viewBox.Min, plain.Min) << vertexMajor;
+        EXPECT_EQ(viewBox.Max, plain.Max) << vertexMajor;
+    }
 
     WorldBox lastFrame;
     for (const FrameVert& vert : model.Frames[3].Items) lastFrame.Add(transform.Apply(vert));
