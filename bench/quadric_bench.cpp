@@ -8,7 +8,8 @@
 // and texture deviation in texels), the other methods at the same budgets,
 // and speed and memory end to end on the largest benchmark model.
 // Run by hand: quadric_bench [runs], 0 for quality alone; quadric_bench tune
-// prints the npm peer with poses at several attribute weights and flags.
+// prints the npm peer with poses at several attribute weights and flags;
+// quadric_bench write FILE writes the speed table's model to FILE.
 
 #include <meshoptimizer.h>
 
@@ -732,24 +733,38 @@ void speedTable(int runs)
             ReduceQuadric(model, budget);
         model.SaveToFile(out);
     };
-    std::vector<double> oursSeconds, peerSeconds, timeRatios;
-    long oursPeak = 0, peerPeak = 0;
+    // The command itself, as a user runs it: load, reduce, the report over
+    // its spread frames, save.
+    auto command = [&] {
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devNull, 1);
+        ::execl(KELVANE_CLI, KELVANE_CLI, "reduce", "--ratio", "0.5", file.c_str(), "-o", out.c_str(), static_cast<char*>(nullptr));
+        std::_Exit(1);
+    };
+    std::vector<double> oursSeconds, peerSeconds, commandSeconds, timeRatios, commandRatios;
+    long oursPeak = 0, peerPeak = 0, commandPeak = 0;
     for (int i = 0; i < runs; ++i) {
-        // Alternating the two keeps both under the same load of the machine.
+        // Alternating them keeps all under the same load of the machine.
         const Timing peer = inChild([&] { loadReduceSave(true); });
         const Timing ours = inChild([&] { loadReduceSave(false); });
+        const Timing cli = inChild(command);
         peerSeconds.push_back(peer.Seconds);
         oursSeconds.push_back(ours.Seconds);
+        commandSeconds.push_back(cli.Seconds);
         timeRatios.push_back(ours.Seconds / peer.Seconds);
+        commandRatios.push_back(cli.Seconds / peer.Seconds);
         oursPeak = std::max(oursPeak, ours.PeakKiB);
         peerPeak = std::max(peerPeak, peer.PeakKiB);
+        commandPeak = std::max(commandPeak, cli.PeakKiB);
     }
     std::printf("Speed: load, reduce to half, save; 65,536 vertices, 131,072 triangles, 200 frames, %.1f MB\n", fileBytes / 1e6);
     std::printf("peer (frame 0):   median %7.1f ms, peak %6.1f MB (%.2f x the file)\n", median(peerSeconds) * 1e3,
                 double(peerPeak) * 1024 / 1e6, double(peerPeak) * 1024 / fileBytes);
     std::printf("quadric:          median %7.1f ms, peak %6.1f MB (%.2f x the file)\n", median(oursSeconds) * 1e3,
                 double(oursPeak) * 1024 / 1e6, double(oursPeak) * 1024 / fileBytes);
-    std::printf("time ratio:       median %.2f (of %d runs)\n", median(timeRatios), runs);
+    std::printf("kelvane-cli reduce --ratio 0.5: median %7.1f ms, peak %6.1f MB (%.2f x the file)\n", median(commandSeconds) * 1e3,
+                double(commandPeak) * 1024 / 1e6, double(commandPeak) * 1024 / fileBytes);
+    std::printf("time ratio:       median %.2f, the command %.2f (of %d runs)\n", median(timeRatios), median(commandRatios), runs);
     std::filesystem::remove_all(dir);
 
     // A typical model: a few thousand triangles, 200 frames, in memory.
@@ -857,6 +872,10 @@ int main(int argc, char** argv)
     if (asked < -1) {  // one open fan of -asked triangles, for a profiler
         TMDLModel fan = wideFan(-asked);
         ReduceQuadric(fan, fan.Header.NumTris / 2);
+        return 0;
+    }
+    if (argc > 2 && std::strcmp(argv[1], "write") == 0) {  // the speed table's model, for a profiler
+        uniformTorus(256, 256, 200).SaveToFile(argv[2]);
         return 0;
     }
     if (asked < 0) {
