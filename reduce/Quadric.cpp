@@ -16,7 +16,8 @@
 // costs nothing; across a seam costs what it stretches.
 //
 // Rules: a texture seam only shortens along itself, an open border only along
-// itself (a plane at right angles to each border edge charges bends), and the
+// itself (a plane at right angles to each border edge charges bends; where a
+// split seam ends, inside a whole surface, the end may go inward), and the
 // two sides of a split seam (border vertices that share a position in every
 // frame) collapse together, so that no crack opens. When every collapse left
 // is refused and the budget is not met, every vertex is looked at again (a
@@ -1013,6 +1014,20 @@ private:
         return count;
     }
 
+    // Is s's vertex where a split seam ends, its two border edges running to
+    // the two sides of one place? Such a vertex is no outline: the surface
+    // is whole there, and taking it inward only moves where the seam ends,
+    // at the texture's cost.
+    bool isSlitEnd(const FanScratch& s) const
+    {
+        if (groupOf[s.Vertex] != kNone) return false;
+        std::array<uint32_t, 2> ends{kNone, kNone};
+        std::size_t found = 0;
+        for (const Neighbour& n : s.Neighbours)
+            if (n.Triangles == 1 && found < 2) ends[found++] = n.Vertex;
+        return found == 2 && groupOf[ends[0]] != kNone && groupOf[ends[0]] == groupOf[ends[1]];
+    }
+
     // The candidate v -> edge.Vertex by the rules that need only the fans
     // read (scratch[0 .. members)): its needs, plan and plane errors (a lower
     // bound of its cost) into errors. False when refused at this level.
@@ -1025,7 +1040,7 @@ private:
         uint32_t needs = kRelaxNone;
         if (s.BorderEdges == 2 && edge.Triangles != 1) {
             if (onBorder[w]) return false;  // would pinch the surface at w
-            needs |= kRelaxBorders;
+            if (!isSlitEnd(s)) needs |= kRelaxBorders;
         }
         out.Members = kNone;
         if (members > 1) {

@@ -344,7 +344,7 @@ TEST(ReduceQuadric, BorderKeepsItsOutline)
 // chart's seam texels sideways on every other row: a seam that bends in the
 // texture. Coordinates may instead belong to vertices (vertexOwned), a
 // triangle facing back taking the vertex's second; parts label the halves.
-AnimatedMesh foldingSheet(int rows, int half, bool split, float wiggle, bool vertexOwned = false, bool parts = false)
+AnimatedMesh foldingSheet(int rows, int half, bool split, float wiggle, bool vertexOwned = false, bool parts = false, int splitRows = 1 << 30)
 {
     AnimatedMesh mesh;
     mesh.FrameCount = 2;
@@ -357,12 +357,13 @@ AnimatedMesh foldingSheet(int rows, int half, bool split, float wiggle, bool ver
     std::map<std::pair<int, int>, uint32_t> left, right;
     for (int r = 0; r < rows; ++r)
         for (int c = -half; c <= half; ++c)
-            for (int copy = 0; copy < (c == 0 && split ? 2 : 1); ++copy) {
+            for (int copy = 0; copy < (c == 0 && split && r < splitRows ? 2 : 1); ++copy) {
                 const auto v = uint32_t(points.size());
+                const bool splitHere = split && r < splitRows;
                 points.push_back({double(c) / half, double(r) / (rows - 1) * 2 - 1, 0});
-                sideOf.push_back(c < 0 || (c == 0 && split && copy == 0) ? -1 : c > 0 || split ? 1 : 0);
+                sideOf.push_back(c < 0 || (c == 0 && splitHere && copy == 0) ? -1 : c > 0 || splitHere ? 1 : 0);
                 if (c <= 0 && copy == 0) left[{r, c}] = v;
-                if (c > 0 || (c == 0 && (copy == 1 || !split))) right[{r, c}] = v;
+                if (c > 0 || (c == 0 && (copy == 1 || !splitHere))) right[{r, c}] = v;
             }
     mesh.VertexCount = uint32_t(points.size());
     for (uint32_t v = 0; v < mesh.VertexCount; ++v)
@@ -458,6 +459,21 @@ TEST(ReduceQuadric, SeamsGoWhereTheTextureAllowsAndSplitSeamsStayClosed)
         EXPECT_LT(seamEdgesLeft[0.0f], std::size_t(rows - 1)) << split;
         EXPECT_EQ(seamEdgesLeft[12.0f], std::size_t(rows - 1)) << split;
     }
+}
+
+TEST(ReduceQuadric, WhereASplitSeamEndsTheSurfaceMayCloseWithoutRelaxingARule)
+{
+    // The seam is split in its lower rows only: its end is no outline, so it
+    // may go inward at the texture's cost. Held to the border rule it stayed,
+    // and with it the seam's length in both halves.
+    const int rows = 9;
+    const AnimatedMesh mesh = foldingSheet(rows, 3, true, 0.0f, false, false, 5);
+    MeshSurvivors kept;
+    const QuadricResult result = ReduceQuadric(mesh, int64_t(mesh.Triangles.size() / 5), kept);
+    EXPECT_TRUE(result.BudgetMet);
+    EXPECT_EQ(result.Relaxations, kRelaxNone);
+    const auto slitEnd = PackedPosition{20000, uint16_t(std::lround((5.0 / (rows - 1) * 2 + 1) * 1e4)), 20000};
+    EXPECT_TRUE(std::none_of(kept.Vertices.begin(), kept.Vertices.end(), [&](uint32_t v) { return mesh.Positions[mesh.At(v, 0)] == slitEnd; }));
 }
 
 TEST(ReduceQuadric, KeepsTheViewsPartsAndVertexTextureCoordinates)
