@@ -121,3 +121,11 @@ test('Cancel during a long reduction leaves the model as it was', async () => {
     await page.click('#run');
     await page.waitForFunction(() => /reduced in/.test(document.querySelector('#status').textContent), { timeout: 60000 });
 });
+
+test('opened straight from a file, the page says it needs a web server', async () => {
+    const local = await browser.newPage();
+    await local.goto(`file://${path.join(site, 'index.html')}`);
+    assert.equal(await local.$eval('#needs-server', (p) => p.hidden), false);
+    assert.equal(await page.$eval('#needs-server', (p) => p.hidden), true, 'not from a server');
+    await local.close();
+});
