@@ -45,8 +45,9 @@ const char* kReduceHelp = R"(How much is removed:
   frame most, until the model has no more triangles than the budget (one or
   two fewer at most).
   Every kept vertex keeps its place in every frame; texture seams and open
-  borders are only shortened along themselves, and no triangle turns over or
-  flattens in any frame. When every merge left would break one of these
+  borders are only shortened along themselves, no triangle turns over or
+  flattens in any frame, and no piece of surface loses its last triangle.
+  When every merge left would break one of these
   rules, the report says so and how far it got, also under --quiet; the
   file is written all the same, and the exit status is 4.
   --lods R1,R2,... writes several levels of detail in one run, each reduced
