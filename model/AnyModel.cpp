@@ -1,6 +1,9 @@
 #include "model/AnyModel.h"
 
+#include <array>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <type_traits>
 
 #include "model/MDLFile.h"
@@ -52,6 +55,23 @@ bool TAnyModel::LoadFromBytes(std::span<const uint8_t> Bytes)
 
 bool TAnyModel::LoadFromFile(const std::string& FileName)
 {
+    // MDL5 reads straight from the file, so that a large model is not held
+    // twice while it loads (the file's bytes beside its records); the other
+    // readers take the bytes. Anything but a regular file that opens and
+    // holds a magic goes the second way, which reads it once and says why
+    // it cannot.
+    std::array<uint8_t, 4> magic{};
+    std::error_code error;
+    std::ifstream file;
+    if (std::filesystem::is_regular_file(FileName, error)) file.open(FileName, std::ios::binary);
+    if (file.read(reinterpret_cast<char*>(magic.data()), magic.size()) && FormatOf(magic) == ModelFormat::MDL5) {
+        file.close();
+        TMDLModel model;
+        model.LogLines = LogLines;
+        const bool accepted = model.LoadFromFile(FileName);
+        Held = std::move(model);
+        return accepted;
+    }
     return LoadFromBytes(ReadWholeFile(FileName));
 }
 
