@@ -107,8 +107,8 @@ public:
     FrameVert BBoxMin;
     FrameVert BBoxMax;
     std::array<char, 16> Name{};
+    int32_t Count = 0;  // beside the head: the frame packs into 64 bytes
     std::vector<FrameVert> Items;
-    int32_t Count = 0;
 
     void DeleteVertex(int32_t Index);  // same rule as DeleteSkinVert
     // Reads the head and VertCount vertices, checked by the caller.
