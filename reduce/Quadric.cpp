@@ -33,9 +33,9 @@
 // planes would let it go for nothing).
 //
 // Per-frame quadrics are stored for a few frames chosen to span the
-// animation's poses (52 bytes per vertex and chosen frame, with the positions
-// beside them); flips and flattened triangles are checked in every frame on
-// the view's positions, vertex by vertex when the view is vertex-major.
+// animation's poses (40 bytes per vertex and chosen frame; their positions
+// are read from the view); flips and flattened triangles are checked in every
+// frame on the view's positions, vertex by vertex when the view is vertex-major.
 //
 // The lists stay in place until the end: triangles are only marked removed, a
 // fan index of triangles by vertex is kept in step with every collapse, and
