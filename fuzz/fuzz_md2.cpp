@@ -7,17 +7,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
+#include "fuzz/FuzzChecks.h"
 #include "model/MD2.h"
 #include "tests/support/QuakeModels.h"
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition) std::abort();
-}
 
 // The triangles a GL list draws, walked as the game walks it; the reader
 // has checked that the list ends within itself.
@@ -38,14 +33,7 @@ std::size_t trianglesDrawn(const std::vector<int32_t>& words)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     TMD2Model model;
-    bool summaryWritten = false;
-    model.LogLines = [&summaryWritten](const std::string& line) { summaryWritten = line.rfind("MODEL INFO: ", 0) == 0; };
-    const bool accepted = model.LoadFromBytes({data, size});
-    // Every load that reads a header ends with the summary line.
-    require(summaryWritten);
-    if (!accepted) return 0;
-    const std::vector<uint8_t> saved = model.SaveToBytes();
-    require(saved.size() == size && std::equal(saved.begin(), saved.end(), data));
+    if (!loadsAndWritesBack(model, data, size)) return 0;
 
     const AnimatedMesh mesh = MeshOf(model);
     require(mesh.IsConsistent());
@@ -53,11 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     for (uint32_t t = 0; t < mesh.Triangles.size(); t += 2) kept.push_back(t);
     const bool hadGLCommands = !model.GLCommands.empty();
     KeepSurvivors(model, KeepTriangles(mesh, kept));
-    model.LogLines = nullptr;
-    const std::vector<uint8_t> reduced = model.SaveToBytes();
-    TMD2Model reloaded;
-    require(reloaded.LoadFromBytes(reduced));
-    require(reloaded.SaveToBytes() == reduced);
+    const auto reloaded = reloadedUnchanged<TMD2Model>(model.SaveToBytes());
     require(reloaded.Triangles.size() == kept.size());
     if (hadGLCommands) require(trianglesDrawn(reloaded.GLCommands) == kept.size());
     require(MeshOf(reloaded).IsConsistent());

@@ -6,31 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <algorithm>
 
+#include "fuzz/FuzzChecks.h"
 #include "model/MD3.h"
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     TMD3Model model;
-    bool summaryWritten = false;
-    model.LogLines = [&summaryWritten](const std::string& line) { summaryWritten = line.rfind("MODEL INFO: ", 0) == 0; };
-    const bool accepted = model.LoadFromBytes({data, size});
-    // Every load ends with the summary line; an accepted model keeps every byte.
-    require(summaryWritten);
-    if (!accepted) return 0;
-    const std::vector<uint8_t> saved = model.SaveToBytes();
-    require(saved.size() == size && std::equal(saved.begin(), saved.end(), data));
+    if (!loadsAndWritesBack(model, data, size)) return 0;
 
     const AnimatedMesh mesh = MeshOf(model, {.VertexMajor = size % 2 == 1, .Normals = true, .Skin = true});
     require(mesh.IsConsistent());
@@ -60,9 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     KeepSurvivors(model, survivors);
     const std::vector<uint8_t> reduced = model.SaveToBytes();
     require(reduced.size() <= size);
-    TMD3Model reloaded;
-    require(reloaded.LoadFromBytes(reduced));
-    require(reloaded.SaveToBytes() == reduced);
+    const auto reloaded = reloadedUnchanged<TMD3Model>(reduced);
     const AnimatedMesh after = MeshOf(reloaded);
     require(after.IsConsistent() && after.VertexCount == survivors.Vertices.size() && after.Triangles.size() == survivors.Triangles.size());
     for (uint32_t k = 0; k < after.VertexCount; ++k)

@@ -15,17 +15,13 @@
 #include <cmath>
 #include <variant>
 
+#include "fuzz/FuzzChecks.h"
 #include "measure/Measure.h"
 #include "model/MDLClass.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition) std::abort();
-}
 
 void requireConsistent(const TMDLModel& model)
 {
