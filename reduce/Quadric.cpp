@@ -32,9 +32,9 @@
 // triangle (a wing of a single triangle lies in its own plane, so its
 // planes would let it go for nothing).
 //
-// Per-frame quadrics are stored for a few frames chosen to span the
-// animation's poses (40 bytes per vertex and chosen frame; their positions
-// are read from the view); flips and flattened triangles are checked in every
+// Per-frame quadrics are stored for every frame of a small model, else for a
+// few frames chosen to span the animation's poses (40 bytes per vertex and
+// weighed frame; their positions are read from the view); flips and flattened triangles are checked in every
 // frame on the view's positions, vertex by vertex when the view is vertex-major.
 //
 // The lists stay in place until the end: triangles are only marked removed, a
@@ -492,12 +492,15 @@ private:
                 p[2] * unitScale[f][2] + unitOffset[f][2]};
     }
 
-    // 2. the frames whose errors are weighed: frame 0, then again and again the
-    // frame farthest from every frame chosen so far, so that the extremes of
-    // the motion are in; frames that repeat a chosen pose are never chosen
+    // 2. the frames whose errors are weighed: every frame of a small model;
+    // else frame 0, then again and again the frame farthest from every frame
+    // chosen so far, so that the extremes of the motion are in; frames that
+    // repeat a chosen pose are never chosen
     void chooseErrorFrames(const QuadricOptions& options)
     {
-        const uint32_t wanted = options.ErrorFrames <= 0 ? frameCount : std::min<uint32_t>(frameCount, uint32_t(options.ErrorFrames));
+        const bool small = double(vertexCount) * frameCount <= double(options.EveryFrameUpTo);
+        const uint32_t wanted =
+            options.ErrorFrames <= 0 || small ? frameCount : std::min<uint32_t>(frameCount, uint32_t(options.ErrorFrames));
         if (wanted == frameCount) {
             for (uint32_t f = 0; f < frameCount; ++f) errorFrames.push_back(f);
             return;

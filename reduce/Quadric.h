@@ -39,6 +39,11 @@ struct QuadricOptions {
     // animation's poses; 0 weighs every frame. Flips and flattened triangles
     // are checked in every frame whatever this is.
     int ErrorFrames = 16;
+    // A model of at most this many vertices times frames weighs every frame
+    // whatever ErrorFrames says: a pose left out may be the one a collapse
+    // spoils, and the quadrics of every frame take at most 5 MB here (40
+    // bytes a vertex and frame). 0 leaves the choice to ErrorFrames.
+    int64_t EveryFrameUpTo = int64_t(1) << 17;
 };
 
 // Works out which records of mesh survive a reduction to at most

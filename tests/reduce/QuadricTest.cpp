@@ -215,6 +215,7 @@ TEST(ReduceQuadric, KeepsEveryRuleAtEveryBudget)
     // keep the animation whole: the rules must hold whatever the errors.
     QuadricOptions frameZeroErrors;
     frameZeroErrors.ErrorFrames = 1;
+    frameZeroErrors.EveryFrameUpTo = 0;
     for (const Sample& sample : samples()) {
         for (double ratio : {0.75, 0.5, 0.25, 0.02}) {
             for (const QuadricOptions& options : {QuadricOptions{}, frameZeroErrors}) {
