@@ -34,6 +34,7 @@
 #include <variant>
 #include <vector>
 
+#include "choose/BestReduction.h"
 #include "measure/Measure.h"
 #include "measure/TriangleGrid.h"
 #include "model/AnimatedMesh.h"
@@ -460,21 +461,26 @@ Figures figuresOf(const TMDLModel& original, const TMDLModel& reduced, bool with
 
 // The collapses to budget on the sample's own model: a model of another
 // format reduced through its own view and measured there, as kelvane-cli
-// does it (onCopy: on the MDL5 copy of that view instead, as the peers are).
-Figures oursFigures(const Sample& sample, int64_t budget, const QuadricOptions& options, bool withTexture, bool onCopy = false,
-                    bool* budgetMet = nullptr)
+// does it (onCopy: on the MDL5 copy of that view instead, as the peers are),
+// every way on a small model as kelvane-cli does; given options, that one way.
+Figures oursFigures(const Sample& sample, int64_t budget, const std::optional<QuadricOptions>& options, bool withTexture,
+                    bool onCopy = false, bool* budgetMet = nullptr)
 {
+    MeshOptions vertexMajor = kGeometry;
+    vertexMajor.VertexMajor = true;
+    MeshSurvivors survivors;
+    const auto reduce = [&](const AnimatedMesh& view) {
+        return options ? ReduceQuadric(view, budget, survivors, nullptr, *options) : ReduceBest(view, budget, survivors).Result;
+    };
     QuadricResult result;
     Figures figures;
     if (!sample.Real || onCopy) {
         TMDLModel ours = sample.Model;
-        result = ReduceQuadric(ours, budget, nullptr, options);
+        result = reduce(MeshOf(ours, vertexMajor));
+        if (result.TrianglesAfter != result.TrianglesBefore) KeepSurvivors(ours, survivors);
         figures = figuresOf(sample.Model, ours, withTexture);
     } else {
-        MeshSurvivors survivors;
-        MeshOptions vertexMajor = kGeometry;
-        vertexMajor.VertexMajor = true;
-        result = ReduceQuadric(sample.Real->Mesh(vertexMajor), budget, survivors, nullptr, options);
+        result = reduce(sample.Real->Mesh(vertexMajor));
         TAnyModel ours = *sample.Real;
         ours.Keep(survivors);
         figures = figuresOf(sample.Real->Mesh(kGeometry), ours.Mesh(kGeometry), withTexture);
@@ -521,9 +527,9 @@ std::vector<Row> qualityRows(const std::vector<Sample>& list, bool withNpm, cons
             row.Ratio = ratio;
             const auto budget = int64_t(std::floor(ratio * model.Header.NumTris));
             // Ours first: every peer is then asked for exactly its triangle count.
-            row.Ours = oursFigures(sample, budget, {}, true, false, &row.BudgetMet);
+            row.Ours = oursFigures(sample, budget, std::nullopt, true, false, &row.BudgetMet);
             const int32_t target = row.Ours.Triangles;
-            if (sample.Real) row.OursOnCopy = oursFigures(sample, budget, {}, true, true);
+            if (sample.Real) row.OursOnCopy = oursFigures(sample, budget, std::nullopt, true, true);
             TMDLModel debian = model;
             peerReduce(debian, target);
             row.Debian = figuresOf(model, debian, true);

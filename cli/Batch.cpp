@@ -12,6 +12,7 @@
 #include <thread>
 #include <variant>
 
+#include "choose/BestReduction.h"
 #include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
 #include "reduce/Quadric.h"
@@ -182,7 +183,7 @@ void runQuadric(TAnyModel& model, int64_t budget, JobResult& result, const std::
         // The collapses' view goes before the survivors are kept: the two
         // together would hold every frame twice.
         AnimatedMesh mesh = model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false});
-        outcome = ReduceQuadric(mesh, budget, survivors, progress);
+        outcome = ReduceBest(mesh, budget, survivors, progress).Result;
         if (ruler && !*ruler) *ruler = rulerOf(std::move(mesh), measureFrames);
     }
     if (outcome.TrianglesAfter != outcome.TrianglesBefore) model.Keep(survivors);

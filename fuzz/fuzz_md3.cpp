@@ -1,7 +1,9 @@
 // Loads any bytes as MD3. What it accepts must save to the same bytes and
 // give a consistent view; a subset of its vertices, chosen from the input,
 // with the triangles over them, must then survive KeepSurvivors, a save and a
-// reload with their positions unchanged. A refusal is a normal outcome; a
+// reload with their positions unchanged. The collapses with split seams
+// welded must give survivors whose corners each show their vertex's own
+// coordinate, and which save and load again. A refusal is a normal outcome; a
 // crash, a read outside a buffer or undefined behaviour is a finding.
 
 #include <cstddef>
@@ -9,6 +11,7 @@
 
 #include "fuzz/FuzzChecks.h"
 #include "model/MD3.h"
+#include "reduce/Quadric.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
@@ -39,7 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         survivors.TriangleSource.push_back(t);
     }
 
-    // 2. the reduced model saves, loads again and holds just the survivors
+    // 2. the collapses, split seams welded, to a share of the triangles the size picks
+    TMD3Model collapsed = model;
+    MeshSurvivors welded;
+    const QuadricResult result = ReduceQuadric(mesh, int64_t(mesh.Triangles.size() * (size % 7) / 7), welded, nullptr,
+                                               {.WeldSplitSeams = true, .CrossSeamsFromStart = size % 3 == 0});
+    require(KeptView(mesh, welded).IsConsistent() && welded.Triangles.size() == std::size_t(result.TrianglesAfter));
+    for (const MeshTriangle& tri : welded.Triangles)
+        for (std::size_t j = 0; j < 3; ++j) require(welded.TexCoords[tri.TexCoord[j]] == mesh.VertexTexCoords[welded.Vertices[tri.Vertex[j]]][0]);
+    KeepSurvivors(collapsed, welded);
+    reloadedUnchanged<TMD3Model>(collapsed.SaveToBytes());
+
+    // 3. the reduced model saves, loads again and holds just the survivors
     KeepSurvivors(model, survivors);
     const std::vector<uint8_t> reduced = model.SaveToBytes();
     require(reduced.size() <= size);

@@ -220,3 +220,37 @@ void KeepSurvivors(TMDLModel& model, const MeshSurvivors& survivors)
     model.Header.NumSkinVerts = model.SkinVerts.Count;
     model.Header.NumVerts = int32_t(survivors.Vertices.size());
 }
+
+AnimatedMesh KeptView(const AnimatedMesh& mesh, const MeshSurvivors& survivors)
+{
+    AnimatedMesh kept;
+    kept.VertexCount = uint32_t(survivors.Vertices.size());
+    kept.FrameCount = mesh.FrameCount;
+    kept.VertexMajor = mesh.VertexMajor;
+    kept.Positions.resize(std::size_t(kept.VertexCount) * kept.FrameCount);
+    if (!mesh.Normals.empty()) kept.Normals.resize(kept.Positions.size());
+    for (uint32_t v = 0; v < kept.VertexCount; ++v)
+        for (uint32_t f = 0; f < kept.FrameCount; ++f) {
+            kept.Positions[kept.At(v, f)] = mesh.Positions[mesh.At(survivors.Vertices[v], f)];
+            if (!mesh.Normals.empty()) kept.Normals[kept.At(v, f)] = mesh.Normals[mesh.At(survivors.Vertices[v], f)];
+        }
+    kept.NormalCode = mesh.NormalCode;
+    kept.Transforms = mesh.Transforms;
+    kept.FrameNames = mesh.FrameNames;
+    kept.Triangles = survivors.Triangles;
+    for (uint32_t s : survivors.TexCoords) kept.TexCoords.push_back(mesh.TexCoords[s]);
+    kept.SkinWidth = mesh.SkinWidth;
+    kept.SkinHeight = mesh.SkinHeight;
+    if (!mesh.VertexTexCoords.empty()) {
+        // A kept vertex's own coordinates are kept with it, in the same order.
+        std::vector<uint32_t> texNumber(mesh.TexCoords.size(), 0);
+        for (uint32_t k = 0; k < survivors.TexCoords.size(); ++k) texNumber[survivors.TexCoords[k]] = k;
+        for (uint32_t v : survivors.Vertices)
+            kept.VertexTexCoords.push_back({texNumber[mesh.VertexTexCoords[v][0]], texNumber[mesh.VertexTexCoords[v][1]]});
+        for (uint32_t t : survivors.TriangleSource) kept.TriangleBack.push_back(mesh.TriangleBack[t]);
+    }
+    if (!mesh.VertexPart.empty())
+        for (uint32_t v : survivors.Vertices) kept.VertexPart.push_back(mesh.VertexPart[v]);
+    kept.Skin = mesh.Skin;
+    return kept;
+}

@@ -125,6 +125,10 @@ struct MeshSurvivors {
     std::vector<uint32_t> TriangleSource;
 };
 
+// The view of what survives of mesh: its kept records in the survivors'
+// numbering, every frame, the kept triangles.
+AnimatedMesh KeptView(const AnimatedMesh& mesh, const MeshSurvivors& survivors);
+
 // The MDL5 model's view: vertices are frame vertices, texture coordinates its
 // skin vertices (texels), one transform (the header's) for every frame.
 AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options = {});

@@ -44,6 +44,14 @@ struct QuadricOptions {
     // spoils, and the quadrics of every frame take at most 5 MB here (40
     // bytes a vertex and frame). 0 leaves the choice to ErrorFrames.
     int64_t EveryFrameUpTo = int64_t(1) << 17;
+    // Where texture coordinates belong to vertices one each (MD3), a seam's
+    // sides are records of their own; welded, they are one vertex whose
+    // corners choose among the sides' coordinates, so that a seam is no
+    // border and where three charts meet the place may go (crossing seams).
+    bool WeldSplitSeams = false;
+    // Seams may be crossed, at their texture cost, from the first collapse
+    // rather than only once nothing else is left.
+    bool CrossSeamsFromStart = false;
 };
 
 // Works out which records of mesh survive a reduction to at most

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "choose/BestReduction.h"
 #include "model/AnyModel.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
@@ -119,7 +120,7 @@ BudgetOutcome WebModel::ReduceToBudget(int64_t budget, const ProgressSink& progr
         // The view holds every frame's positions once more: gone before the
         // model's records shrink.
         const AnimatedMesh mesh = model->Mesh(kCollapseView);
-        outcome = ReduceQuadric(mesh, budget, survivors, progress);
+        outcome = ReduceBest(mesh, budget, survivors, progress).Result;
     }
     // A reduction that removed nothing leaves every record untouched: keeping
     // all survivors would still rebuild what a format derives from its

@@ -564,3 +564,28 @@ TEST(ReduceQuadric, SaysWhyWhenItStopsAboveTheBudget)
 }
 
 }  // namespace
+
+TEST(ReduceQuadric, WeldedSplitSeamsStayClosedAndCornersKeepTheirVerticesCoordinates)
+{
+    // As MD3 writes a seam: a vertex for each side, each holding its own one
+    // coordinate. Welded, the seam's sides collapse as one vertex; unwelded
+    // again, every corner names the record that holds the coordinate it shows.
+    AnimatedMesh mesh = foldingSheet(9, 3, true, 0.0f);
+    mesh.VertexTexCoords.assign(mesh.VertexCount, {0, 0});
+    for (const MeshTriangle& tri : mesh.Triangles)
+        for (std::size_t j = 0; j < 3; ++j) mesh.VertexTexCoords[tri.Vertex[j]] = {tri.TexCoord[j], tri.TexCoord[j]};
+    mesh.TriangleBack.assign(mesh.Triangles.size(), 0);
+    ASSERT_TRUE(mesh.IsConsistent());
+    for (const bool fromStart : {false, true}) {
+        MeshSurvivors kept;
+        const QuadricResult result =
+            ReduceQuadric(mesh, int64_t(mesh.Triangles.size() / 5), kept, nullptr, {.WeldSplitSeams = true, .CrossSeamsFromStart = fromStart});
+        EXPECT_TRUE(result.BudgetMet) << fromStart;
+        EXPECT_EQ(result.Relaxations, kRelaxNone) << fromStart;
+        ASSERT_TRUE(KeptView(mesh, kept).IsConsistent()) << fromStart;
+        for (const MeshTriangle& tri : kept.Triangles)
+            for (std::size_t j = 0; j < 3; ++j)
+                EXPECT_EQ(kept.TexCoords[tri.TexCoord[j]], mesh.VertexTexCoords[kept.Vertices[tri.Vertex[j]]][0]) << fromStart;
+        for (uint32_t f = 0; f < 2; ++f) EXPECT_EQ(seamEdges(mesh, kept, false, f), seamEdges(mesh, kept, true, f)) << fromStart << ", frame " << f;
+    }
+}

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "choose/BestReduction.h"
 #include "model/AnyModel.h"
 #include "model/MDLFile.h"
-#include "reduce/Quadric.h"
 #include "tests/support/AnimatedModels.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
@@ -22,7 +22,7 @@ int main(int argc, char** argv)
         for (int i = 4; i < argc; ++i) {
             MeshSurvivors survivors;
             const QuadricResult outcome =
-                ReduceQuadric(model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false}), std::stoll(argv[i]), survivors);
+                ReduceBest(model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false}), std::stoll(argv[i]), survivors).Result;
             if (outcome.TrianglesAfter != outcome.TrianglesBefore) model.Keep(survivors);
             WriteFile(std::string(argv[3]) + "." + std::to_string(i - 3), model.SaveToBytes());
         }
