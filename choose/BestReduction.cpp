@@ -42,7 +42,8 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
     BestReduction best;
     best.Result = ReduceQuadric(mesh, targetTriangles, survivors, progress, ways[0].Options);
     best.Way = ways[0].Name;
-    const bool small = double(mesh.VertexCount) * mesh.FrameCount <= double(kEveryWayUpTo);
+    const bool small = double(mesh.VertexCount) * mesh.FrameCount <= double(kEveryWayUpTo) &&
+                       int64_t(mesh.Triangles.size()) <= kEveryWayTriangles;
     if (!small || best.Result.TrianglesAfter == best.Result.TrianglesBefore) return best;
     double bestRms = worstRms(mesh, survivors);
     for (std::size_t i = 1; i < ways.size(); ++i) {

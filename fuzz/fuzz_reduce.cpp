@@ -1,6 +1,7 @@
 // Loads the bytes after a two-byte prefix; when the model is accepted, runs one
 // to three passes at the level the prefix chooses, or, when the second byte's
-// top bit is set, the collapses to a budget the first byte chooses; then saves
+// top bit is set, the collapses to a budget the first byte chooses (crossing
+// seams from the start when its next bit is set too); then saves
 // to memory and loads the result again. The result must be accepted, with
 // header counts equal to the list sizes, every index in range, and no count
 // larger than before; the collapses' result must also be a subset of the input.
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const TMDLModel loaded = model;
     if (data[1] & 0x80) {
         const int64_t budget = int64_t(std::max(model.Header.NumTris, 0)) * data[0] / 255;
-        const QuadricResult result = ReduceQuadric(model, budget);
+        const QuadricResult result = ReduceQuadric(model, budget, nullptr, {.CrossSeamsFromStart = (data[1] & 0x40) != 0});
         requireConsistent(model);
         require(result.BudgetMet ? model.Header.NumTris <= budget : !result.StoppedBecause.empty());
         requireSubset(loaded, model);
