@@ -15,9 +15,12 @@ struct Way {
     QuadricOptions Options;
 };
 
-// The frames a choice is measured over, and how finely.
+// The frames a choice is measured over, and how finely: 2,000 samples a
+// side put a figure within about 1% of 10,000's, so a way must lie 2% nearer
+// to replace one tried before it.
 constexpr int kChoiceFrames = 32;
 constexpr int kChoiceSamples = 2000;
+constexpr double kNearer = 0.98;
 
 // The worst frame's RMS of survivors against mesh; infinite when it cannot
 // be measured (then any way that can beats it).
@@ -37,8 +40,12 @@ double worstRms(const AnimatedMesh& mesh, const MeshSurvivors& survivors)
 BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, MeshSurvivors& survivors,
                          const std::function<void(const std::string&)>& progress)
 {
-    const std::array<Way, 2> ways = {Way{"the rules as they stand", {}},
-                                     Way{"seams welded and crossed from the start", {.WeldSplitSeams = true, .CrossSeamsFromStart = true}}};
+    constexpr QuadricOptions kSeamsCrossed{.WeldSplitSeams = true, .CrossSeamsFromStart = true};
+    constexpr QuadricOptions kFlatteningWeighed{.NewFanWeight = 128};
+    constexpr QuadricOptions kBoth{.WeldSplitSeams = true, .CrossSeamsFromStart = true, .NewFanWeight = 128};
+    const std::array<Way, 4> ways = {Way{"the rules as they stand", {}}, Way{"seams welded and crossed from the start", kSeamsCrossed},
+                                     Way{"each collapse's own flattening weighed 128 times", kFlatteningWeighed},
+                                     Way{"seams welded and crossed from the start, each collapse's own flattening weighed 128 times", kBoth}};
     BestReduction best;
     best.Result = ReduceQuadric(mesh, targetTriangles, survivors, progress, ways[0].Options);
     best.Way = ways[0].Name;
@@ -55,7 +62,7 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
         const QuadricResult& kept = best.Result;
         const bool better = result.BudgetMet != kept.BudgetMet ? result.BudgetMet
                             : !result.BudgetMet && result.TrianglesAfter != kept.TrianglesAfter ? result.TrianglesAfter < kept.TrianglesAfter
-                                                                                                 : rms < bestRms;
+                                                                                                 : rms < kNearer * bestRms;
         if (!better) continue;
         best.Result = result;
         best.Way = ways[i].Name;

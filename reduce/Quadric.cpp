@@ -78,13 +78,6 @@ constexpr double kEdgeWeight = 10.0;
 // (0.0 / 0.001 / 0.003 / 0.01: RMS medians at a quarter of the triangles
 // 0.82 / 0.79 / 0.81 / 0.85).
 constexpr double kTextureWeight = 0.001;
-// The removed vertex's squared distance from the triangles that replace its
-// fan weighs this much against the planes it gathered. The planes measure the
-// surface gathered so far, spread over many collapses; the new fan sees the
-// peak or ridge that this one collapse flattens, which is what shows. In
-// quadric_bench, 2 to 32 all beat 1, 16 best (worst-frame RMS at a tenth of
-// the triangles 0.90 of the peer's poses against 0.96 at 1).
-constexpr double kNewFanWeight = 16.0;
 // A triangle whose normal turns further than about 87 degrees in some frame
 // counts as folded over: a plain "dot > 0" lets slivers stand on edge.
 constexpr double kMinNormalCosine = 0.05;
@@ -484,7 +477,7 @@ class Collapser {
 public:
     Collapser(const AnimatedMesh& mesh, const QuadricOptions& options)
         : mesh(mesh), vertexCount(mesh.VertexCount), frameCount(mesh.FrameCount), triangles(mesh.Triangles),
-          vertexOwned(!mesh.VertexTexCoords.empty()), seamsFromStart(options.CrossSeamsFromStart), fans(mesh.Triangles, vertexCount, 1, 8),
+          vertexOwned(!mesh.VertexTexCoords.empty()), seamsFromStart(options.CrossSeamsFromStart), newFanWeight(options.NewFanWeight), fans(mesh.Triangles, vertexCount, 1, 8),
           triangleRemoved(triangles.size(), 0), vertexDead(vertexCount, 0), onBorder(vertexCount, 0), version(vertexCount, 0),
           stale(vertexCount, 0), evaluatedFan(vertexCount, 0), neighbourSlot(vertexCount, kNone)
     {
@@ -1075,7 +1068,7 @@ private:
     // The planes v gathered say how far w lies from the surface removed so
     // far; they cannot see v standing off the triangles that replace its fan,
     // which is what makes a peak or a ridge go. So each new triangle adds v's
-    // squared distance from its plane times its area (times kNewFanWeight) to
+    // squared distance from its plane times its area (times newFanWeight) to
     // errors. Stops early once the rank of the errors so far plus
     // extra exceeds giveUpAbove: every term added is at least 0 and rounding
     // is monotone, so the whole cost would have exceeded it too. Returns false
@@ -1103,7 +1096,7 @@ private:
                 const double twiceArea = std::sqrt(dot(normal, normal));
                 if (twiceArea == 0) continue;  // flat in this frame: no plane; the flip checks refuse it anyway
                 const double offset = dot(normal, fromW(errorPosition(atV, k)));
-                errors[k] += kNewFanWeight * offset * offset / (2.0 * twiceArea);
+                errors[k] += newFanWeight * offset * offset / (2.0 * twiceArea);
             }
             if (giveUpAbove < std::numeric_limits<double>::infinity() && rankOf(errors) + extra > giveUpAbove) return false;
         }
@@ -1502,6 +1495,7 @@ private:
     std::vector<MeshTriangle> triangles;  // the view's, changed in place by the collapses
     const bool vertexOwned;               // texture coordinates belong to vertices
     const bool seamsFromStart;            // seams may be crossed, at their texture cost, from the first collapse
+    const double newFanWeight;            // see QuadricOptions::NewFanWeight
     FanIndex fans;
     std::vector<uint8_t> triangleRemoved;
     std::vector<uint8_t> vertexDead;

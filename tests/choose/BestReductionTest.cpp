@@ -19,30 +19,33 @@ AnimatedMesh collapseView(const TMDLModel& model)
 
 TEST(ReduceBest, KeepsTheNearestWayAndTriesOneOnALargeModel)
 {
-    // Measured as the choice measures, the way kept is never further than a
-    // way that met the budget as well as it did.
+    // Measured as the choice measures, no way that met the budget as well
+    // lies more than 2% nearer than the way kept.
     const auto worstRms = [](const AnimatedMesh& mesh, const MeshSurvivors& kept) {
         MeasureOptions options{.SamplesPerSide = 2000, .Frames = SpreadFrames(int(mesh.FrameCount), 32), .Threads = 1};
         return std::get<DeviationSummary>(MeasureDeviation(mesh, KeptView(mesh, kept), options)).Rms;
     };
-    int secondKept = 0;
-    for (uint32_t seed = 1; seed <= 6; ++seed) {
-        const AnimatedMesh mesh = collapseView(seed <= 2 ? MakeWalker(int(6 * seed)) : MakeRandomModel(seed));
-        const auto budget = int64_t(mesh.Triangles.size() / 5);
+    int laterKept = 0;
+    const TMDLModel models[] = {MakeWalker(6), MakeBendingTube(14, 8, 4), MakeWavingDisc(5, 14, 6), MakeRandomModel(3), MakeRandomModel(4)};
+    for (uint32_t run = 0; run < 10; ++run) {
+        const AnimatedMesh mesh = collapseView(models[run % 5]);
+        const auto budget = int64_t(mesh.Triangles.size() / (run < 5 ? 4 : 10));
         MeshSurvivors best;
         const BestReduction chosen = ReduceBest(mesh, budget, best);
-        EXPECT_EQ(chosen.Ways, 2) << seed;
-        secondKept += chosen.Way == "the rules as they stand" ? 0 : 1;
-        for (const QuadricOptions& way : {QuadricOptions{}, QuadricOptions{.WeldSplitSeams = true, .CrossSeamsFromStart = true}}) {
+        EXPECT_EQ(chosen.Ways, 4) << run;
+        laterKept += chosen.Way == "the rules as they stand" ? 0 : 1;
+        for (const QuadricOptions& way : {QuadricOptions{}, QuadricOptions{.WeldSplitSeams = true, .CrossSeamsFromStart = true},
+                                          QuadricOptions{.NewFanWeight = 128},
+                                          QuadricOptions{.WeldSplitSeams = true, .CrossSeamsFromStart = true, .NewFanWeight = 128}}) {
             MeshSurvivors kept;
             const QuadricResult result = ReduceQuadric(mesh, budget, kept, nullptr, way);
-            EXPECT_TRUE(chosen.Result.BudgetMet || !result.BudgetMet) << seed;
+            EXPECT_TRUE(chosen.Result.BudgetMet || !result.BudgetMet) << run;
             if (result.BudgetMet && chosen.Result.BudgetMet) {
-                EXPECT_LE(worstRms(mesh, best), worstRms(mesh, kept)) << seed;
+                EXPECT_LE(0.98 * worstRms(mesh, best), worstRms(mesh, kept)) << run;
             }
         }
     }
-    EXPECT_GT(secondKept, 0);  // the choice is no formality
+    EXPECT_GT(laterKept, 0);  // the choice is no formality
 
     const AnimatedMesh large = collapseView(MakeTorus(64, 64, 40));
     ASSERT_GT(double(large.VertexCount) * large.FrameCount, double(kEveryWayUpTo));
