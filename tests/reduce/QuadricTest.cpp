@@ -563,29 +563,67 @@ TEST(ReduceQuadric, SaysWhyWhenItStopsAboveTheBudget)
     }
 }
 
-}  // namespace
-
-TEST(ReduceQuadric, WeldedSplitSeamsStayClosedAndCornersKeepTheirVerticesCoordinates)
+// A flat square of (2 half + 1)^2 points whose triangles belong to three
+// charts (x < 0; x > 0 below y = 0; x > 0 above), each point written once
+// per chart that meets it, each record holding its own one coordinate, as
+// MD3 writes seams. The charts meet at the centre.
+AnimatedMesh threeCharts(int half)
 {
-    // As MD3 writes a seam: a vertex for each side, each holding its own one
-    // coordinate. Welded, the seam's sides collapse as one vertex; unwelded
-    // again, every corner names the record that holds the coordinate it shows.
-    AnimatedMesh mesh = foldingSheet(9, 3, true, 0.0f);
-    mesh.VertexTexCoords.assign(mesh.VertexCount, {0, 0});
-    for (const MeshTriangle& tri : mesh.Triangles)
-        for (std::size_t j = 0; j < 3; ++j) mesh.VertexTexCoords[tri.Vertex[j]] = {tri.TexCoord[j], tri.TexCoord[j]};
+    AnimatedMesh mesh;
+    mesh.FrameCount = 1;
+    mesh.Transforms.assign(1, FrameTransform{{1e-3f, 1e-3f, 1e-3f}, {-10.0f, -10.0f, -10.0f}});
+    mesh.FrameNames = {"flat"};
+    mesh.SkinWidth = mesh.SkinHeight = 256;
+    std::map<std::array<int, 3>, uint32_t> records;  // (x, y, chart)
+    const auto record = [&](int x, int y, int chart) {
+        const auto [at, added] = records.try_emplace({x, y, chart}, mesh.VertexCount);
+        if (added) {
+            ++mesh.VertexCount;
+            mesh.Positions.push_back({uint16_t(10000 + 1000 * x), uint16_t(10000 + 1000 * y), 10000});
+            mesh.TexCoords.push_back({float(chart * 80 + 5 * (x + half)), float(5 * (y + half))});
+            mesh.VertexTexCoords.push_back({at->second, at->second});
+        }
+        return at->second;
+    };
+    for (int y = -half; y < half; ++y)
+        for (int x = -half; x < half; ++x)
+            for (const auto& tri : {std::array{0, 0, 1, 0, 1, 1}, std::array{0, 0, 1, 1, 0, 1}}) {
+                const int chart = x < 0 ? 0 : y < 0 ? 1 : 2;
+                MeshTriangle t;
+                for (std::size_t j = 0; j < 3; ++j) t.Vertex[j] = t.TexCoord[j] = record(x + tri[2 * j], y + tri[2 * j + 1], chart);
+                mesh.Triangles.push_back(t);
+            }
     mesh.TriangleBack.assign(mesh.Triangles.size(), 0);
+    return mesh;
+}
+
+TEST(ReduceQuadric, WeldedSplitSeamsLetWhereChartsMeetGoAndCornersKeepTheirVerticesCoordinates)
+{
+    // Welded, the seams' sides collapse as one vertex, and with seams crossed
+    // from the start the place where three charts meet may go; unwelded again,
+    // every corner names the record that holds the coordinate it shows. As
+    // records, the three sides of the centre could only stay.
+    const AnimatedMesh mesh = threeCharts(3);
     ASSERT_TRUE(mesh.IsConsistent());
-    for (const bool fromStart : {false, true}) {
+    const auto keepsCentre = [&](const MeshSurvivors& kept) {
+        return std::any_of(kept.Vertices.begin(), kept.Vertices.end(), [&](uint32_t v) { return mesh.Positions[v] == PackedPosition{10000, 10000, 10000}; });
+    };
+    for (const bool welded : {false, true}) {
         MeshSurvivors kept;
-        const QuadricResult result =
-            ReduceQuadric(mesh, int64_t(mesh.Triangles.size() / 5), kept, nullptr, {.WeldSplitSeams = true, .CrossSeamsFromStart = fromStart});
-        EXPECT_TRUE(result.BudgetMet) << fromStart;
-        EXPECT_EQ(result.Relaxations, kRelaxNone) << fromStart;
-        ASSERT_TRUE(KeptView(mesh, kept).IsConsistent()) << fromStart;
+        const QuadricResult result = ReduceQuadric(mesh, 6, kept, nullptr, {.WeldSplitSeams = welded, .CrossSeamsFromStart = welded});
+        EXPECT_TRUE(result.BudgetMet && result.Relaxations == kRelaxNone) << welded;
+        EXPECT_EQ(keepsCentre(kept), !welded);
+        ASSERT_TRUE(KeptView(mesh, kept).IsConsistent()) << welded;
+        // Closed: an edge between places with one triangle runs from rim to rim.
+        std::map<std::pair<PackedPosition, PackedPosition>, int> edges;
         for (const MeshTriangle& tri : kept.Triangles)
-            for (std::size_t j = 0; j < 3; ++j)
-                EXPECT_EQ(kept.TexCoords[tri.TexCoord[j]], mesh.VertexTexCoords[kept.Vertices[tri.Vertex[j]]][0]) << fromStart;
-        for (uint32_t f = 0; f < 2; ++f) EXPECT_EQ(seamEdges(mesh, kept, false, f), seamEdges(mesh, kept, true, f)) << fromStart << ", frame " << f;
+            for (std::size_t j = 0; j < 3; ++j) {
+                EXPECT_EQ(kept.TexCoords[tri.TexCoord[j]], mesh.VertexTexCoords[kept.Vertices[tri.Vertex[j]]][0]) << welded;
+                ++edges[std::minmax(mesh.Positions[kept.Vertices[tri.Vertex[j]]], mesh.Positions[kept.Vertices[tri.Vertex[(j + 1) % 3]]])];
+            }
+        const auto onRim = [](const PackedPosition& p) { return p[0] == 7000 || p[0] == 13000 || p[1] == 7000 || p[1] == 13000; };
+        for (const auto& [edge, count] : edges) EXPECT_TRUE(count == 2 || (count == 1 && onRim(edge.first) && onRim(edge.second))) << welded;
     }
 }
+
+}  // namespace
