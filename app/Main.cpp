@@ -25,6 +25,8 @@
 
 #include "app/Preview.h"
 #include "app/Settings.h"
+#include "choose/BestReduction.h"
+#include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
@@ -376,8 +378,14 @@ void TMainForm::ApplyQuadricReduction(int64_t targetTriangles)
 {
     if (!Model || Busy || !HasModel) return;
     RunModelCommand([&] {
-        const QuadricResult result =
-            ReduceQuadric(*Model, targetTriangles, [this](const std::string& text) { Model->ShowProgress(text); });
+        // As the command line and the page reduce: a small model every way.
+        MeshSurvivors survivors;
+        QuadricResult result;
+        {
+            const AnimatedMesh mesh = MeshOf(*Model, {.VertexMajor = true, .Normals = false, .Skin = false});
+            result = ReduceBest(mesh, targetTriangles, survivors, [this](const std::string& text) { Model->ShowProgress(text); }).Result;
+        }
+        if (result.TrianglesAfter != result.TrianglesBefore) KeepSurvivors(*Model, survivors);
         QString line = QString(": Quadric reduction: %1 -> %2 triangles.").arg(result.TrianglesBefore).arg(result.TrianglesAfter);
         if (!result.BudgetMet)
             line += QString(" Stopped above %1: %2").arg(targetTriangles).arg(QString::fromStdString(result.StoppedBecause));
