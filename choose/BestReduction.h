@@ -2,9 +2,10 @@
 // The collapses tried more than one way on a small model, and the way whose
 // result lies nearest the input kept. At the budgets of far levels of
 // detail, the path the greedy collapses happen to take decides more than
-// any one weight: on the penguin's parts at a quarter, welding the seams and
-// crossing them from the start lies 15% nearer; at a tenth, keeping the
-// seams to their lines until nothing else is left lies 30% nearer, and
+// any one weight: on the penguin's three MD3 files at a quarter, welding the
+// seams and crossing them from the start lies 15% nearer; at a tenth,
+// keeping the seams to their lines until nothing else is left lies 30%
+// nearer, and
 // weighing each collapse's own flattening 128 times rather than 16 nearer
 // still on some models and twice as far on others. Each way is cheap on a
 // small model, and the measure tells them apart.
@@ -24,9 +25,10 @@ struct BestReduction {
     std::string Way;           // the way kept, in words
 };
 
-// A model of at most this many vertices times frames, and of triangles, is
-// reduced every way: each way then costs a fraction of a second.
-inline constexpr int64_t kEveryWayUpTo = int64_t(1) << 17;
+// A model of at most this many vertices times frames (those that weigh
+// every frame), and of triangles, is reduced every way: each way then costs
+// a fraction of a second.
+inline constexpr int64_t kEveryWayUpTo = QuadricOptions{}.EveryFrameUpTo;
 inline constexpr int64_t kEveryWayTriangles = 16384;
 
 // ReduceQuadric (see there) with the rules as they stand and, on a small

@@ -271,6 +271,12 @@ struct PlaceGroups {
     std::vector<uint32_t> GroupOf;
     std::vector<uint32_t> Start;
     std::vector<uint32_t> Members;
+
+    uint32_t Count() const { return Start.empty() ? 0 : uint32_t(Start.size() - 1); }
+    std::span<const uint32_t> Of(uint32_t group) const
+    {
+        return std::span<const uint32_t>(Members).subspan(Start[group], Start[group + 1] - Start[group]);
+    }
 };
 
 PlaceGroups groupSamePlaces(const AnimatedMesh& mesh, const std::vector<uint8_t>& listed)
@@ -423,8 +429,8 @@ bool weldSplitSeams(const AnimatedMesh& mesh, Welded& out)
     std::vector<uint32_t> lead(mesh.VertexCount);
     std::iota(lead.begin(), lead.end(), 0u);
     bool welded = false;
-    for (uint32_t g = 0; g + 1 < places.Start.size(); ++g) {
-        const auto members = std::span<const uint32_t>(places.Members).subspan(places.Start[g], places.Start[g + 1] - places.Start[g]);
+    for (uint32_t g = 0; g < places.Count(); ++g) {
+        const std::span<const uint32_t> members = places.Of(g);
         bool distinct = true;
         for (std::size_t i = 0; i < members.size() && distinct; ++i)
             for (std::size_t k = i + 1; k < members.size() && distinct; ++k)
@@ -610,8 +616,8 @@ private:
             pieceOf[root(tri.Vertex[0])] = root(tri.Vertex[1]);
             pieceOf[root(tri.Vertex[1])] = root(tri.Vertex[2]);
         }
-        for (uint32_t group = 0; group + 1 < groupStart.size(); ++group)
-            for (uint32_t twin : membersOf(group)) pieceOf[root(twin)] = root(membersOf(group)[0]);
+        for (uint32_t group = 0; group < seams.Count(); ++group)
+            for (uint32_t twin : seams.Of(group)) pieceOf[root(twin)] = root(seams.Of(group)[0]);
         for (uint32_t v = 0; v < vertexCount; ++v) pieceOf[v] = root(v);
         pieceTriangles.assign(vertexCount, 0);
         for (const MeshTriangle& tri : triangles) ++pieceTriangles[pieceOf[tri.Vertex[0]]];
@@ -773,30 +779,19 @@ private:
 
     // Border vertices that share a position in every frame, within one part,
     // are the two (or more) sides of a split seam.
-    void groupSplitSeams()
-    {
-        PlaceGroups groups = groupSamePlaces(mesh, onBorder);
-        groupOf = std::move(groups.GroupOf);
-        groupStart = std::move(groups.Start);
-        groupMembers = std::move(groups.Members);
-    }
-
-    std::span<const uint32_t> membersOf(uint32_t group) const
-    {
-        return std::span<const uint32_t>(groupMembers).subspan(groupStart[group], groupStart[group + 1] - groupStart[group]);
-    }
+    void groupSplitSeams() { seams = groupSamePlaces(mesh, onBorder); }
 
     // An edge whose ends each have a twin at their place, joined by an edge
     // of their own: the surface goes on across it.
     bool isSplitSeamEdge(uint32_t a, uint32_t b) const
     {
-        if (groupOf[a] == kNone || groupOf[b] == kNone) return false;
-        for (uint32_t twin : membersOf(groupOf[a])) {
+        if (seams.GroupOf[a] == kNone || seams.GroupOf[b] == kNone) return false;
+        for (uint32_t twin : seams.Of(seams.GroupOf[a])) {
             if (twin == a) continue;
             for (uint32_t t : fans.Of(twin))
                 if (!triangleRemoved[t])
                     for (uint32_t x : triangles[t].Vertex)
-                    if (x != b && groupOf[x] == groupOf[b]) return true;
+                    if (x != b && seams.GroupOf[x] == seams.GroupOf[b]) return true;
         }
         return false;
     }
@@ -1110,9 +1105,9 @@ private:
     bool twinnedWith(const FanScratch& twin, const FanScratch& v) const
     {
         for (const Neighbour& a : twin.Neighbours) {
-            if (a.Triangles != 1 || groupOf[a.Vertex] == kNone) continue;
+            if (a.Triangles != 1 || seams.GroupOf[a.Vertex] == kNone) continue;
             for (const Neighbour& b : v.Neighbours)
-                if (b.Triangles == 1 && groupOf[b.Vertex] == groupOf[a.Vertex]) return true;
+                if (b.Triangles == 1 && seams.GroupOf[b.Vertex] == seams.GroupOf[a.Vertex]) return true;
         }
         return false;
     }
@@ -1126,8 +1121,8 @@ private:
         if (!readFan(v, scratch[0])) return 0;
         membersFollow = true;
         uint32_t count = 1;
-        if (groupOf[v] == kNone || scratch[0].BorderEdges != 2) return count;
-        for (uint32_t twin : membersOf(groupOf[v])) {
+        if (seams.GroupOf[v] == kNone || scratch[0].BorderEdges != 2) return count;
+        for (uint32_t twin : seams.Of(seams.GroupOf[v])) {
             if (twin == v || vertexDead[twin]) continue;
             // Twins joined by an edge are no split seam to close together,
             // whether or not the twin may go: one of them could be the
@@ -1151,12 +1146,12 @@ private:
     // at the texture's cost.
     bool isSlitEnd(const FanScratch& s) const
     {
-        if (groupOf[s.Vertex] != kNone) return false;
+        if (seams.GroupOf[s.Vertex] != kNone) return false;
         std::array<uint32_t, 2> ends{kNone, kNone};
         std::size_t found = 0;
         for (const Neighbour& n : s.Neighbours)
             if (n.Triangles == 1 && found < 2) ends[found++] = n.Vertex;
-        return found == 2 && groupOf[ends[0]] != kNone && groupOf[ends[0]] == groupOf[ends[1]];
+        return found == 2 && seams.GroupOf[ends[0]] != kNone && seams.GroupOf[ends[0]] == seams.GroupOf[ends[1]];
     }
 
     // The candidate v -> edge.Vertex by the rules that need only the fans
@@ -1184,7 +1179,7 @@ private:
                 uint32_t target = kNone;
                 if (twinnedWith(scratch[i], scratch[0])) {
                     for (const Neighbour& n : scratch[i].Neighbours)
-                        if (n.Triangles == 1 && groupOf[w] != kNone && groupOf[n.Vertex] == groupOf[w]) target = n.Vertex;
+                        if (n.Triangles == 1 && seams.GroupOf[w] != kNone && seams.GroupOf[n.Vertex] == seams.GroupOf[w]) target = n.Vertex;
                     if (target == kNone) follow = false;  // the seam would open
                 }
                 memberTargets.push_back(target);
@@ -1454,8 +1449,8 @@ private:
         // The sides of a split seam cost together: a change on one side changes the other's costs.
         const std::size_t direct = touched.size();
         for (std::size_t i = 0; i < direct; ++i)
-            if (groupOf[touched[i]] != kNone)
-                for (uint32_t twin : membersOf(groupOf[touched[i]]))
+            if (seams.GroupOf[touched[i]] != kNone)
+                for (uint32_t twin : seams.Of(seams.GroupOf[touched[i]]))
                     if (twin != touched[i]) touched.push_back(twin);
         std::sort(touched.begin(), touched.end());
         touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
@@ -1526,9 +1521,7 @@ private:
 
     std::vector<uint32_t> pieceOf;         // the connected piece of surface of each vertex
     std::vector<uint32_t> pieceTriangles;  // live triangles of each piece
-    std::vector<uint32_t> groupOf;  // split seam of each vertex, kNone for none
-    std::vector<uint32_t> groupStart;
-    std::vector<uint32_t> groupMembers;
+    PlaceGroups seams;  // the split seams: the sides of each, and each vertex's (kNone for none)
 
     std::priority_queue<Entry> queue;
 

@@ -59,8 +59,8 @@ struct QuadricOptions {
     // is what shows. In quadric_bench, 2 to 32 all beat 1, 16 best over the
     // models (worst-frame RMS at a tenth of the triangles 0.90 of the poses
     // peer's against 0.96 at 1); 128 does better on some models at a tenth
-    // (the penguin's upper part 2.8% of the diagonal against 4.0%) and far
-    // worse on others (faerie.md2 at a quarter 2.6% against 1.3%).
+    // (penguin_upper.md3 2.8% of the diagonal against 4.0%) and far worse on
+    // others (faerie.md2 at a quarter 2.6% against 1.3%).
     double NewFanWeight = 16.0;
 };
 
