@@ -51,7 +51,7 @@ void BM_MemcpyFrames(benchmark::State& state)
 {
     const TMDLModel& original = torus(int(state.range(0)), int(state.range(1)));
     std::vector<std::vector<FrameVert>> copies;
-    for (const TMDLFrame& frame : original.Frames) copies.push_back(frame.Items);
+    for (const TMDLFrame& frame : original.Frames) copies.emplace_back(frame.Items.begin(), frame.Items.end());
     for (auto _ : state) {
         for (std::size_t f = 0; f < copies.size(); ++f)
             std::memcpy(copies[f].data(), original.Frames[f].Items.data(), copies[f].size() * sizeof(FrameVert));

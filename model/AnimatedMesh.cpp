@@ -174,7 +174,7 @@ AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options)
     for (uint32_t first = 0; first < mesh.VertexCount; first += kBlock) {
         const uint32_t last = std::min(mesh.VertexCount, first + kBlock);
         for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
-            const std::vector<FrameVert>& verts = model.Frames[f].Items;
+            const SmallVector<FrameVert>& verts = model.Frames[f].Items;
             const uint32_t end = std::min<uint32_t>(last, uint32_t(verts.size()));
             for (uint32_t v = first; v < end; ++v) {
                 const std::size_t at = mesh.At(v, f);

@@ -58,7 +58,7 @@ struct PackedExtremes {
     std::array<uint16_t, 3> Max{0, 0, 0};
     bool Empty = true;
 
-    void Add(const std::vector<FrameVert>& verts)
+    void Add(const SmallVector<FrameVert>& verts)
     {
         // Blocks of eight vertices as 32 plain lanes (X, Y, Z, normal and
         // spare, four times eight), so that the compiler compares many lanes

@@ -15,8 +15,8 @@ const std::string kFormatHint = "(This only supports MDL5,8or16or24or32bit Skin 
 
 // The shared rule of the three deletion operations: drop record Index, keep
 // the order of the rest; an index outside the list changes nothing.
-template <class Record>
-void deleteRecord(std::vector<Record>& items, int32_t& count, int32_t index)
+template <class Records>
+void deleteRecord(Records& items, int32_t& count, int32_t index)
 {
     if (index < 0 || index >= count) return;
     items.erase(items.begin() + index);

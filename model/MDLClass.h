@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "model/SmallVector.h"
+
 class ByteReader;
 class ByteWriter;
 
@@ -108,7 +110,7 @@ public:
     FrameVert BBoxMax;
     std::array<char, 16> Name{};
     int32_t Count = 0;  // beside the head: the frame packs into 64 bytes
-    std::vector<FrameVert> Items;
+    SmallVector<FrameVert> Items;
 
     void DeleteVertex(int32_t Index);  // same rule as DeleteSkinVert
     // Reads the head and VertCount vertices, checked by the caller.

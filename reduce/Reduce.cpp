@@ -82,8 +82,8 @@ void showProgressIfDrawn(const TMDLModel& model, int64_t index, int64_t count, i
 }
 
 // Moves the records listed in kept down over the others, in order.
-template <class Record>
-void compact(std::vector<Record>& items, int32_t& count, const std::vector<uint32_t>& kept)
+template <class Records>
+void compact(Records& items, int32_t& count, const std::vector<uint32_t>& kept)
 {
     // kept is ascending and kept[k] >= k, so copying forward never overwrites
     // a record still to be moved.
@@ -157,7 +157,7 @@ void TMDLModel::Reduce(float NormalLimit, float UVLimit)
         // target the rest of a fan, a few triangles: room for as many again as
         // a vertex starts with keeps most slices in place.
         FanIndex fans(collapsible ? std::as_const(triangles) : noTriangles, vertexCount, 2, 4);
-        const std::vector<FrameVert>& pose = Frames[0].Items;  // decisions are taken on frame 0
+        const SmallVector<FrameVert>& pose = Frames[0].Items;  // decisions are taken on frame 0
         std::vector<uint32_t> fan;
         std::vector<int32_t> neighbours;
         std::vector<int32_t> candidates;

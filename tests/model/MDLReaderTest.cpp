@@ -411,3 +411,45 @@ TEST(MDLReader, RealModelsCutOrDamagedAreRefusedWithoutOverreachingTheirSize)
                   << whole.size() << "\n";
     }
 }
+
+TEST(SmallVector, KeepsItsElementsInPlaceAndOnTheHeapThroughCopiesMovesAndEdits)
+{
+    // Growing past the lone element, even by one of its own.
+    SmallVector<int> grown;
+    grown.push_back(7);
+    for (int i = 0; i < 4; ++i) grown.push_back(grown[0] + i);
+    EXPECT_EQ(std::vector<int>(grown.begin(), grown.end()), (std::vector<int>{7, 7, 8, 9, 10}));
+    grown.erase(grown.begin() + 1, grown.begin() + 3);
+    EXPECT_EQ(std::vector<int>(grown.begin(), grown.end()), (std::vector<int>{7, 9, 10}));
+    grown.resize(1);
+    grown.shrink_to_fit();
+    EXPECT_EQ(grown.size(), 1u);
+    EXPECT_EQ(grown[0], 7);
+
+    // A lone element and a list each copied and moved: every copy owns its
+    // elements, and what was moved from is empty and usable.
+    for (const std::vector<int>& list : {std::vector<int>{5}, std::vector<int>{1, 2, 3}}) {
+        SmallVector<int> original = list;
+        SmallVector<int> copy = original;
+        copy[0] = 99;
+        EXPECT_EQ(original[0], list[0]);
+        SmallVector<int> moved = std::move(original);
+        EXPECT_TRUE(original.empty());
+        original.push_back(4);
+        EXPECT_EQ(std::vector<int>(moved.begin(), moved.end()), list);
+        EXPECT_EQ(original[0], 4);
+        moved = copy;
+        EXPECT_EQ(moved, copy);
+        EXPECT_NE(moved.data(), copy.data());
+    }
+
+    // Frames in a model's list move and copy with their vertices.
+    TMDLModel model;
+    model.Frames.resize(3);
+    model.Frames[1].Items = {FrameVert{1, 2, 3, 4, 0}};
+    const TMDLModel copied = model;
+    model.Frames.resize(2000);
+    model.Frames[1].Items[0].X = 8;
+    EXPECT_EQ(copied.Frames[1].Items[0].X, 1);
+    EXPECT_EQ(copied.Frames[1].Items[0].NormalIndex, 4);
+}
