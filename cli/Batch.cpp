@@ -66,7 +66,7 @@ struct Ruler {
 // whole view lives only until then, never beside the reduction.
 AnimatedMesh measureView(const TAnyModel& model)
 {
-    return model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false});
+    return model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false, .Names = false});
 }
 AnimatedMesh viewOfFrames(AnimatedMesh&& whole, const std::vector<int>& frames)
 {
@@ -83,8 +83,8 @@ AnimatedMesh viewOfFrames(AnimatedMesh&& whole, const std::vector<int>& frames)
             const auto first = whole.Positions.begin() + std::ptrdiff_t(whole.At(0, uint32_t(frame)));
             out = std::copy(first, first + whole.VertexCount, out);
         }
-        part.Transforms.push_back(whole.Transforms[std::size_t(frame)]);
-        part.FrameNames.push_back(whole.FrameNames[std::size_t(frame)]);
+        part.Transforms.push_back(whole.Transform(uint32_t(frame)));
+        if (!whole.FrameNames.empty()) part.FrameNames.push_back(whole.FrameNames[std::size_t(frame)]);
     }
     part.Triangles = std::move(whole.Triangles);
     part.TexCoords = std::move(whole.TexCoords);
@@ -182,7 +182,7 @@ void runQuadric(TAnyModel& model, int64_t budget, JobResult& result, const std::
     {
         // The collapses' view goes before the survivors are kept: the two
         // together would hold every frame twice.
-        AnimatedMesh mesh = model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false});
+        AnimatedMesh mesh = model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false, .Names = false});
         outcome = ReduceBest(mesh, budget, survivors, progress).Result;
         if (ruler && !*ruler) *ruler = rulerOf(std::move(mesh), measureFrames);
     }

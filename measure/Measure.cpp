@@ -371,7 +371,7 @@ std::string modelProblem(const AnimatedMesh& mesh, int side)
 {
     if (mesh.Triangles.empty()) return std::string(sideName(side)) + " has no triangles";
     // Views built in memory may fall short of their counts; views of files never do.
-    if (mesh.Positions.size() != std::size_t(mesh.VertexCount) * mesh.FrameCount || mesh.Transforms.size() != mesh.FrameCount)
+    if (mesh.Positions.size() != std::size_t(mesh.VertexCount) * mesh.FrameCount || !mesh.HasTransforms())
         return std::string(sideName(side)) + " holds fewer positions than its counts say";
     for (std::size_t t = 0; t < mesh.Triangles.size(); ++t)
         for (uint32_t v : mesh.Triangles[t].Vertex)

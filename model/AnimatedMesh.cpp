@@ -80,8 +80,8 @@ FrameTransform FiniteTransform(const std::array<float, 3>& scale, const std::arr
 bool AnimatedMesh::IsConsistent() const
 {
     const std::size_t entries = std::size_t(VertexCount) * FrameCount;
-    if (Positions.size() != entries || (!Normals.empty() && Normals.size() != entries) || Transforms.size() != FrameCount ||
-        FrameNames.size() != FrameCount)
+    if (Positions.size() != entries || (!Normals.empty() && Normals.size() != entries) || !HasTransforms() ||
+        (!FrameNames.empty() && FrameNames.size() != FrameCount))
         return false;
     if (!VertexTexCoords.empty() && (VertexTexCoords.size() != VertexCount || TriangleBack.size() != Triangles.size()))
         return false;
@@ -123,7 +123,7 @@ WorldBox FrameBox(const AnimatedMesh& mesh, uint32_t frame)
             high[a] = std::max(high[a], p[a]);
         }
     }
-    box.Add(packedBox(low, high, mesh.Transforms[frame]));
+    box.Add(packedBox(low, high, mesh.Transform(frame)));
     return box;
 }
 
@@ -146,7 +146,7 @@ WorldBox AnimationBox(const AnimatedMesh& mesh)
                 high[f][a] = std::max(high[f][a], row[f][a]);
             }
     }
-    for (uint32_t f = 0; f < mesh.FrameCount; ++f) box.Add(packedBox(low[f], high[f], mesh.Transforms[f]));
+    for (uint32_t f = 0; f < mesh.FrameCount; ++f) box.Add(packedBox(low[f], high[f], mesh.Transform(f)));
     return box;
 }
 
@@ -158,9 +158,12 @@ AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options)
     mesh.VertexMajor = options.VertexMajor;
     const PositionTransform header = PositionTransformOf(model.Header);
     const FrameTransform transform{header.Scale, header.Offset};
-    mesh.Transforms.assign(mesh.FrameCount, transform);
-    for (const TMDLFrame& frame : model.Frames)
-        mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
+    mesh.Transforms.assign(1, transform);
+    if (options.Names) {
+        mesh.FrameNames.reserve(mesh.FrameCount);
+        for (const TMDLFrame& frame : model.Frames)
+            mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
+    }
 
     // A model put together in memory may hold frames of different lengths: a
     // vertex a frame lacks stands at the packed origin there, and IsConsistent

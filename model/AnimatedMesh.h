@@ -57,6 +57,9 @@ struct MeshOptions {
     bool VertexMajor = false;
     bool Normals = true;
     bool Skin = true;
+    // Frame names cost a string a frame: a view of a million frames that
+    // never shows them goes without.
+    bool Names = true;
 };
 
 struct AnimatedMesh {
@@ -68,8 +71,11 @@ struct AnimatedMesh {
     // Laid out as Positions; empty when not asked for.
     std::vector<uint16_t> Normals;
     NormalCoding NormalCode = NormalCoding::Table162;
-    std::vector<FrameTransform> Transforms;  // one per frame
-    std::vector<std::string> FrameNames;     // one per frame, up to the first zero byte
+    // One per frame, or one for every frame where the format keeps one for
+    // the whole model (MDL5, Quake MDL, MD3): read through Transform().
+    std::vector<FrameTransform> Transforms;
+    // One per frame, up to the first zero byte; empty when not asked for.
+    std::vector<std::string> FrameNames;
 
     std::vector<MeshTriangle> Triangles;
     // Texture coordinates in texels of a skin of SkinWidth x SkinHeight (MD3,
@@ -95,10 +101,13 @@ struct AnimatedMesh {
     {
         return VertexMajor ? std::size_t(vertex) * FrameCount + frame : std::size_t(frame) * VertexCount + vertex;
     }
+    const FrameTransform& Transform(uint32_t frame) const { return Transforms[Transforms.size() == 1 ? 0 : frame]; }
+    // Whether Transforms holds one per frame or one for them all.
+    bool HasTransforms() const { return Transforms.size() == FrameCount || Transforms.size() == 1; }
     WorldPoint World(uint32_t vertex, uint32_t frame) const
     {
         const PackedPosition& p = Positions[At(vertex, frame)];
-        const FrameTransform& t = Transforms[frame];
+        const FrameTransform& t = Transform(frame);
         return {double(p[0]) * t.Scale[0] + t.Offset[0], double(p[1]) * t.Scale[1] + t.Offset[1],
                 double(p[2]) * t.Scale[2] + t.Offset[2]};
     }

@@ -450,9 +450,11 @@ AnimatedMesh MeshOf(const TMD2Model& model, const MeshOptions& options)
     mesh.VertexCount = uint32_t(stride);
     mesh.FrameCount = uint32_t(model.Frames.size());
     mesh.VertexMajor = options.VertexMajor;
+    mesh.Transforms.reserve(mesh.FrameCount);
+    if (options.Names) mesh.FrameNames.reserve(mesh.FrameCount);
     for (const MD2Frame& frame : model.Frames) {
         mesh.Transforms.push_back(FiniteTransform(frame.Scale, frame.Translate));
-        mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
+        if (options.Names) mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
     }
     const std::size_t entries = stride * mesh.FrameCount;
     mesh.Positions.assign(entries, PackedPosition{});

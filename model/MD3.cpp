@@ -556,10 +556,12 @@ AnimatedMesh MeshOf(const TMD3Model& model, const MeshOptions& options)
     mesh.VertexCount = uint32_t(vertexCount);
     mesh.VertexMajor = options.VertexMajor;
     // int16 + 32768 fits 16 bits, and (p + 32768) / 64 - 512 = p / 64 exactly in double.
-    mesh.Transforms.assign(mesh.FrameCount, FrameTransform{{kMD3PositionScale, kMD3PositionScale, kMD3PositionScale},
-                                                           {-512.0f, -512.0f, -512.0f}});
-    for (const MD3FrameHead& frame : model.Frames)
-        mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
+    mesh.Transforms.assign(1, FrameTransform{{kMD3PositionScale, kMD3PositionScale, kMD3PositionScale}, {-512.0f, -512.0f, -512.0f}});
+    if (options.Names) {
+        mesh.FrameNames.reserve(mesh.FrameCount);
+        for (const MD3FrameHead& frame : model.Frames)
+            mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
+    }
     mesh.NormalCode = NormalCoding::LatLong;
     mesh.SkinWidth = mesh.SkinHeight = kNominalSkinSize;
 

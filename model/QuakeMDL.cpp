@@ -262,9 +262,12 @@ AnimatedMesh MeshOf(const TQuakeModel& model, const MeshOptions& options)
     mesh.FrameCount = uint32_t(model.Frames.size());
     mesh.VertexMajor = options.VertexMajor;
     const FrameTransform transform = FiniteTransform(h.Scale, h.Translate);
-    mesh.Transforms.assign(mesh.FrameCount, transform);
-    for (const QuakeFrame& frame : model.Frames)
-        mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
+    mesh.Transforms.assign(1, transform);
+    if (options.Names) {
+        mesh.FrameNames.reserve(mesh.FrameCount);
+        for (const QuakeFrame& frame : model.Frames)
+            mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
+    }
 
     // A loaded model has one skin vertex per frame vertex; one put together
     // in memory may fall short, and a vertex a frame lacks stands at the origin.

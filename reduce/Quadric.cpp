@@ -457,7 +457,7 @@ bool weldSplitSeams(const AnimatedMesh& mesh, Welded& out)
     for (uint32_t i = 0; i < w.VertexCount; ++i)
         for (uint32_t f = 0; f < w.FrameCount; ++f) w.Positions[w.At(i, f)] = mesh.Positions[mesh.At(leads[i], f)];
     w.Transforms = mesh.Transforms;
-    w.FrameNames.resize(mesh.FrameCount);
+    w.FrameNames = mesh.FrameNames;
     w.Triangles = mesh.Triangles;
     for (MeshTriangle& tri : w.Triangles)
         for (uint32_t& v : tri.Vertex) v = number[lead[v]];
@@ -654,8 +654,8 @@ private:
         unitOffset.resize(frameCount);
         for (uint32_t f = 0; f < frameCount; ++f)
             for (std::size_t a = 0; a < 3; ++a) {
-                unitScale[f][a] = double(mesh.Transforms[f].Scale[a]) * toUnit;
-                unitOffset[f][a] = (double(mesh.Transforms[f].Offset[a]) - box.Min[a]) * toUnit;
+                unitScale[f][a] = double(mesh.Transform(f).Scale[a]) * toUnit;
+                unitOffset[f][a] = (double(mesh.Transform(f).Offset[a]) - box.Min[a]) * toUnit;
             }
     }
 

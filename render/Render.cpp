@@ -373,7 +373,7 @@ RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, co
     const auto frame = uint32_t(options.Frame);
     // A view built in memory may hold fewer positions or transforms than its
     // counts say: then nothing is drawn rather than anything read past them.
-    if (mesh.VertexCount == 0 || mesh.Triangles.empty() || mesh.Transforms.size() < mesh.FrameCount ||
+    if (mesh.VertexCount == 0 || mesh.Triangles.empty() || !mesh.HasTransforms() ||
         mesh.Positions.size() < std::size_t(mesh.VertexCount) * mesh.FrameCount)
         return image;
     const bool hasNormals = mesh.Normals.size() == mesh.Positions.size();
