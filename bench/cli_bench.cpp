@@ -57,6 +57,20 @@ Timing run(const std::vector<std::string>& args)
     return {std::chrono::duration<double>(end - start).count(), usage.ru_maxrss};
 }
 
+// Runs make in a child and waits for it. A spawned command's peak memory
+// counts the peak of this process (the child begins as a copy of it), so
+// every model is made, saved and read in a child, never here.
+template <class Make>
+void inChild(const Make& make)
+{
+    if (const pid_t maker = ::fork(); maker == 0) {
+        make();
+        std::_Exit(0);
+    } else {
+        ::waitpid(maker, nullptr, 0);
+    }
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -71,9 +85,11 @@ int main(int argc, char** argv)
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / "kelvane-cli-bench";
     std::filesystem::create_directories(dir);
     const std::string model = (dir / "torus-256-200.mdl").string();
-    MakeTorus(256, 256, 200).SaveToFile(model);
+    inChild([&] {
+        MakeTorus(256, 256, 200).SaveToFile(model);
+        ReadWholeFile(model);  // into the page cache
+    });
     const auto fileBytes = double(std::filesystem::file_size(model));
-    ReadWholeFile(model);  // into the page cache
 
     std::vector<double> copyTimes;
     std::vector<double> reduceTimes;
@@ -91,23 +107,18 @@ int main(int argc, char** argv)
     // A million passes on a small model: after the first pass that removes
     // nothing, the rest only repeat its lines, so this is mostly printing.
     const std::string small = (dir / "torus-64-8.mdl").string();
-    MakeTorus(64, 64, 8).SaveToFile(small);
+    inChild([&] { MakeTorus(64, 64, 8).SaveToFile(small); });
     std::vector<double> millionTimes;
     for (int i = 0; i < runs; ++i)
         millionTimes.push_back(run({KELVANE_CLI, "reduce", "--level", "10", "--passes", "1000000", small, "-o", (dir / "small.mdl").string()}).Seconds);
 
     // A file of a million frames of one vertex (44 bytes each): what info and a
-    // budget's reduce hold against the file, the frame heads most of it. Made
-    // in a child: a spawned command's peak counts the pages of this process,
-    // and a million small blocks freed here would stay in them.
+    // budget's reduce hold against the file, the frame heads most of it.
     const std::string manyFrames = (dir / "million-frames.mdl").string();
-    if (const pid_t maker = ::fork(); maker == 0) {
+    inChild([&] {
         std::vector<std::vector<FrameVert>> frames(1'000'000, {Vert(0, 0, 0)});
         MakeModel(std::move(frames), {Tri(0, 0, 0, 0, 0, 0)}, {SkinVert{0, 0, 0}}).SaveToFile(manyFrames);
-        std::_Exit(0);
-    } else {
-        ::waitpid(maker, nullptr, 0);
-    }
+    });
     const auto manyBytes = double(std::filesystem::file_size(manyFrames));
     const long infoKiB = run({KELVANE_CLI, "info", manyFrames}).PeakKiB;
     const long budgetKiB = run({KELVANE_CLI, "reduce", "--target-tris", "1", manyFrames, "-o", (dir / "million-out.mdl").string()}).PeakKiB;
