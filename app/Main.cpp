@@ -23,6 +23,9 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <thread>
+
 #include "app/Preview.h"
 #include "app/Settings.h"
 #include "choose/BestReduction.h"
@@ -383,7 +386,8 @@ void TMainForm::ApplyQuadricReduction(int64_t targetTriangles)
         QuadricResult result;
         {
             const AnimatedMesh mesh = MeshOf(*Model, {.VertexMajor = true, .Normals = false, .Skin = false});
-            result = ReduceBest(mesh, targetTriangles, survivors, [this](const std::string& text) { Model->ShowProgress(text); }).Result;
+            const auto progress = [this](const std::string& text) { Model->ShowProgress(text); };
+            result = ReduceBest(mesh, targetTriangles, survivors, progress, std::max(1u, std::thread::hardware_concurrency())).Result;
         }
         if (result.TrianglesAfter != result.TrianglesBefore) KeepSurvivors(*Model, survivors);
         QString line = QString(": Quadric reduction: %1 -> %2 triangles.").arg(result.TrianglesBefore).arg(result.TrianglesAfter);

@@ -36,6 +36,8 @@ inline constexpr int64_t kEveryWayTriangles = 16384;
 // both of these with the new fan weighed 128 times (NewFanWeight). The way
 // kept meets the budget if any does (else comes nearest it), and of those
 // has the least worst-frame RMS, measured over up to 32 frames spread evenly
-// with 2,000 samples a side; a later way must lie 2% nearer to win.
+// with 2,000 samples a side; a later way must lie 2% nearer to win. Up to
+// threads ways run at once (the first, with the progress, on the calling
+// thread); the result is the same with any number.
 BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, MeshSurvivors& survivors,
-                         const std::function<void(const std::string&)>& progress = nullptr);
+                         const std::function<void(const std::string&)>& progress = nullptr, unsigned threads = 1);

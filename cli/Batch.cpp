@@ -175,7 +175,7 @@ void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
 // asked for is made from the collapses' own view once they are done, so that
 // it is not held beside their tables.
 void runQuadric(TAnyModel& model, int64_t budget, JobResult& result, const std::function<void(const std::string&)>& progress,
-                std::optional<Ruler>* ruler, int measureFrames)
+                std::optional<Ruler>* ruler, const ReducePlan& plan)
 {
     MeshSurvivors survivors;
     QuadricResult outcome;
@@ -183,8 +183,8 @@ void runQuadric(TAnyModel& model, int64_t budget, JobResult& result, const std::
         // The collapses' view goes before the survivors are kept: the two
         // together would hold every frame twice.
         AnimatedMesh mesh = model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false, .Names = false});
-        outcome = ReduceBest(mesh, budget, survivors, progress).Result;
-        if (ruler && !*ruler) *ruler = rulerOf(std::move(mesh), measureFrames);
+        outcome = ReduceBest(mesh, budget, survivors, progress, plan.WayThreads).Result;
+        if (ruler && !*ruler) *ruler = rulerOf(std::move(mesh), plan.MeasureFrames);
     }
     if (outcome.TrianglesAfter != outcome.TrianglesBefore) model.Keep(survivors);
     model.LogLines(model.ModelInfoLine());
@@ -205,7 +205,7 @@ bool reduce(TAnyModel& model, const ReducePlan& plan, JobResult& result, const s
             std::optional<Ruler>* ruler = nullptr)
 {
     if (byCollapses(plan)) {
-        runQuadric(model, budgetOf(model, plan), result, progress, ruler, plan.MeasureFrames);
+        runQuadric(model, budgetOf(model, plan), result, progress, ruler, plan);
         return true;
     }
     TMDLModel* mdl5 = model.MDL5();
@@ -400,16 +400,19 @@ void RunJobs(const std::vector<Job>& jobs, const ReducePlan& plan, unsigned thre
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<std::size_t> next{0};
+    const unsigned count = std::max(1u, std::min<unsigned>(threads, unsigned(jobs.size())));
+    // Threads the files leave over go to the ways of each file's collapses.
+    ReducePlan shared = plan;
+    shared.WayThreads = std::max(1u, threads / count);
     auto worker = [&] {
         for (std::size_t i; (i = next++) < jobs.size();) {
-            JobResult result = RunJob(jobs[i], plan, jobs.size() == 1 ? progress : nullptr);
+            JobResult result = RunJob(jobs[i], shared, jobs.size() == 1 ? progress : nullptr);
             std::lock_guard lock(mutex);
             results[i] = std::move(result);
             finished.notify_all();
         }
     };
     std::vector<std::jthread> pool;
-    const unsigned count = std::max(1u, std::min<unsigned>(threads, unsigned(jobs.size())));
     try {
         for (unsigned t = 0; t < count; ++t) pool.emplace_back(worker);
     } catch (const std::system_error&) {  // no memory for another thread's stack: go on with fewer

@@ -46,6 +46,9 @@ struct ReducePlan {
     // reduced from the one before and written to LodPath; the output itself
     // is then not written.
     std::vector<double> Lods;
+    // The collapses' ways tried at once on a small model (RunJobs shares the
+    // threads left over from the files among them).
+    unsigned WayThreads = 1;
     bool HasBudget() const { return TargetTriangles || Ratio; }
 };
 

@@ -30,9 +30,12 @@ TEST(ReduceBest, KeepsTheNearestWayAndTriesOneOnALargeModel)
     for (uint32_t run = 0; run < 10; ++run) {
         const AnimatedMesh mesh = collapseView(models[run % 5]);
         const auto budget = int64_t(mesh.Triangles.size() / (run < 5 ? 4 : 10));
-        MeshSurvivors best;
+        MeshSurvivors best, atOnce;
         const BestReduction chosen = ReduceBest(mesh, budget, best);
         EXPECT_EQ(chosen.Ways, 4) << run;
+        // Ways tried at once choose the same.
+        EXPECT_EQ(ReduceBest(mesh, budget, atOnce, nullptr, run % 3 + 2).Way, chosen.Way) << run;
+        EXPECT_EQ(atOnce.Vertices, best.Vertices) << run;
         laterKept += chosen.Way == "the rules as they stand" ? 0 : 1;
         for (const QuadricOptions& way : {QuadricOptions{}, QuadricOptions{.WeldSplitSeams = true, .CrossSeamsFromStart = true},
                                           QuadricOptions{.NewFanWeight = 128},
