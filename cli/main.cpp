@@ -51,8 +51,9 @@ const char* kReduceHelp = R"(How much is removed:
   rules, the report says so and how far it got, also under --quiet; the
   file is written all the same, and the exit status is 4.
   A small model is reduced four ways (seams crossed from the start or not,
-  at their texture cost; flattening weighed more or less) and the result
-  nearest the input in its worst frame is kept.
+  at their texture cost; flattening weighed more or less), at once on the
+  processors the files leave over, and the result nearest the input in its
+  worst frame is kept.
   --lods R1,R2,... writes several levels of detail in one run, each reduced
   from the one before and named after the input with _lod1, _lod2... before
   the extension.
@@ -405,7 +406,7 @@ int main(int argc, char** argv)
     share->excludes(level)->excludes(passes);
     lodOption->excludes(target)->excludes(share)->excludes(level)->excludes(passes);
     methodOption->excludes(level)->excludes(passes);
-    reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors)")->check(WholeNumberIn(1, std::numeric_limits<int>::max()));
+    reduceCommand->add_option("-j", reduce.Threads, "files reduced at once (default: the processors); the rest try a small model's ways at once")->check(WholeNumberIn(1, std::numeric_limits<int>::max()));
     reduceCommand->add_flag("-q,--quiet", reduce.Quiet, "print nothing but errors");
     reduceCommand->add_flag("--json", reduce.Json, "one JSON document instead of lines");
     reduceCommand->add_flag("--measure", reduce.Plan.Measure, "also measure each result against its input (see compare --help); a budget always is");
