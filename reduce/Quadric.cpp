@@ -506,11 +506,15 @@ public:
     // Collapses in order of least cost until the budget is met. When the
     // queue runs dry, every vertex is looked at again while that still
     // collapses something, then the next relaxation is allowed.
-    void Run(int64_t target, const std::function<void(const std::string&)>& progress)
+    // On the way, when the live triangles first come to waypoint.Triangles
+    // or fewer, their survivors go to waypoint.Survivors (in this view's numbering).
+    void Run(int64_t target, const std::function<void(const std::string&)>& progress, const QuadricWaypoint& waypoint)
     {
         const int64_t toRemove = liveTriangles - target;
         int64_t lastShown = -1;
         uint64_t collapsesAtStart = 0;
+        pendingWaypoint = waypoint;
+        passWaypoint();
         for (;;) {
             runLevels(target, toRemove, lastShown, progress);
             // Stuck: start afresh from what is left, as a further level of
@@ -535,6 +539,7 @@ private:
                 queue.pop();
                 if (vertexDead[entry.Vertex] || entry.Version != version[entry.Vertex]) continue;  // a fresher entry is queued
                 tryCollapse(entry);
+                passWaypoint();
                 if (progress) {
                     const int64_t percent = (toRemove - (liveTriangles - target)) * 100 / std::max<int64_t>(toRemove, 1);
                     if (percent / 10 != lastShown) {
@@ -553,6 +558,14 @@ private:
                 thorough = true;
             }
         }
+    }
+
+    void passWaypoint()
+    {
+        if (!pendingWaypoint.Survivors || liveTriangles > pendingWaypoint.Triangles) return;
+        Survivors(*pendingWaypoint.Survivors);
+        if (pendingWaypoint.Relaxations) *pendingWaypoint.Relaxations = relaxationsUsed;
+        pendingWaypoint = {};
     }
 
     // The state a fresh reduction of the live triangles would start from.
@@ -1502,6 +1515,7 @@ private:
     std::vector<uint32_t> stale;          // fan changes since its costs were worked out
     std::vector<uint32_t> evaluatedFan;   // its fan's size then
     int64_t liveTriangles = 0;
+    QuadricWaypoint pendingWaypoint;  // not passed yet
     int level = 0;
     bool thorough = false;  // wide fans try every target
     uint32_t relaxationsUsed = kRelaxNone;
@@ -1548,14 +1562,6 @@ void keepEverything(const AnimatedMesh& mesh, MeshSurvivors& survivors)
     for (uint32_t t = 0; t < survivors.TriangleSource.size(); ++t) survivors.TriangleSource[t] = t;
 }
 
-std::string relaxedRulesText(uint32_t relaxations)
-{
-    std::string text;
-    if (relaxations & kRelaxSeams) text = "crossed texture seams";
-    if (relaxations & kRelaxBorders) text += std::string(text.empty() ? "" : " and ") + "moved open borders off their line";
-    return text;
-}
-
 // Only a model whose lists agree with each other is reduced; the loader
 // checks this for files, but a model put together in memory may not.
 bool canReduce(const TMDLModel& model)
@@ -1570,12 +1576,22 @@ bool canReduce(const TMDLModel& model)
 
 }  // namespace
 
+std::string RelaxedRulesText(uint32_t relaxations)
+{
+    std::string text;
+    if (relaxations & kRelaxSeams) text = "crossed texture seams";
+    if (relaxations & kRelaxBorders) text += std::string(text.empty() ? "" : " and ") + "moved open borders off their line";
+    return text;
+}
+
 QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, MeshSurvivors& survivors,
-                            const std::function<void(const std::string&)>& progress, const QuadricOptions& options)
+                            const std::function<void(const std::string&)>& progress, const QuadricOptions& options,
+                            const QuadricWaypoint& waypoint)
 {
     QuadricResult result;
     result.TrianglesBefore = int32_t(mesh.Triangles.size());
     result.TrianglesAfter = result.TrianglesBefore;
+    if (waypoint.Survivors) *waypoint.Survivors = {};
     const int64_t target = std::max<int64_t>(targetTriangles, 0);
     if (result.TrianglesBefore <= target) {
         result.BudgetMet = true;
@@ -1588,24 +1604,26 @@ QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, M
         return result;
     }
     uint32_t relaxations = kRelaxNone;
-    const auto collapse = [&](const AnimatedMesh& view, MeshSurvivors& out) {
+    const auto collapse = [&](const AnimatedMesh& view, MeshSurvivors& out, const QuadricWaypoint& passing) {
         Collapser collapser(view, options);
-        collapser.Run(target, progress);
+        collapser.Run(target, progress, passing);
         collapser.Survivors(out);
         relaxations = collapser.Relaxations();
     };
     Welded welded;
     if (options.WeldSplitSeams && weldSplitSeams(mesh, welded)) {
-        MeshSurvivors fromWelded;
-        collapse(welded.Mesh, fromWelded);
+        MeshSurvivors fromWelded, passedWelded;
+        collapse(welded.Mesh, fromWelded, {waypoint.Triangles, waypoint.Survivors ? &passedWelded : nullptr, waypoint.Relaxations});
         unweldSurvivors(mesh, welded, std::move(fromWelded), survivors);
+        if (waypoint.Survivors && !passedWelded.Triangles.empty())
+            unweldSurvivors(mesh, welded, std::move(passedWelded), *waypoint.Survivors);
     } else {
-        collapse(mesh, survivors);
+        collapse(mesh, survivors, waypoint);
     }
     result.TrianglesAfter = int32_t(survivors.Triangles.size());
     result.BudgetMet = result.TrianglesAfter <= target;
     result.Relaxations = relaxations;
-    result.RelaxedRules = relaxedRulesText(result.Relaxations);
+    result.RelaxedRules = RelaxedRulesText(result.Relaxations);
     if (!result.BudgetMet)
         result.StoppedBecause = "every remaining collapse would turn over or flatten a triangle in some frame, join surfaces "
                                 "that are apart, take the last triangle of a piece of surface, or meet where borders or seams "

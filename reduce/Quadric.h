@@ -64,6 +64,18 @@ struct QuadricOptions {
     double NewFanWeight = 16.0;
 };
 
+// A count of triangles a reduction passes on its way down, and where the
+// survivors go when it first has that many or fewer live triangles: a later
+// reduction may start afresh from there.
+struct QuadricWaypoint {
+    int64_t Triangles = 0;
+    MeshSurvivors* Survivors = nullptr;  // null: no waypoint; left empty when never passed
+    uint32_t* Relaxations = nullptr;     // when given: the relaxations used up to there
+};
+
+// The relaxations (QuadricRelaxation bits) in words, as RelaxedRules gives them.
+std::string RelaxedRulesText(uint32_t relaxations);
+
 // Works out which records of mesh survive a reduction to at most
 // targetTriangles triangles (one or two below at most) into survivors, in
 // every frame alike: vertices and texture coordinates no triangle uses any
@@ -73,10 +85,11 @@ struct QuadricOptions {
 // coordinates belong to vertices w's own (VertexTexCoords[w][TriangleBack]).
 // A vertex-major view is fastest. A view that is not consistent is left as it
 // is (survivors keep everything). Logs nothing; progress, when set, receives
-// a short text now and then.
+// a short text now and then. The waypoint, when given, takes the survivors
+// on the way (see QuadricWaypoint); passing it changes nothing of the rest.
 QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, MeshSurvivors& survivors,
                             const std::function<void(const std::string&)>& progress = nullptr,
-                            const QuadricOptions& options = {});
+                            const QuadricOptions& options = {}, const QuadricWaypoint& waypoint = {});
 
 // The same on an MDL5 model in place: its view, the reduction, its survivors
 // kept. A model whose indices are out of range is left as it is.

@@ -627,3 +627,26 @@ TEST(ReduceQuadric, WeldedSplitSeamsLetWhereChartsMeetGoAndCornersKeepTheirVerti
 }
 
 }  // namespace
+
+TEST(ReduceQuadric, AWaypointTakesTheSurvivorsOnTheWayAndChangesNothingElse)
+{
+    // Split seams kept as records and welded (the waypoint then unwelded too).
+    const AnimatedMesh mesh = threeCharts(3);
+    for (const bool welded : {false, true}) {
+        const QuadricOptions options{.WeldSplitSeams = welded, .CrossSeamsFromStart = welded};
+        MeshSurvivors plain, passing, passed;
+        ReduceQuadric(mesh, 6, plain, nullptr, options);
+        uint32_t relaxations = ~0u;
+        ReduceQuadric(mesh, 6, passing, nullptr, options, {24, &passed, &relaxations});
+        EXPECT_EQ(passing.Vertices, plain.Vertices) << welded;
+        EXPECT_EQ(passing.TriangleSource, plain.TriangleSource) << welded;
+        ASSERT_TRUE(KeptView(mesh, passed).IsConsistent()) << welded;
+        EXPECT_LE(passed.Triangles.size(), 24u) << welded;
+        EXPECT_GT(passed.Triangles.size(), plain.Triangles.size()) << welded;
+        // Collapses only take vertices away: those left at the end were there on the way.
+        EXPECT_TRUE(std::includes(passed.Vertices.begin(), passed.Vertices.end(), plain.Vertices.begin(), plain.Vertices.end()));
+        for (const MeshTriangle& tri : passed.Triangles)
+            for (std::size_t j = 0; j < 3; ++j) EXPECT_EQ(passed.TexCoords[tri.TexCoord[j]], passed.Vertices[tri.Vertex[j]]) << welded;
+        EXPECT_EQ(relaxations, uint32_t(kRelaxNone)) << welded;
+    }
+}
