@@ -21,6 +21,28 @@ struct Way {
     QuadricOptions Options;
 };
 
+// A way that starts afresh, with options of its own, from where way From
+// passed Midway times the budget: from there the collapses see the surface
+// as it is then (its planes, borders and seams), as a further level of detail
+// would, and the other rules may find a way the first ones had closed.
+struct Afresh {
+    const char* Name;
+    std::size_t From;
+    double Midway;
+    QuadricOptions Then;
+};
+
+// Survivors of a reduction of KeptView(mesh, first), in mesh's numbering.
+MeshSurvivors chained(const MeshSurvivors& first, MeshSurvivors&& second)
+{
+    MeshSurvivors out;
+    for (uint32_t v : second.Vertices) out.Vertices.push_back(first.Vertices[v]);
+    for (uint32_t k : second.TexCoords) out.TexCoords.push_back(first.TexCoords[k]);
+    out.Triangles = std::move(second.Triangles);
+    for (uint32_t t : second.TriangleSource) out.TriangleSource.push_back(first.TriangleSource[t]);
+    return out;
+}
+
 // The frames a choice is measured over, and how finely: 2,000 samples a
 // side put a figure within about 1% of 10,000's, so a way must lie 2% nearer
 // to replace one tried before it.
@@ -52,25 +74,66 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
     const std::array<Way, 4> ways = {Way{"the rules as they stand", {}}, Way{"seams welded and crossed from the start", kSeamsCrossed},
                                      Way{"each collapse's own flattening weighed 128 times", kFlatteningWeighed},
                                      Way{"seams welded and crossed from the start, each collapse's own flattening weighed 128 times", kBoth}};
+    const std::array<Afresh, 3> afresh = {
+        Afresh{"the rules as they stand down to 1.5 times the budget, then afresh with seams welded and crossed, each collapse's "
+               "own flattening weighed 128 times",
+               0, 1.5, kBoth},
+        Afresh{"seams welded and crossed down to twice the budget, then afresh with the rules as they stand, each collapse's own "
+               "flattening weighed 128 times",
+               1, 2, kFlatteningWeighed},
+        Afresh{"seams welded and crossed, each collapse's own flattening weighed 128 times, down to twice the budget, then afresh "
+               "with seams welded and crossed",
+               3, 2, kSeamsCrossed}};
     const bool small = double(mesh.VertexCount) * mesh.FrameCount <= double(kEveryWayUpTo) &&
                        int64_t(mesh.Triangles.size()) <= kEveryWayTriangles;
 
-    // Each way reduced and measured on its own, the later ones on helper
-    // threads while the first runs here (with the progress); the choice is
-    // then made in order, so that it never depends on how many ran at once.
+    // Each way reduced and measured on its own, with the way that starts
+    // afresh from where it passed, the later ones on helper threads while the
+    // first runs here (with the progress); the choice is then made in order,
+    // so that it never depends on how many ran at once.
     struct Tried {
+        bool Done = false;
         MeshSurvivors Survivors;
         QuadricResult Result;
         double Rms = std::numeric_limits<double>::infinity();
         std::exception_ptr Failure;
     };
-    std::array<Tried, ways.size()> tried;
+    std::array<Tried, ways.size() + afresh.size()> tried;
+    const auto runWay = [&](std::size_t i, const std::function<void(const std::string&)>& shown) {
+        // A waypoint at or above the input's triangles would start afresh from
+        // the input: a way of the first four again.
+        auto next = std::find_if(afresh.begin(), afresh.end(), [i](const Afresh& a) { return a.From == i; });
+        if (!small || (next != afresh.end() && double(targetTriangles) * next->Midway >= double(mesh.Triangles.size()))) next = afresh.end();
+        MeshSurvivors passed;
+        uint32_t passedRelaxations = kRelaxNone;
+        const QuadricWaypoint waypoint{next == afresh.end() ? 0 : int64_t(double(targetTriangles) * next->Midway),
+                                       next == afresh.end() ? nullptr : &passed, &passedRelaxations};
+        tried[i].Result = ReduceQuadric(mesh, targetTriangles, tried[i].Survivors, shown, ways[i].Options, waypoint);
+        tried[i].Done = true;
+        if (!small || tried[i].Result.TrianglesAfter == tried[i].Result.TrianglesBefore) return;
+        tried[i].Rms = worstRms(mesh, tried[i].Survivors);
+        if (next == afresh.end()) return;
+        if (passed.Triangles.empty()) {
+            // Stopped above the waypoint: afresh from where it stopped.
+            if (tried[i].Result.BudgetMet) return;
+            passed = tried[i].Survivors;
+            passedRelaxations = tried[i].Result.Relaxations;
+        }
+        Tried& fresh = tried[ways.size() + std::size_t(next - afresh.begin())];
+        MeshSurvivors rest;
+        fresh.Result = ReduceQuadric(KeptView(mesh, passed), targetTriangles, rest, nullptr, next->Then);
+        fresh.Result.TrianglesBefore = tried[i].Result.TrianglesBefore;
+        fresh.Result.Relaxations |= passedRelaxations;
+        fresh.Result.RelaxedRules = RelaxedRulesText(fresh.Result.Relaxations);
+        fresh.Survivors = chained(passed, std::move(rest));
+        fresh.Rms = worstRms(mesh, fresh.Survivors);
+        fresh.Done = true;
+    };
     std::atomic<std::size_t> nextWay{1};
     const auto tryWays = [&] {
         for (std::size_t i; (i = nextWay++) < ways.size();) {
             try {
-                tried[i].Result = ReduceQuadric(mesh, targetTriangles, tried[i].Survivors, nullptr, ways[i].Options);
-                tried[i].Rms = worstRms(mesh, tried[i].Survivors);
+                runWay(i, nullptr);
             } catch (...) {
                 tried[i].Failure = std::current_exception();
             }
@@ -88,13 +151,9 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
             } catch (const std::system_error&) {  // no thread to be had: the ways left run here
             }
         }
-        tried[0].Result = ReduceQuadric(mesh, targetTriangles, tried[0].Survivors, progress, ways[0].Options);
-        if (small && tried[0].Result.TrianglesAfter != tried[0].Result.TrianglesBefore) {
-            tried[0].Rms = worstRms(mesh, tried[0].Survivors);
-            tryWays();
-        } else {
-            nextWay = ways.size();  // helpers still starting find nothing left
-        }
+        runWay(0, progress);
+        if (small && tried[0].Result.TrianglesAfter != tried[0].Result.TrianglesBefore) tryWays();
+        else nextWay = ways.size();  // helpers still starting find nothing left
     }
     BestReduction best;
     best.Result = tried[0].Result;
@@ -102,8 +161,9 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
     survivors = std::move(tried[0].Survivors);
     if (!small || best.Result.TrianglesAfter == best.Result.TrianglesBefore) return best;
     double bestRms = tried[0].Rms;
-    for (std::size_t i = 1; i < ways.size(); ++i) {
+    for (std::size_t i = 1; i < tried.size(); ++i) {
         if (tried[i].Failure) std::rethrow_exception(tried[i].Failure);
+        if (!tried[i].Done) continue;
         const QuadricResult& result = tried[i].Result;
         ++best.Ways;
         // Meeting the budget comes first; short of it, coming nearer; then the shape.
@@ -113,7 +173,7 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
                                                                                                  : tried[i].Rms < kNearer * bestRms;
         if (!better) continue;
         best.Result = result;
-        best.Way = ways[i].Name;
+        best.Way = i < ways.size() ? ways[i].Name : afresh[i - ways.size()].Name;
         bestRms = tried[i].Rms;
         survivors = std::move(tried[i].Survivors);
     }

@@ -50,10 +50,11 @@ const char* kReduceHelp = R"(How much is removed:
   When every merge left would break one of these
   rules, the report says so and how far it got, also under --quiet; the
   file is written all the same, and the exit status is 4.
-  A small model is reduced four ways (seams crossed from the start or not,
-  at their texture cost; flattening weighed more or less), at once on the
-  processors the files leave over, and the result nearest the input in its
-  worst frame is kept.
+  A small model is reduced several ways (seams crossed from the start or
+  not, at their texture cost; flattening weighed more or less; some started
+  afresh on the way down with other rules), at once on the processors the
+  files leave over, and the result nearest the input in its worst frame is
+  kept.
   --lods R1,R2,... writes several levels of detail in one run, each reduced
   from the one before and named after the input with _lod1, _lod2... before
   the extension.
