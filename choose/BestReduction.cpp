@@ -32,17 +32,6 @@ struct Afresh {
     QuadricOptions Then;
 };
 
-// Survivors of a reduction of KeptView(mesh, first), in mesh's numbering.
-MeshSurvivors chained(const MeshSurvivors& first, MeshSurvivors&& second)
-{
-    MeshSurvivors out;
-    for (uint32_t v : second.Vertices) out.Vertices.push_back(first.Vertices[v]);
-    for (uint32_t k : second.TexCoords) out.TexCoords.push_back(first.TexCoords[k]);
-    out.Triangles = std::move(second.Triangles);
-    for (uint32_t t : second.TriangleSource) out.TriangleSource.push_back(first.TriangleSource[t]);
-    return out;
-}
-
 // The frames a choice is measured over, and how finely: 2,000 samples a
 // side put a figure within about 1% of 10,000's, so a way must lie 2% nearer
 // to replace one tried before it.
@@ -125,7 +114,7 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
         fresh.Result.TrianglesBefore = tried[i].Result.TrianglesBefore;
         fresh.Result.Relaxations |= passedRelaxations;
         fresh.Result.RelaxedRules = RelaxedRulesText(fresh.Result.Relaxations);
-        fresh.Survivors = chained(passed, std::move(rest));
+        fresh.Survivors = ChainedSurvivors(passed, std::move(rest));
         fresh.Rms = worstRms(mesh, fresh.Survivors);
         fresh.Done = true;
     };

@@ -6,6 +6,7 @@
 // coordinate, and which save and load again. A refusal is a normal outcome; a
 // crash, a read outside a buffer or undefined behaviour is a finding.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -43,13 +44,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
 
     // 2. the collapses, split seams welded, to a share of the triangles the size picks
+    // passing twice the budget on the way, and started afresh from there as records
     TMD3Model collapsed = model;
-    MeshSurvivors welded;
-    const QuadricResult result = ReduceQuadric(mesh, int64_t(mesh.Triangles.size() * (size % 7) / 7), welded, nullptr,
-                                               {.WeldSplitSeams = true, .CrossSeamsFromStart = size % 3 == 0});
+    MeshSurvivors welded, passed;
+    const auto budget = int64_t(mesh.Triangles.size() * (size % 7) / 7);
+    const QuadricResult result = ReduceQuadric(mesh, budget, welded, nullptr, {.WeldSplitSeams = true, .CrossSeamsFromStart = size % 3 == 0},
+                                               {2 * budget, &passed});
     require(KeptView(mesh, welded).IsConsistent() && welded.Triangles.size() == std::size_t(result.TrianglesAfter));
-    for (const MeshTriangle& tri : welded.Triangles)
-        for (std::size_t j = 0; j < 3; ++j) require(welded.TexCoords[tri.TexCoord[j]] == mesh.VertexTexCoords[welded.Vertices[tri.Vertex[j]]][0]);
+    MeshSurvivors afresh;
+    if (!passed.Triangles.empty()) {
+        require(std::includes(passed.Vertices.begin(), passed.Vertices.end(), welded.Vertices.begin(), welded.Vertices.end()));
+        ReduceQuadric(KeptView(mesh, passed), budget, afresh);
+        afresh = ChainedSurvivors(passed, std::move(afresh));
+    }
+    for (const MeshSurvivors* kept : {&welded, &passed, &afresh}) {
+        require(kept->Triangles.empty() || KeptView(mesh, *kept).IsConsistent());
+        for (const MeshTriangle& tri : kept->Triangles)
+            for (std::size_t j = 0; j < 3; ++j) require(kept->TexCoords[tri.TexCoord[j]] == mesh.VertexTexCoords[kept->Vertices[tri.Vertex[j]]][0]);
+    }
     KeepSurvivors(collapsed, welded);
     reloadedUnchanged<TMD3Model>(collapsed.SaveToBytes());
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <utility>
 
 #include "model/MDLClass.h"
 
@@ -256,4 +257,14 @@ AnimatedMesh KeptView(const AnimatedMesh& mesh, const MeshSurvivors& survivors)
         for (uint32_t v : survivors.Vertices) kept.VertexPart.push_back(mesh.VertexPart[v]);
     kept.Skin = mesh.Skin;
     return kept;
+}
+
+MeshSurvivors ChainedSurvivors(const MeshSurvivors& first, MeshSurvivors&& second)
+{
+    MeshSurvivors out;
+    for (uint32_t v : second.Vertices) out.Vertices.push_back(first.Vertices[v]);
+    for (uint32_t k : second.TexCoords) out.TexCoords.push_back(first.TexCoords[k]);
+    out.Triangles = std::move(second.Triangles);
+    for (uint32_t t : second.TriangleSource) out.TriangleSource.push_back(first.TriangleSource[t]);
+    return out;
 }

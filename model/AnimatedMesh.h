@@ -137,6 +137,9 @@ struct MeshSurvivors {
 // The view of what survives of mesh: its kept records in the survivors'
 // numbering, every frame, the kept triangles.
 AnimatedMesh KeptView(const AnimatedMesh& mesh, const MeshSurvivors& survivors);
+// The survivors of a reduction of KeptView(mesh, first) in mesh's numbering:
+// a reduction started afresh from another's result.
+MeshSurvivors ChainedSurvivors(const MeshSurvivors& first, MeshSurvivors&& second);
 
 // The MDL5 model's view: vertices are frame vertices, texture coordinates its
 // skin vertices (texels), one transform (the header's) for every frame.
