@@ -54,8 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     MeshSurvivors afresh;
     if (!passed.Triangles.empty()) {
         require(std::includes(passed.Vertices.begin(), passed.Vertices.end(), welded.Vertices.begin(), welded.Vertices.end()));
-        ReduceQuadric(KeptView(mesh, passed), budget, afresh);
-        afresh = ChainedSurvivors(passed, std::move(afresh));
+        MeshSurvivors fromPassed;
+        ReduceQuadric(KeptView(mesh, passed), budget, fromPassed);
+        afresh = ChainedSurvivors(passed, std::move(fromPassed));
     }
     for (const MeshSurvivors* kept : {&welded, &passed, &afresh}) {
         require(kept->Triangles.empty() || KeptView(mesh, *kept).IsConsistent());

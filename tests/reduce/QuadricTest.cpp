@@ -626,8 +626,6 @@ TEST(ReduceQuadric, WeldedSplitSeamsLetWhereChartsMeetGoAndCornersKeepTheirVerti
     }
 }
 
-}  // namespace
-
 TEST(ReduceQuadric, AWaypointTakesTheSurvivorsOnTheWayAndChangesNothingElse)
 {
     // Split seams kept as records and welded (the waypoint then unwelded too).
@@ -650,3 +648,5 @@ TEST(ReduceQuadric, AWaypointTakesTheSurvivorsOnTheWayAndChangesNothingElse)
         EXPECT_EQ(relaxations, uint32_t(kRelaxNone)) << welded;
     }
 }
+
+}  // namespace
