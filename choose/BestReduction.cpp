@@ -82,6 +82,7 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
     // so that it never depends on how many ran at once.
     struct Tried {
         bool Done = false;
+        const char* Name = nullptr;
         MeshSurvivors Survivors;
         QuadricResult Result;
         double Rms = std::numeric_limits<double>::infinity();
@@ -91,24 +92,27 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
     const auto runWay = [&](std::size_t i, const std::function<void(const std::string&)>& shown) {
         // A waypoint at or above the input's triangles would start afresh from
         // the input: a way of the first four again.
-        auto next = std::find_if(afresh.begin(), afresh.end(), [i](const Afresh& a) { return a.From == i; });
-        if (!small || (next != afresh.end() && double(targetTriangles) * next->Midway >= double(mesh.Triangles.size()))) next = afresh.end();
+        const Afresh* next = nullptr;
+        for (const Afresh& a : afresh)
+            if (a.From == i && small && double(targetTriangles) * a.Midway < double(mesh.Triangles.size())) next = &a;
         MeshSurvivors passed;
         uint32_t passedRelaxations = kRelaxNone;
-        const QuadricWaypoint waypoint{next == afresh.end() ? 0 : int64_t(double(targetTriangles) * next->Midway),
-                                       next == afresh.end() ? nullptr : &passed, &passedRelaxations};
+        QuadricWaypoint waypoint;
+        if (next) waypoint = {int64_t(double(targetTriangles) * next->Midway), &passed, &passedRelaxations};
         tried[i].Result = ReduceQuadric(mesh, targetTriangles, tried[i].Survivors, shown, ways[i].Options, waypoint);
+        tried[i].Name = ways[i].Name;
         tried[i].Done = true;
         if (!small || tried[i].Result.TrianglesAfter == tried[i].Result.TrianglesBefore) return;
         tried[i].Rms = worstRms(mesh, tried[i].Survivors);
-        if (next == afresh.end()) return;
+        if (!next) return;
         if (passed.Triangles.empty()) {
             // Stopped above the waypoint: afresh from where it stopped.
             if (tried[i].Result.BudgetMet) return;
             passed = tried[i].Survivors;
             passedRelaxations = tried[i].Result.Relaxations;
         }
-        Tried& fresh = tried[ways.size() + std::size_t(next - afresh.begin())];
+        Tried& fresh = tried[ways.size() + std::size_t(next - afresh.data())];
+        fresh.Name = next->Name;
         MeshSurvivors rest;
         fresh.Result = ReduceQuadric(KeptView(mesh, passed), targetTriangles, rest, nullptr, next->Then);
         fresh.Result.TrianglesBefore = tried[i].Result.TrianglesBefore;
@@ -146,7 +150,7 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
     }
     BestReduction best;
     best.Result = tried[0].Result;
-    best.Way = ways[0].Name;
+    best.Way = tried[0].Name;
     survivors = std::move(tried[0].Survivors);
     if (!small || best.Result.TrianglesAfter == best.Result.TrianglesBefore) return best;
     double bestRms = tried[0].Rms;
@@ -162,7 +166,7 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
                                                                                                  : tried[i].Rms < kNearer * bestRms;
         if (!better) continue;
         best.Result = result;
-        best.Way = i < ways.size() ? ways[i].Name : afresh[i - ways.size()].Name;
+        best.Way = tried[i].Name;
         bestRms = tried[i].Rms;
         survivors = std::move(tried[i].Survivors);
     }
