@@ -41,9 +41,10 @@ namespace {
 const char* kReduceHelp = R"(How much is removed:
   With a budget (--target-tris or --ratio) vertices are merged into a
   neighbour one at a time, the one that changes the surface least first,
-  where the change is weighed in every frame of the animation, the worst
-  frame most, until the model has no more triangles than the budget (one or
-  two fewer at most).
+  where the change is weighed in every frame of the animation (in a large
+  model, in up to 16 frames that span its poses), the worst frame most,
+  until the model has no more triangles than the budget (one or two fewer
+  at most).
   Every kept vertex keeps its place in every frame; texture seams and open
   borders are only shortened along themselves, no triangle turns over or
   flattens in any frame, and no piece of surface loses its last triangle.

@@ -35,9 +35,10 @@ struct QuadricResult {
 };
 
 struct QuadricOptions {
-    // How many frames' surface errors are weighed, chosen to span the
-    // animation's poses; 0 weighs every frame. Flips and flattened triangles
-    // are checked in every frame whatever this is.
+    // How many frames' surface errors are weighed at most, chosen to span
+    // the animation's poses: fewer where every pose lies near one chosen; 0
+    // weighs every frame. Flips and flattened triangles are checked in every
+    // frame whatever this is.
     int ErrorFrames = 16;
     // A model of at most this many vertices times frames weighs every frame
     // whatever ErrorFrames says: a pose left out may be the one a collapse

@@ -268,6 +268,34 @@ TEST(ReduceQuadric, BendingTubeKeepsItsBend)
     EXPECT_GT(MaxVertexDistance(tube, decidedOnFrameZero, 2), 3 * limit);
 }
 
+TEST(ReduceQuadric, AWalkAcrossTheSceneLeavesTheBendWeighed)
+{
+    // Straight in frame 0, carried ever further along x in the next eighteen
+    // frames (up to 13 lengths away), bent in the last: where only some frames
+    // are weighed, the walk must not crowd the bend out of them.
+    const TMDLModel tube = MakeBendingTube(16, 8, 2);
+    TMDLModel walked = tube;
+    walked.Frames.assign(20, tube.Frames[0]);
+    walked.Frames[19] = tube.Frames[1];
+    walked.Header.NumFrames = 20;
+    for (int f = 0; f < 20; ++f)
+        for (FrameVert& vert : walked.Frames[std::size_t(f)].Items) {
+            vert.X = uint16_t(vert.X / 16 + (f < 19 ? f * 3000 : 0));
+            vert.Y = uint16_t(vert.Y / 16);
+            vert.Z = uint16_t(vert.Z / 16);
+        }
+    const PositionTransform packed = PositionTransformOf(tube.Header);
+    SetPositionTransform(walked, {packed.Scale[0] * 16, packed.Scale[1] * 16, packed.Scale[2] * 16}, packed.Offset);
+    QuadricOptions someFrames;
+    someFrames.EveryFrameUpTo = 0;
+    EXPECT_LT(MaxVertexDistance(walked, reducedTo(walked, 0.25, nullptr, nullptr, someFrames), 19), 0.06);
+    // The weighed frames read the same from either layout of the view.
+    MeshSurvivors byVertex, byFrame;
+    ReduceQuadric(MeshOf(walked, {.VertexMajor = true, .Normals = false, .Skin = false}), 60, byVertex, nullptr, someFrames);
+    ReduceQuadric(MeshOf(walked, {.VertexMajor = false, .Normals = false, .Skin = false}), 60, byFrame, nullptr, someFrames);
+    EXPECT_EQ(byVertex.Vertices, byFrame.Vertices);
+}
+
 TEST(ReduceQuadric, PartsThatTouchInOneFrameStayApart)
 {
     const int side = 9;
