@@ -708,19 +708,17 @@ private:
             return;
         }
         const uint32_t step = std::max<uint32_t>(1, vertexCount / kPoseSampleVertices);
-        std::vector<Vec3> centre(frameCount, Vec3{0, 0, 0});
-        for (uint32_t f = 0; f < frameCount; ++f) {
-            uint32_t count = 0;
-            for (uint32_t v = 0; v < vertexCount; v += step, ++count) centre[f] = add(centre[f], unitAt(v, f));
-            for (double& c : centre[f]) c /= double(std::max<uint32_t>(count, 1));
-        }
         auto poseDistance = [&](uint32_t f, uint32_t g) {
             double sum = 0;
-            for (uint32_t v = 0; v < vertexCount; v += step) {
-                const auto d = sub(sub(unitAt(v, f), centre[f]), sub(unitAt(v, g), centre[g]));
+            Vec3 shift{0, 0, 0};
+            uint32_t count = 0;
+            for (uint32_t v = 0; v < vertexCount; v += step, ++count) {
+                const auto d = sub(unitAt(v, f), unitAt(v, g));
                 sum += dot(d, d);
+                shift = add(shift, d);
             }
-            return sum;
+            // About the centres: less the move every vertex makes alike.
+            return count == 0 ? 0.0 : std::max(0.0, sum - dot(shift, shift) / count);
         };
         std::vector<double> nearest(frameCount, std::numeric_limits<double>::infinity());
         uint32_t chosen = 0;
