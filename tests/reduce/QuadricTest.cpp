@@ -279,15 +279,11 @@ TEST(ReduceQuadric, AWalkAcrossTheSceneLeavesTheBendWeighed)
     walked.Frames[19] = tube.Frames[1];
     walked.Header.NumFrames = 20;
     for (int f = 0; f < 20; ++f)
-        for (FrameVert& vert : walked.Frames[std::size_t(f)].Items) {
-            vert.X = uint16_t(vert.X / 16 + (f < 19 ? f * 3000 : 0));
-            vert.Y = uint16_t(vert.Y / 16);
-            vert.Z = uint16_t(vert.Z / 16);
-        }
+        for (FrameVert& vert : walked.Frames[std::size_t(f)].Items)
+            vert = Vert(uint16_t(vert.X / 16 + (f < 19 ? f * 3000 : 0)), uint16_t(vert.Y / 16), uint16_t(vert.Z / 16), vert.NormalIndex);
     const PositionTransform packed = PositionTransformOf(tube.Header);
     SetPositionTransform(walked, {packed.Scale[0] * 16, packed.Scale[1] * 16, packed.Scale[2] * 16}, packed.Offset);
-    QuadricOptions someFrames;
-    someFrames.EveryFrameUpTo = 0;
+    const QuadricOptions someFrames{.EveryFrameUpTo = 0};
     EXPECT_LT(MaxVertexDistance(walked, reducedTo(walked, 0.25, nullptr, nullptr, someFrames), 19), 0.06);
     // The weighed frames read the same from either layout of the view.
     MeshSurvivors byVertex, byFrame;
