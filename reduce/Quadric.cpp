@@ -86,7 +86,7 @@ constexpr double kTextureWeight = 0.001;
 constexpr double kMinNormalCosine = 0.05;
 // The frames whose errors are weighed are chosen farthest pose first, and
 // no more once every pose left lies near a chosen one: within a sixth of
-// the widest pose difference (the squared distance over this). A smooth
+// the first pose's distance from frame 0 (its square over this). A smooth
 // motion then weighs a few frames and a wild one more. In quadric_bench, with
 // every model made to choose, the results moved by 4% at most and not at all
 // on the geometric mean; the big torus weighs 9 frames instead of 16.
@@ -722,7 +722,7 @@ private:
         };
         std::vector<double> nearest(frameCount, std::numeric_limits<double>::infinity());
         uint32_t chosen = 0;
-        double widest = 0;  // the first pose's distance from frame 0: the widest of all
+        double widest = 0;  // the first pose's distance from frame 0, the farthest of any
         errorFrames.push_back(0);
         while (errorFrames.size() < wanted) {
             uint32_t farthest = 0;
