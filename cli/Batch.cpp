@@ -62,11 +62,10 @@ struct Ruler {
     AnimatedMesh Loaded;
 };
 
-// The measure's view of a model's whole animation, cut down to frames: the
-// whole view lives only until then, never beside the reduction.
-AnimatedMesh measureView(const TAnyModel& model)
+// The measure's view of a model: every frame, or only those given.
+AnimatedMesh measureView(const TAnyModel& model, const std::vector<int>* frames = nullptr)
 {
-    return model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false, .Names = false});
+    return model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false, .Names = false, .Frames = frames});
 }
 AnimatedMesh viewOfFrames(AnimatedMesh&& whole, const std::vector<int>& frames)
 {
@@ -110,7 +109,7 @@ Ruler rulerOf(AnimatedMesh&& whole, int measureFrames)
 // Measures reduced against the ruler's frames, reported in the model's numbering.
 std::variant<DeviationSummary, std::string> measureAgainst(const Ruler& ruler, const TAnyModel& reduced)
 {
-    auto measured = MeasureDeviation(ruler.Loaded, viewOfFrames(measureView(reduced), ruler.Frames));
+    auto measured = MeasureDeviation(ruler.Loaded, measureView(reduced, &ruler.Frames));
     if (auto* summary = std::get_if<DeviationSummary>(&measured)) {
         const auto inModel = [&ruler](int& frame) { frame = ruler.Frames[std::size_t(frame)]; };
         for (FrameDeviation& frame : summary->Frames) inModel(frame.Frame);

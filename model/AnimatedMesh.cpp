@@ -68,6 +68,20 @@ MeshSkin firstReadableSkin(const TMDLModel& model)
 
 }  // namespace
 
+FrameSelection SelectFrames(const MeshOptions& options, std::size_t modelFrames)
+{
+    FrameSelection selection;
+    if (!options.Frames) {
+        selection.Count = uint32_t(std::min<std::size_t>(modelFrames, UINT32_MAX));
+        return selection;
+    }
+    for (int frame : *options.Frames)
+        if (frame >= 0 && std::size_t(frame) < modelFrames) selection.Source.push_back(uint32_t(frame));
+    selection.Count = uint32_t(selection.Source.size());
+    // None left: Source stays empty and Count 0, so no frame is read.
+    return selection;
+}
+
 FrameTransform FiniteTransform(const std::array<float, 3>& scale, const std::array<float, 3>& offset)
 {
     FrameTransform transform;
@@ -154,7 +168,8 @@ WorldBox AnimationBox(const AnimatedMesh& mesh)
 AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options)
 {
     AnimatedMesh mesh;
-    mesh.FrameCount = uint32_t(model.Frames.size());
+    const FrameSelection frames = SelectFrames(options, model.Frames.size());
+    mesh.FrameCount = frames.Count;
     mesh.VertexCount = model.Frames.empty() ? 0 : uint32_t(model.Frames[0].Items.size());
     mesh.VertexMajor = options.VertexMajor;
     const PositionTransform header = PositionTransformOf(model.Header);
@@ -162,8 +177,10 @@ AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options)
     mesh.Transforms.assign(1, transform);
     if (options.Names) {
         mesh.FrameNames.reserve(mesh.FrameCount);
-        for (const TMDLFrame& frame : model.Frames)
-            mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
+        for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
+            const auto& name = model.Frames[frames[f]].Name;
+            mesh.FrameNames.emplace_back(name.data(), std::find(name.begin(), name.end(), '\0'));
+        }
     }
 
     // A model put together in memory may hold frames of different lengths: a
@@ -178,7 +195,7 @@ AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options)
     for (uint32_t first = 0; first < mesh.VertexCount; first += kBlock) {
         const uint32_t last = std::min(mesh.VertexCount, first + kBlock);
         for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
-            const SmallVector<FrameVert>& verts = model.Frames[f].Items;
+            const SmallVector<FrameVert>& verts = model.Frames[frames[f]].Items;
             const uint32_t end = std::min<uint32_t>(last, uint32_t(verts.size()));
             for (uint32_t v = first; v < end; ++v) {
                 const std::size_t at = mesh.At(v, f);

@@ -60,7 +60,19 @@ struct MeshOptions {
     // Frame names cost a string a frame: a view of a million frames that
     // never shows them goes without.
     bool Names = true;
+    // The model's frames to view, in this order (those past its last are
+    // left out); null: every frame. A report over 16 frames of a large model
+    // then holds those 16 alone.
+    const std::vector<int>* Frames = nullptr;
 };
+
+// The model's frame of each frame of a view, as MeshOptions::Frames asks.
+struct FrameSelection {
+    uint32_t Count = 0;
+    std::vector<uint32_t> Source;  // empty: frame i of the view is the model's frame i
+    uint32_t operator[](uint32_t frame) const { return Source.empty() ? frame : Source[frame]; }
+};
+FrameSelection SelectFrames(const MeshOptions& options, std::size_t modelFrames);
 
 struct AnimatedMesh {
     uint32_t VertexCount = 0;

@@ -447,12 +447,14 @@ AnimatedMesh MeshOf(const TMD2Model& model, const MeshOptions& options)
 {
     AnimatedMesh mesh;
     const std::size_t stride = std::size_t(std::max(model.Header.NumVertices, 0));
+    const FrameSelection frames = SelectFrames(options, model.Frames.size());
     mesh.VertexCount = uint32_t(stride);
-    mesh.FrameCount = uint32_t(model.Frames.size());
+    mesh.FrameCount = frames.Count;
     mesh.VertexMajor = options.VertexMajor;
     mesh.Transforms.reserve(mesh.FrameCount);
     if (options.Names) mesh.FrameNames.reserve(mesh.FrameCount);
-    for (const MD2Frame& frame : model.Frames) {
+    for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
+        const MD2Frame& frame = model.Frames[frames[f]];
         mesh.Transforms.push_back(FiniteTransform(frame.Scale, frame.Translate));
         if (options.Names) mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
     }
@@ -461,12 +463,15 @@ AnimatedMesh MeshOf(const TMD2Model& model, const MeshOptions& options)
     if (options.Normals) mesh.Normals.assign(entries, 0);
     // A model put together in memory may hold fewer vertices than its header
     // says; those stand at the origin.
-    const std::size_t held = std::min(entries, model.FrameVerts.size());
-    for (std::size_t from = 0; from < held; ++from) {
-        const TriVertex& vert = model.FrameVerts[from];
-        const std::size_t at = mesh.At(uint32_t(from % stride), uint32_t(from / stride));
-        mesh.Positions[at] = {vert.X, vert.Y, vert.Z};
-        if (options.Normals) mesh.Normals[at] = vert.NormalIndex;
+    for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
+        const std::size_t first = std::size_t(frames[f]) * stride;
+        const std::size_t held = std::min(stride, model.FrameVerts.size() - std::min(first, model.FrameVerts.size()));
+        for (std::size_t v = 0; v < held; ++v) {
+            const TriVertex& vert = model.FrameVerts[first + v];
+            const std::size_t at = mesh.At(uint32_t(v), f);
+            mesh.Positions[at] = {vert.X, vert.Y, vert.Z};
+            if (options.Normals) mesh.Normals[at] = vert.NormalIndex;
+        }
     }
     mesh.Triangles.reserve(model.Triangles.size());
     for (const MD2Triangle& tri : model.Triangles)

@@ -549,7 +549,8 @@ void TMD3Model::PlaceSections()
 AnimatedMesh MeshOf(const TMD3Model& model, const MeshOptions& options)
 {
     AnimatedMesh mesh;
-    mesh.FrameCount = uint32_t(model.Frames.size());
+    const FrameSelection frames = SelectFrames(options, model.Frames.size());
+    mesh.FrameCount = frames.Count;
     uint64_t vertexCount = 0;
     for (const TMD3Surface& s : model.Surfaces) vertexCount += uint64_t(std::max(s.NumVerts, 0));
     assert(vertexCount <= UINT32_MAX);  // a file holds at most 2^32 / 8 vertices
@@ -559,8 +560,10 @@ AnimatedMesh MeshOf(const TMD3Model& model, const MeshOptions& options)
     mesh.Transforms.assign(1, FrameTransform{{kMD3PositionScale, kMD3PositionScale, kMD3PositionScale}, {-512.0f, -512.0f, -512.0f}});
     if (options.Names) {
         mesh.FrameNames.reserve(mesh.FrameCount);
-        for (const MD3FrameHead& frame : model.Frames)
-            mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
+        for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
+            const auto& name = model.Frames[frames[f]].Name;
+            mesh.FrameNames.emplace_back(name.data(), std::find(name.begin(), name.end(), '\0'));
+        }
     }
     mesh.NormalCode = NormalCoding::LatLong;
     mesh.SkinWidth = mesh.SkinHeight = kNominalSkinSize;
@@ -578,7 +581,7 @@ AnimatedMesh MeshOf(const TMD3Model& model, const MeshOptions& options)
         const TMD3Surface& s = model.Surfaces[part];
         const auto count = uint32_t(std::max(s.NumVerts, 0));
         for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
-            const std::size_t first = std::size_t(f) * count;
+            const std::size_t first = std::size_t(frames[f]) * count;
             const uint32_t present = uint32_t(std::min<std::size_t>(count, s.Vertices.size() - std::min(first, s.Vertices.size())));
             for (uint32_t v = 0; v < present; ++v) {
                 const MD3Vertex& vert = s.Vertices[first + v];

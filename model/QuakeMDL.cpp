@@ -258,15 +258,18 @@ AnimatedMesh MeshOf(const TQuakeModel& model, const MeshOptions& options)
 {
     AnimatedMesh mesh;
     const QuakeHeader& h = model.Header;
+    const FrameSelection frames = SelectFrames(options, model.Frames.size());
     mesh.VertexCount = uint32_t(model.SkinVerts.size());
-    mesh.FrameCount = uint32_t(model.Frames.size());
+    mesh.FrameCount = frames.Count;
     mesh.VertexMajor = options.VertexMajor;
     const FrameTransform transform = FiniteTransform(h.Scale, h.Translate);
     mesh.Transforms.assign(1, transform);
     if (options.Names) {
         mesh.FrameNames.reserve(mesh.FrameCount);
-        for (const QuakeFrame& frame : model.Frames)
-            mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
+        for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
+            const auto& name = model.Frames[frames[f]].Name;
+            mesh.FrameNames.emplace_back(name.data(), std::find(name.begin(), name.end(), '\0'));
+        }
     }
 
     // A loaded model has one skin vertex per frame vertex; one put together
@@ -277,7 +280,7 @@ AnimatedMesh MeshOf(const TQuakeModel& model, const MeshOptions& options)
     if (options.Normals) mesh.Normals.assign(entries, 0);
     for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
         for (uint32_t v = 0; v < mesh.VertexCount && v < stride; ++v) {
-            const std::size_t from = f * stride + v;
+            const std::size_t from = std::size_t(frames[f]) * stride + v;
             if (from >= model.FrameVerts.size()) break;
             const TriVertex& vert = model.FrameVerts[from];
             const std::size_t at = mesh.At(v, f);
