@@ -175,13 +175,7 @@ AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options)
     const PositionTransform header = PositionTransformOf(model.Header);
     const FrameTransform transform{header.Scale, header.Offset};
     mesh.Transforms.assign(1, transform);
-    if (options.Names) {
-        mesh.FrameNames.reserve(mesh.FrameCount);
-        for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
-            const auto& name = model.Frames[frames[f]].Name;
-            mesh.FrameNames.emplace_back(name.data(), std::find(name.begin(), name.end(), '\0'));
-        }
-    }
+    if (options.Names) NameFrames(mesh.FrameNames, frames, model.Frames);
 
     // A model put together in memory may hold frames of different lengths: a
     // vertex a frame lacks stands at the packed origin there, and IsConsistent

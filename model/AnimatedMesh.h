@@ -7,6 +7,7 @@
 // back a MeshSurvivors that says which records stay: the view is never
 // written, so an untouched record keeps its bytes.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -73,6 +74,18 @@ struct FrameSelection {
     uint32_t operator[](uint32_t frame) const { return Source.empty() ? frame : Source[frame]; }
 };
 FrameSelection SelectFrames(const MeshOptions& options, std::size_t modelFrames);
+
+// Names a view's frames after the model's frames they show, each name up to
+// its first zero byte.
+template <class Frames>
+void NameFrames(std::vector<std::string>& names, const FrameSelection& frames, const Frames& modelFrames)
+{
+    names.reserve(frames.Count);
+    for (uint32_t f = 0; f < frames.Count; ++f) {
+        const auto& name = modelFrames[frames[f]].Name;
+        names.emplace_back(name.data(), std::find(name.begin(), name.end(), '\0'));
+    }
+}
 
 struct AnimatedMesh {
     uint32_t VertexCount = 0;

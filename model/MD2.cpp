@@ -452,12 +452,9 @@ AnimatedMesh MeshOf(const TMD2Model& model, const MeshOptions& options)
     mesh.FrameCount = frames.Count;
     mesh.VertexMajor = options.VertexMajor;
     mesh.Transforms.reserve(mesh.FrameCount);
-    if (options.Names) mesh.FrameNames.reserve(mesh.FrameCount);
-    for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
-        const MD2Frame& frame = model.Frames[frames[f]];
-        mesh.Transforms.push_back(FiniteTransform(frame.Scale, frame.Translate));
-        if (options.Names) mesh.FrameNames.emplace_back(frame.Name.data(), std::find(frame.Name.begin(), frame.Name.end(), '\0'));
-    }
+    for (uint32_t f = 0; f < mesh.FrameCount; ++f)
+        mesh.Transforms.push_back(FiniteTransform(model.Frames[frames[f]].Scale, model.Frames[frames[f]].Translate));
+    if (options.Names) NameFrames(mesh.FrameNames, frames, model.Frames);
     const std::size_t entries = stride * mesh.FrameCount;
     mesh.Positions.assign(entries, PackedPosition{});
     if (options.Normals) mesh.Normals.assign(entries, 0);

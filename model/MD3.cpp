@@ -558,13 +558,7 @@ AnimatedMesh MeshOf(const TMD3Model& model, const MeshOptions& options)
     mesh.VertexMajor = options.VertexMajor;
     // int16 + 32768 fits 16 bits, and (p + 32768) / 64 - 512 = p / 64 exactly in double.
     mesh.Transforms.assign(1, FrameTransform{{kMD3PositionScale, kMD3PositionScale, kMD3PositionScale}, {-512.0f, -512.0f, -512.0f}});
-    if (options.Names) {
-        mesh.FrameNames.reserve(mesh.FrameCount);
-        for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
-            const auto& name = model.Frames[frames[f]].Name;
-            mesh.FrameNames.emplace_back(name.data(), std::find(name.begin(), name.end(), '\0'));
-        }
-    }
+    if (options.Names) NameFrames(mesh.FrameNames, frames, model.Frames);
     mesh.NormalCode = NormalCoding::LatLong;
     mesh.SkinWidth = mesh.SkinHeight = kNominalSkinSize;
 

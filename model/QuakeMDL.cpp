@@ -264,13 +264,7 @@ AnimatedMesh MeshOf(const TQuakeModel& model, const MeshOptions& options)
     mesh.VertexMajor = options.VertexMajor;
     const FrameTransform transform = FiniteTransform(h.Scale, h.Translate);
     mesh.Transforms.assign(1, transform);
-    if (options.Names) {
-        mesh.FrameNames.reserve(mesh.FrameCount);
-        for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
-            const auto& name = model.Frames[frames[f]].Name;
-            mesh.FrameNames.emplace_back(name.data(), std::find(name.begin(), name.end(), '\0'));
-        }
-    }
+    if (options.Names) NameFrames(mesh.FrameNames, frames, model.Frames);
 
     // A loaded model has one skin vertex per frame vertex; one put together
     // in memory may fall short, and a vertex a frame lacks stands at the origin.

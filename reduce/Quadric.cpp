@@ -684,12 +684,13 @@ private:
             }
     }
 
-    Vec3 unitAt(uint32_t v, uint32_t f) const
+    // Packed position p of frame f in the unit box.
+    Vec3 unitOf(const PackedPosition& p, uint32_t f) const
     {
-        const PackedPosition& p = rowOf(v)[std::size_t(f) * frameStride];
         return {p[0] * unitScale[f][0] + unitOffset[f][0], p[1] * unitScale[f][1] + unitOffset[f][1],
                 p[2] * unitScale[f][2] + unitOffset[f][2]};
     }
+    Vec3 unitAt(uint32_t v, uint32_t f) const { return unitOf(rowOf(v)[std::size_t(f) * frameStride], f); }
 
     // 2. the frames whose errors are weighed: every frame of a small model;
     // else frame 0, then again and again the frame farthest from every frame
@@ -772,13 +773,7 @@ private:
     }
     const PackedPosition& errorPosition(const PackedPosition* row, std::size_t k) const { return row[k * errorStep]; }
     // unitAt(v, errorFrames[k]), read from the chosen frames' rows.
-    Vec3 errorUnitAt(uint32_t v, std::size_t k) const
-    {
-        const PackedPosition& p = errorPosition(errorRowOf(v), k);
-        const uint32_t f = errorFrames[k];
-        return {p[0] * unitScale[f][0] + unitOffset[f][0], p[1] * unitScale[f][1] + unitOffset[f][1],
-                p[2] * unitScale[f][2] + unitOffset[f][2]};
-    }
+    Vec3 errorUnitAt(uint32_t v, std::size_t k) const { return unitOf(errorPosition(errorRowOf(v), k), errorFrames[k]); }
 
     // 3. each vertex's quadric in each chosen frame: its triangles' planes
     // weighted by area, and planes along border edges that are no split seam
