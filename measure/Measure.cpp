@@ -178,6 +178,7 @@ struct Surface {
     std::vector<WorldPoint> Points;
     std::vector<double> AreaUpTo;  // AreaUpTo[t]: the area of triangles 0..t
     TriangleGrid Grid;
+    double Scale = 0;  // the side of a square of a triangle's mean area: for tolerances
     // For each vertex: the other surface's nearest triangle in the last frame
     // this thread measured, or kNone. Animation moves a vertex little from
     // frame to frame, so the distance to it is a close upper bound, and a good
@@ -214,6 +215,7 @@ void loadSurface(const Side& side, uint32_t frame, Surface& surface)
         area += 0.5 * std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
         surface.AreaUpTo[t] = area;
     }
+    surface.Scale = side.Triangles.empty() ? 0 : std::sqrt(area / double(side.Triangles.size()));
     surface.Grid.Build(surface.Points, side.Triangles);
 }
 
@@ -271,7 +273,7 @@ SideResult measureSide(const Side& fromSide, Surface& from, const Side& toSide, 
                        SampleRandom& random)
 {
     // A weight this small puts the nearest point on an edge; triangles within
-    // this share of a cell beyond the nearest distance are as near as it.
+    // this share of a triangle's scale beyond the nearest distance are as near as it.
     constexpr double kOnEdge = 1e-9;
     constexpr double kSeamSlack = 1e-9;
     SideResult result;
@@ -338,7 +340,7 @@ SideResult measureSide(const Side& fromSide, Surface& from, const Side& toSide, 
         // skin coordinates for the same place: the sample finds there the one
         // nearest its own, whichever triangle the query happened to name.
         if (!onTwin && texels2 > 0 && toSide.OnSeam[hint] && std::min({weights[0], weights[1], weights[2]}) <= kOnEdge) {
-            const double slack = kSeamSlack * to.Grid.CellSize();
+            const double slack = kSeamSlack * to.Scale;
             to.Grid.Within(sample, distance2 + slack * (slack + 2 * std::sqrt(distance2)), sameDistance);
             for (uint32_t other : sameDistance) texels2 = std::min(texels2, texelGap2(other, to.Grid.NearestWeights(sample, other)));
         }

@@ -1,7 +1,7 @@
 #pragma once
 // The nearest triangle of a surface to a point: a uniform grid over one
-// frame's triangles in world space, built once per frame and asked for many
-// points that lie near the surface. Hand-written rather than borrowed: the
+// frame's triangles (or clusters of them) in world space, built once per
+// frame and asked for many points that lie near the surface. Hand-written rather than borrowed: the
 // core links the standard library only, and a point-to-triangle query over a
 // grid takes a few dozen lines.
 
@@ -38,10 +38,7 @@ public:
 
     // The squared distance from point to one triangle (an index given to
     // Build): a bound on Nearest2 at the price of one test.
-    double Distance2(const WorldPoint& point, uint32_t triangle) const { return distance2(point, facets[triangle]); }
-
-    // The side of a cell: the scale of the triangles, for tolerances.
-    double CellSize() const { return cellSize; }
+    double Distance2(const WorldPoint& point, uint32_t triangle) const;
 
     // Every triangle within reach2 (squared) of point, into found (cleared
     // first), in no particular order. Not for two threads at once.
@@ -52,9 +49,17 @@ public:
     std::array<double, 3> NearestWeights(const WorldPoint& point, uint32_t triangle) const;
 
 private:
-    // A triangle as the query wants it: its corners; the unit normal and
-    // offset of its plane (zero for a triangle without area), and its box,
-    // rounded outwards to float: either distance is never more than the
+    struct CellRange {  // at most 1e6 + 1 cells an axis
+        std::array<int32_t, 3> Low;
+        std::array<int32_t, 3> High;
+    };
+    struct Box {
+        WorldPoint Low;
+        WorldPoint High;
+    };
+    // A lone triangle as the query wants it: its corners; the unit normal
+    // and offset of its plane (zero for a triangle without area), and its
+    // box, rounded outwards to float: either distance is never more than the
     // triangle's, and together they reject most triangles before the full
     // test, the plane those across a curved surface, the box those beside a
     // point on a flat one.
@@ -66,30 +71,52 @@ private:
         std::array<float, 3> Low;
         std::array<float, 3> High;
     };
-    struct CellRange {  // at most 1e6 + 1 cells an axis
-        std::array<int32_t, 3> Low;
-        std::array<int32_t, 3> High;
-    };
+    // Cells list clusters of nearby triangles. Where the triangles are about
+    // as many as the points a frame's measure asks about (tens of thousands)
+    // or fewer, a cluster is one triangle with its facet. Where they are many
+    // more, a cluster holds bit_floor(triangles / kManyTriangles) of them, up
+    // to kLargestCluster, and no facets are kept: building the grid each
+    // frame then costs less than the queries it serves. About
+    // kCellsPerCluster cells and kEntriesPerCluster cell entries a cluster at
+    // most: enough cells that a query near the surface looks at a few
+    // clusters, few enough that a grid over a handful of huge triangles stays small.
+    static constexpr std::size_t kManyTriangles = 16384;
+    static constexpr std::size_t kLargestCluster = 8;
+    static constexpr double kCellsPerCluster = 4;
+    static constexpr double kEntriesPerCluster = 32;
+
+    void formClusters();
     CellRange cellsOf(const WorldPoint& min, const WorldPoint& max) const;
-    double distance2(const WorldPoint& point, const Facet& facet) const;
-    // Tests every triangle listed in the cells of range against best.
-    void searchCells(const CellRange& range, const WorldPoint& point, double& best, uint32_t& nearest) const;
+    // The squared distance from point to the triangle with these corners; v
+    // and w get the weights of the second and third at the nearest point.
+    double distance2(const WorldPoint& point, const std::array<uint32_t, 3>& corner, double& v, double& w) const;
+    // Calls visit(lone, i) for each triangle sorted[i] of every cluster
+    // listed in the cells of range whose box lies within reach2 of point
+    // (read at each cluster: visit may lower it); lone, a std::bool_constant,
+    // tells lone triangles, whose boxes are their facets', from clusters.
+    template <bool Lone, typename Visit>
+    void visitClusters(const CellRange& range, const WorldPoint& point, const double& reach2, Visit&& visit) const;
 
     std::vector<WorldPoint> points;
-    std::vector<Facet> facets;            // in the order given
-    WorldPoint origin{0, 0, 0};           // the low corner of the grid
+    std::vector<std::array<uint32_t, 3>> corners;  // the triangles in the order given
+    std::vector<uint32_t> order;                   // the triangles cluster by cluster, as indices into corners
+    std::vector<std::array<uint32_t, 3>> sorted;   // sorted[i] = corners[order[i]]
+    std::size_t clusterSize = 1;
+    std::vector<Box> boxes;                        // each cluster's in this frame, when clusters have several triangles
+    std::vector<Facet> facets;                     // of sorted[i] in this frame, when clusters are lone triangles
+    WorldPoint origin{0, 0, 0};                    // the low corner of the grid
     double cellSize = 1;
-    double cellsPerUnit = 1;              // 1 / cellSize: cells are found by multiplying
+    double cellsPerUnit = 1;                       // 1 / cellSize: cells are found by multiplying
     std::array<int64_t, 3> cellCount{1, 1, 1};
     // Cell c lists cellItems[cellStart[c] .. cellStart[c + 1]). 32 bits hold
-    // every offset: entries stay within kEntriesPerTriangle times the
-    // triangles, and Build refuses more triangles than that allows. Half the
+    // every offset: entries stay within kEntriesPerCluster times the
+    // clusters, and Build refuses more triangles than that allows. Half the
     // bytes of a size_t keep the counting passes in cache.
     std::vector<uint32_t> cellStart;
-    std::vector<uint32_t> cellItems;      // triangle indices, each in every cell its box meets
-    // The query that last measured each triangle: queries change them, so a
+    std::vector<uint32_t> cellItems;               // cluster indices, each in every cell its box meets
+    // The query that last looked at each cluster: queries change them, so a
     // grid answers one query at a time.
     mutable std::vector<uint32_t> seenAt;
     mutable uint32_t query = 0;
-    std::vector<CellRange> ranges;        // scratch of Build: each triangle's cells
+    std::vector<CellRange> ranges;                 // scratch of Build: each cluster's cells
 };

@@ -50,31 +50,43 @@ TEST(TriangleGrid, FindsTheNearestOfEveryTriangle)
     EXPECT_DOUBLE_EQ(PointTriangleDistance2({7, 4, 0}, {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}), 36 + 9 + 1);
 
     // The grid must answer as a search of every triangle would, near the
-    // surface and far from it, in units of any size.
-    const TMDLModel torus = MakeTorus(24, 12, 1);
-    for (const double unit : {1.0, 1e-4}) {
+    // surface and far from it, in units of any size; over many triangles,
+    // which it lists by clusters, also in a later frame that scatters the
+    // clusters the first one formed.
+    const struct {
+        int Width, Height, Points;
+        double Unit;
+        bool Scatter;
+    } grids[] = {{24, 12, 3000, 1, false}, {24, 12, 3000, 1e-4, false}, {256, 160, 150, 1, false}, {256, 160, 150, 1, true}};
+    for (const auto& setup : grids) {
+        const TMDLModel torus = MakeTorus(setup.Width, setup.Height, 1);
+        const double unit = setup.Unit;
         std::vector<WorldPoint> points;
         for (const FrameVert& v : torus.Frames[0].Items) points.push_back({v.X * unit, v.Y * unit, v.Z * unit});
         std::vector<std::array<uint32_t, 3>> corners;
-        std::vector<WorldTriangle> triangles;
-        for (const MDLTriangle& t : torus.Triangles.Items) {
-            corners.push_back(t.VertIndex);
-            triangles.push_back({points[t.VertIndex[0]], points[t.VertIndex[1]], points[t.VertIndex[2]]});
-        }
+        for (const MDLTriangle& t : torus.Triangles.Items) corners.push_back(t.VertIndex);
         TriangleGrid grid;
         grid.Build(points, corners);
+        if (setup.Scatter) {
+            for (std::size_t v = 0; v < points.size(); ++v) points[v] = points[(v * 7919) % points.size()];
+            grid.Build(points, corners);
+        }
+        std::vector<WorldTriangle> triangles;
+        for (const std::array<uint32_t, 3>& t : corners) triangles.push_back({points[t[0]], points[t[1]], points[t[2]]});
         std::mt19937 random(7);
         std::uniform_real_distribution<double> coordinate(-10000 * unit, 75000 * unit);
         std::uniform_real_distribution<double> nudge(-300 * unit, 300 * unit);
         uint32_t hint = 0;
-        for (int i = 0; i < 3000; ++i) {
+        std::vector<uint32_t> within;
+        for (int i = 0; i < setup.Points; ++i) {
             // Points anywhere, and points just off a triangle's corner, where cells are skipped most.
             const WorldTriangle& near = triangles[std::size_t(random()) % triangles.size()];
             const WorldPoint point = i % 2 ? WorldPoint{coordinate(random), coordinate(random), coordinate(random)}
                                            : WorldPoint{near.A[0] + nudge(random), near.A[1] + nudge(random), near.A[2] + nudge(random)};
-            double best = std::numeric_limits<double>::infinity();
-            for (const WorldTriangle& t : triangles) best = std::min(best, PointTriangleDistance2(point, t));
-            ASSERT_EQ(grid.Nearest2(point, hint), best) << "unit " << unit << ", point " << i;
+            std::vector<double> distances;
+            for (const WorldTriangle& t : triangles) distances.push_back(PointTriangleDistance2(point, t));
+            const double best = *std::min_element(distances.begin(), distances.end());
+            ASSERT_EQ(grid.Nearest2(point, hint), best) << setup.Width << " unit " << unit << ", point " << i;
             // The weights name the nearest point itself: inside the triangle, at that distance.
             const std::array<double, 3> weights = grid.NearestWeights(point, hint);
             const WorldTriangle& nearest = triangles[hint];
@@ -85,6 +97,14 @@ TEST(TriangleGrid, FindsTheNearestOfEveryTriangle)
             }
             EXPECT_NEAR(std::sqrt(distance2), std::sqrt(best), 1e-6 * unit) << i;
             EXPECT_GE(std::min({weights[0], weights[1], weights[2]}), -1e-12) << i;
+            // Every triangle within a reach, and no other.
+            const double reach2 = best * 1.2 + 1e3 * unit * unit;
+            grid.Within(point, reach2, within);
+            std::sort(within.begin(), within.end());
+            std::vector<uint32_t> expected;
+            for (uint32_t t = 0; t < distances.size(); ++t)
+                if (distances[t] <= reach2) expected.push_back(t);
+            EXPECT_EQ(within, expected) << i;
         }
     }
 }
