@@ -13,6 +13,7 @@
 #include <variant>
 
 #include "choose/BestReduction.h"
+#include "cli/Ruler.h"
 #include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
 #include "reduce/Quadric.h"
@@ -51,77 +52,6 @@ int64_t shareOf(double ratio, int32_t triangles)
 int64_t budgetOf(const TAnyModel& model, const ReducePlan& plan)
 {
     return plan.TargetTriangles ? *plan.TargetTriangles : shareOf(*plan.Ratio, int32_t(model.Counts().Triangles));
-}
-
-// The model as loaded, as far as a measure of its reductions needs it: the
-// frames to measure (spread evenly, or all), and the measure's view of only
-// those, which stays small while the reduction runs.
-struct Ruler {
-    std::vector<int> Frames;
-    int FrameCount = 0;
-    AnimatedMesh Loaded;
-};
-
-// The measure's view of a model: every frame, or only those given.
-AnimatedMesh measureView(const TAnyModel& model, const std::vector<int>* frames = nullptr)
-{
-    return model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false, .Names = false, .Frames = frames});
-}
-AnimatedMesh viewOfFrames(AnimatedMesh&& whole, const std::vector<int>& frames)
-{
-    if (frames.size() == whole.FrameCount && !whole.VertexMajor) return std::move(whole);  // every frame, in order
-    AnimatedMesh part;
-    part.VertexCount = whole.VertexCount;
-    part.FrameCount = uint32_t(frames.size());
-    part.Positions.resize(std::size_t(part.VertexCount) * frames.size());
-    auto out = part.Positions.begin();
-    for (int frame : frames) {
-        if (whole.VertexMajor) {
-            for (uint32_t v = 0; v < whole.VertexCount; ++v) *out++ = whole.Positions[whole.At(v, uint32_t(frame))];
-        } else {
-            const auto first = whole.Positions.begin() + std::ptrdiff_t(whole.At(0, uint32_t(frame)));
-            out = std::copy(first, first + whole.VertexCount, out);
-        }
-        part.Transforms.push_back(whole.Transform(uint32_t(frame)));
-        if (!whole.FrameNames.empty()) part.FrameNames.push_back(whole.FrameNames[std::size_t(frame)]);
-    }
-    part.Triangles = std::move(whole.Triangles);
-    part.TexCoords = std::move(whole.TexCoords);
-    part.SkinWidth = whole.SkinWidth;
-    part.SkinHeight = whole.SkinHeight;
-    part.VertexTexCoords = std::move(whole.VertexTexCoords);
-    part.TriangleBack = std::move(whole.TriangleBack);
-    part.VertexPart = std::move(whole.VertexPart);
-    return part;
-}
-
-// The ruler of a model as loaded, from a view of its whole animation (either
-// layout, positions and texture coordinates).
-Ruler rulerOf(AnimatedMesh&& whole, int measureFrames)
-{
-    Ruler ruler;
-    ruler.FrameCount = int(whole.FrameCount);
-    ruler.Frames = SpreadFrames(ruler.FrameCount, measureFrames > 0 ? measureFrames : ruler.FrameCount);
-    ruler.Loaded = viewOfFrames(std::move(whole), ruler.Frames);
-    return ruler;
-}
-
-// Measures reduced against the ruler's frames, reported in the model's numbering.
-std::variant<DeviationSummary, std::string> measureAgainst(const Ruler& ruler, const TAnyModel& reduced)
-{
-    auto measured = MeasureDeviation(ruler.Loaded, measureView(reduced, &ruler.Frames));
-    if (auto* summary = std::get_if<DeviationSummary>(&measured)) {
-        const auto inModel = [&ruler](int& frame) { frame = ruler.Frames[std::size_t(frame)]; };
-        for (FrameDeviation& frame : summary->Frames) inModel(frame.Frame);
-        for (int* frame : {&summary->HausdorffFrame, &summary->RmsFrame, &summary->TextureRmsFrame, &summary->TextureLargestFrame})
-            inModel(*frame);
-        summary->FrameCount = ruler.FrameCount;
-    } else if (ruler.Frames.size() < std::size_t(ruler.FrameCount)) {
-        // A reason naming a frame names it in the copy's numbering; say so
-        // rather than translate words.
-        std::get<std::string>(measured) += " (among the " + std::to_string(ruler.Frames.size()) + " frames measured)";
-    }
-    return measured;
 }
 
 // Saves model to output, making its folders first when the job may.
@@ -183,7 +113,7 @@ void runQuadric(TAnyModel& model, int64_t budget, JobResult& result, const std::
         // together would hold every frame twice.
         AnimatedMesh mesh = model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false, .Names = false});
         outcome = ReduceBest(mesh, budget, survivors, progress, plan.WayThreads).Result;
-        if (ruler && !*ruler) *ruler = rulerOf(std::move(mesh), plan.MeasureFrames);
+        if (ruler && !*ruler) *ruler = RulerOf(std::move(mesh), plan.MeasureFrames);
     }
     if (outcome.TrianglesAfter != outcome.TrianglesBefore) model.Keep(survivors);
     model.LogLines(model.ModelInfoLine());
@@ -237,7 +167,7 @@ void writeLods(TAnyModel& model, const Job& job, const ReducePlan& plan, JobResu
         }
         result.PassLevels.insert(result.PassLevels.end(), levelResult.PassLevels.begin(), levelResult.PassLevels.end());
         LodResult lod{LodPath(job, n), countsOf(model), *levelResult.Budget, levelResult.BudgetMet, levelResult.StoppedBecause, {}};
-        if (ruler) lod.Deviation = measureAgainst(*ruler, model);
+        if (ruler) lod.Deviation = MeasureAgainst(*ruler, MeasureView(model, &ruler->Frames));
         saveTo(model, lod.Output, job);
         result.Lods.push_back(lod);
     }
@@ -370,13 +300,13 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
             result.Loaded = true;
             // One reduction by the collapses makes its ruler itself.
             std::optional<Ruler> ruler;
-            if (plan.Measure && (!plan.Lods.empty() || !byCollapses(plan))) ruler = rulerOf(measureView(model), plan.MeasureFrames);
+            if (plan.Measure && (!plan.Lods.empty() || !byCollapses(plan))) ruler = RulerOf(model, plan.MeasureFrames);
             if (!plan.Lods.empty()) {
                 writeLods(model, job, plan, result, progress, ruler ? &*ruler : nullptr);
                 result.After = countsOf(model);
             } else if (reduce(model, plan, result, progress, plan.Measure ? &ruler : nullptr)) {
                 result.After = countsOf(model);
-                if (ruler) result.Deviation = measureAgainst(*ruler, model);
+                if (ruler) result.Deviation = MeasureAgainst(*ruler, MeasureView(model, &ruler->Frames));
                 saveTo(model, job.Output, job);
             }
         }

@@ -16,6 +16,7 @@
 #include "cli/Commands.h"
 #include "cli/Deviation.h"
 #include "cli/OptionChecks.h"
+#include "cli/Ruler.h"
 #include "measure/Measure.h"
 #include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
@@ -50,24 +51,13 @@ struct CompareOptions {
     MeasureOptions Measure;
 };
 
-// Loads file into the view the measure reads; otherwise says why, naming the
-// file, and returns the reason. The model itself goes once its view is made:
-// the two are never held for both files at once.
-ExitStatus load(const std::string& file, AnimatedMesh& mesh, std::string& reason)
+// Loads file; otherwise says why, naming the file, and returns the reason.
+ExitStatus load(const std::string& file, TAnyModel& model, std::string& reason)
 {
-    TAnyModel model;
     std::vector<std::string> problems;
     ExitStatus status = LoadModelFile(model, file, problems);
     if (status == kRefused) reason = "\"" + file + "\" is refused: " + (problems.empty() ? std::string("not a model") : problems.front());
     if (status == kFileError) reason = problems.front();
-    if (status == kAccepted) {
-        try {
-            mesh = model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false});
-        } catch (const std::bad_alloc&) {
-            reason = NotEnoughMemoryFor(file);
-            status = kFileError;
-        }
-    }
     if (status != kAccepted) Complain(reason);
     return status;
 }
@@ -79,20 +69,46 @@ int runCompare(const CompareOptions& options)
         if (options.Json) std::cout << DumpJson({{"status", status}, {"reason", reason}}) << '\n';
         return status;
     };
-    AnimatedMesh original;
-    AnimatedMesh other;
+    // Each model goes once the view of the frames measured is made: the two
+    // are never held beside both views, and with --frames the views hold
+    // those frames alone.
+    const auto outOfMemory = [&](const std::string& file) {
+        const std::string reason = NotEnoughMemoryFor(file);
+        Complain(reason);
+        return fail(kFileError, reason);
+    };
     std::string reason;
-    if (const ExitStatus status = load(options.Original, original, reason); status != kAccepted) return fail(status, reason);
-    if (const ExitStatus status = load(options.Other, other, reason); status != kAccepted) return fail(status, reason);
+    Ruler ruler;
+    {
+        TAnyModel model;
+        if (const ExitStatus status = load(options.Original, model, reason); status != kAccepted) return fail(status, reason);
+        try {
+            ruler = RulerOf(model, options.Frames, true);
+        } catch (const std::bad_alloc&) {
+            return outOfMemory(options.Original);
+        }
+    }
+    AnimatedMesh other;
+    {
+        TAnyModel model;
+        if (const ExitStatus status = load(options.Other, model, reason); status != kAccepted) return fail(status, reason);
+        if (const int64_t frames = model.Counts().Frames; frames != ruler.FrameCount) {
+            Complain(reason = "cannot compare \"" + options.Original + "\" with \"" + options.Other + "\": the first model has " +
+                              std::to_string(ruler.FrameCount) + " frames and the second " + std::to_string(frames));
+            return fail(kRefused, reason);
+        }
+        try {
+            other = MeasureView(model, &ruler.Frames);
+        } catch (const std::bad_alloc&) {
+            return outOfMemory(options.Other);
+        }
+    }
 
-    MeasureOptions measure = options.Measure;
-    if (options.Frames > 0) measure.Frames = SpreadFrames(int(original.FrameCount), options.Frames);
     std::variant<DeviationSummary, std::string> result;
     try {
-        result = MeasureDeviation(original, other, measure);
+        result = MeasureAgainst(ruler, other, options.Measure);
     } catch (const std::bad_alloc&) {
-        Complain(reason = NotEnoughMemoryFor(options.Other));
-        return fail(kFileError, reason);
+        return outOfMemory(options.Other);
     }
     if (const auto* why = std::get_if<std::string>(&result)) {
         Complain(reason = "cannot compare \"" + options.Original + "\" with \"" + options.Other + "\": " + *why);

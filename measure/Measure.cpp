@@ -394,20 +394,21 @@ bool hasTexture(const AnimatedMesh& mesh)
 }
 
 // Measures one frame both ways into deviation. Returns why it cannot, or "".
-std::string measureFrame(const std::array<Side, 2>& sides, int frame, uint64_t seed, int samples, bool texture,
+// Frame number is the model's frame that frame of the views shows.
+std::string measureFrame(const std::array<Side, 2>& sides, int frame, int number, uint64_t seed, int samples, bool texture,
                          std::array<Surface, 2>& surfaces, FrameDeviation& deviation)
 {
     const AnimatedMesh& original = *sides[0].Mesh;
     const double diagonal = FrameBox(original, uint32_t(frame)).Diagonal();
-    if (!(diagonal > 0)) return "frame " + std::to_string(frame) + " of the first model has a box of no size";
+    if (!(diagonal > 0)) return "frame " + std::to_string(number) + " of the first model has a box of no size";
     for (int side = 0; side < 2; ++side) {
         loadSurface(sides[side], uint32_t(frame), surfaces[side]);
         if (!(surfaces[side].AreaUpTo.back() > 0))
-            return "frame " + std::to_string(frame) + " of " + sideName(side) + " has no area to sample";
+            return "frame " + std::to_string(number) + " of " + sideName(side) + " has no area to sample";
     }
     SideResult pooled;
     for (int side = 0; side < 2; ++side) {
-        SampleRandom random(streamSeed(seed, frame, side));
+        SampleRandom random(streamSeed(seed, number, side));
         const SideResult result =
             measureSide(sides[side], surfaces[side], sides[1 - side], surfaces[1 - side], samples, texture, random);
         pooled.Largest2 = std::max(pooled.Largest2, result.Largest2);
@@ -415,7 +416,7 @@ std::string measureFrame(const std::array<Side, 2>& sides, int frame, uint64_t s
         pooled.TextureLargest2 = std::max(pooled.TextureLargest2, result.TextureLargest2);
         pooled.TextureSum2 += result.TextureSum2;
     }
-    deviation.Frame = frame;
+    deviation.Frame = number;
     deviation.Name = std::size_t(frame) < original.FrameNames.size() ? original.FrameNames[std::size_t(frame)] : std::string();
     deviation.Hausdorff = std::sqrt(pooled.Largest2) / diagonal;
     deviation.Rms = std::sqrt(pooled.AreaSum2 / (2.0 * samples)) / diagonal;
@@ -442,6 +443,9 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const AnimatedMesh&
     for (int frame : frames)
         if (frame < 0 || frame >= frameCount)
             return "frame " + std::to_string(frame) + " is not among the models' " + std::to_string(frameCount) + " frames";
+    if (!options.Numbers.empty() && options.Numbers.size() != std::size_t(frameCount))
+        return "the views have " + std::to_string(frameCount) + " frames and " + std::to_string(options.Numbers.size()) + " frame numbers";
+    const auto numberOf = [&](int frame) { return options.Numbers.empty() ? frame : options.Numbers[std::size_t(frame)]; };
     const int samples = options.SamplesPerSide > 0 ? options.SamplesPerSide : kDefaultSamplesPerSide;
     const bool texture = hasTexture(original) && hasTexture(other);
     std::array<Side, 2> sides = {sideOf(original, original, texture), sideOf(other, original, texture)};
@@ -459,7 +463,8 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const AnimatedMesh&
     auto worker = [&] {
         std::array<Surface, 2> surfaces;  // scratch kept from frame to frame
         for (std::size_t slot; (slot = nextFrame++) < frames.size();)
-            problems[slot] = measureFrame(sides, frames[slot], options.Seed, samples, texture, surfaces, deviations[slot]);
+            problems[slot] =
+                measureFrame(sides, frames[slot], numberOf(frames[slot]), options.Seed, samples, texture, surfaces, deviations[slot]);
     };
     const unsigned threadCount = unsigned(std::min<std::size_t>(
         options.Threads > 0 ? unsigned(options.Threads) : std::max(1u, std::thread::hardware_concurrency()), frames.size()));

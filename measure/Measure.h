@@ -28,6 +28,11 @@ struct MeasureOptions {
     // Frames measured at once; 0: one per processor; 1 measures on the
     // calling thread and starts none. Never changes the result.
     int Threads = 0;
+    // For views of some of a model's frames: the model's number of each
+    // frame of the views, which seeds its samples and names it in the
+    // result, so that a frame measures the same in a view of it alone as in
+    // a view of the whole; empty: the views' own numbers.
+    std::vector<int> Numbers = {};
 };
 
 // Distances as fractions of the diagonal of the first model's box in that frame.

@@ -101,25 +101,27 @@ TAnyModel::RecordCounts TAnyModel::Counts() const
 {
     switch (Format()) {
     case ModelFormat::MDL5: {
-        const MDL5Header& header = std::get<TMDLModel>(Held).Header;
-        return {header.NumVerts, header.NumTris, header.NumSkinVerts};
+        const TMDLModel& model = std::get<TMDLModel>(Held);
+        return {model.Header.NumVerts, model.Header.NumTris, model.Header.NumSkinVerts, int64_t(model.Frames.size())};
     }
     case ModelFormat::QuakeMDL: {
         const TQuakeModel& model = std::get<TQuakeModel>(Held);
-        return {model.Header.NumVerts, model.Header.NumTris, int64_t(model.SkinVerts.size())};
+        return {model.Header.NumVerts, model.Header.NumTris, int64_t(model.SkinVerts.size()), int64_t(model.Frames.size())};
     }
     case ModelFormat::MD2: {
         const TMD2Model& model = std::get<TMD2Model>(Held);
-        return {model.Header.NumVertices, model.Header.NumTris, model.Header.NumTexCoords};
+        return {model.Header.NumVertices, model.Header.NumTris, model.Header.NumTexCoords, int64_t(model.Frames.size())};
     }
     case ModelFormat::MD3: break;
     }
+    const TMD3Model& model = std::get<TMD3Model>(Held);
     RecordCounts counts;
-    for (const TMD3Surface& surface : std::get<TMD3Model>(Held).Surfaces) {
+    for (const TMD3Surface& surface : model.Surfaces) {
         counts.Vertices += surface.NumVerts;
         counts.Triangles += surface.NumTriangles;
         counts.TexCoords += int64_t(surface.TexCoords.size());
     }
+    counts.Frames = int64_t(model.Frames.size());
     return counts;
 }
 

@@ -42,11 +42,12 @@ public:
 
     // The counts a person reads of a model: vertices, triangles and texture
     // coordinates (MDL5's skin vertices; one per vertex in Quake MDL and MD3),
-    // MD3's summed over its surfaces.
+    // MD3's summed over its surfaces; and its frames.
     struct RecordCounts {
         int64_t Vertices = 0;
         int64_t Triangles = 0;
         int64_t TexCoords = 0;
+        int64_t Frames = 0;  // as many as a view of every frame holds
     };
     RecordCounts Counts() const;
 

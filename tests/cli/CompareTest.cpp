@@ -42,6 +42,11 @@ TEST(CompareCli, PrintsEveryFrameAndTheSummaryOrOneJsonDocument)
     EXPECT_EQ(lines[2].rfind("frame 2 run??: Hausdorff ", 0), 0u) << lines[2];
     EXPECT_EQ(lines[3].rfind("DEVIATION: Hausdorff ", 0), 0u) << lines[3];
     EXPECT_NE(lines[3].find("; 256 -> " + std::to_string(reduced.Triangles.Count) + " triangles"), std::string::npos);
+    // Some frames alone measure as they do among all of them.
+    run = RunCli({"compare", dir.File("a.mdl"), dir.File("b.mdl"), "--frames", "2"}, dir);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(linesOf(run.Out)[0], lines[0]);
+    EXPECT_EQ(linesOf(run.Out)[1], lines[2]);
 
     run = RunCli({"compare", dir.File("a.mdl"), dir.File("b.mdl"), "--json", "--frames", "2", "--samples", "500", "--seed", "3"}, dir);
     ASSERT_EQ(run.Status, 0) << run.Err;
