@@ -69,9 +69,9 @@ int runCompare(const CompareOptions& options)
         if (options.Json) std::cout << DumpJson({{"status", status}, {"reason", reason}}) << '\n';
         return status;
     };
-    // Each model goes once the view of the frames measured is made: the two
-    // are never held beside both views, and with --frames the views hold
-    // those frames alone.
+    // Each model goes once the view of the frames measured is made, so the
+    // two files are never held at once; with --frames the views hold those
+    // frames alone.
     const auto outOfMemory = [&](const std::string& file) {
         const std::string reason = NotEnoughMemoryFor(file);
         Complain(reason);

@@ -227,12 +227,11 @@ void TriangleGrid::Build(const std::vector<WorldPoint>& newPoints, const std::ve
     // each cluster's cells as the last try found them, for step 4
     const double count = double(clusterCount);
     // A lone triangle's cells are about its area across, a cluster's about its longest side.
-    double cellSize = clusterSize == 1 ? std::sqrt(size / count) : size / count;
+    cellSize = clusterSize == 1 ? std::sqrt(size / count) : size / count;
     if (!(cellSize > 0)) cellSize = std::hypot(high[0] - low[0], high[1] - low[1], high[2] - low[2]) / std::cbrt(count);
     if (!(cellSize > 0)) cellSize = 1;  // every corner at one point: one cell
     ranges.resize(clusterCount);
     for (;;) {
-        this->cellSize = cellSize;
         cellsPerUnit = 1 / cellSize;
         double cells = 1;
         for (std::size_t axis = 0; axis < 3; ++axis) {
