@@ -200,18 +200,17 @@ void TriangleGrid::Build(const std::vector<WorldPoint>& newPoints, const std::ve
     } else {
         boxes.resize(clusterCount);
         for (std::size_t c = 0; c < clusterCount; ++c) {
+            // Each of its vertices once: a cluster's triangles share most corners.
             Box& box = boxes[c];
-            box.Low = box.High = points[sorted[c * clusterSize][0]];
-            const std::size_t end = std::min(corners.size(), (c + 1) * clusterSize);
-            for (std::size_t i = c * clusterSize; i < end; ++i)
-                for (const uint32_t corner : sorted[i]) {
-                    assert(corner < points.size());
-                    const WorldPoint& p = points[corner];
-                    for (int axis = 0; axis < 3; ++axis) {
-                        box.Low[axis] = std::min(box.Low[axis], p[axis]);
-                        box.High[axis] = std::max(box.High[axis], p[axis]);
-                    }
+            box.Low = box.High = points[clusterVertices[clusterVertexStart[c]]];
+            for (uint32_t k = clusterVertexStart[c]; k < clusterVertexStart[c + 1]; ++k) {
+                assert(clusterVertices[k] < points.size());
+                const WorldPoint& p = points[clusterVertices[k]];
+                for (int axis = 0; axis < 3; ++axis) {
+                    box.Low[axis] = std::min(box.Low[axis], p[axis]);
+                    box.High[axis] = std::max(box.High[axis], p[axis]);
                 }
+            }
             double extent = 0;
             for (int axis = 0; axis < 3; ++axis) {
                 low[axis] = std::min(low[axis], box.Low[axis]);
@@ -321,6 +320,17 @@ void TriangleGrid::formClusters()
     }
     sorted.resize(count);
     for (std::size_t i = 0; i < count; ++i) sorted[i] = corners[order[i]];
+    clusterVertices.clear();
+    clusterVertexStart.assign(1, 0);
+    if (clusterSize == 1) return;
+    for (std::size_t first = 0; first < count; first += clusterSize) {
+        const auto begin = clusterVertices.size();
+        for (std::size_t i = first; i < std::min(count, first + clusterSize); ++i)
+            for (const uint32_t vertex : sorted[i])
+                if (std::find(clusterVertices.begin() + std::ptrdiff_t(begin), clusterVertices.end(), vertex) == clusterVertices.end())
+                    clusterVertices.push_back(vertex);
+        clusterVertexStart.push_back(uint32_t(clusterVertices.size()));
+    }
 }
 
 TriangleGrid::CellRange TriangleGrid::cellsOf(const WorldPoint& min, const WorldPoint& max) const

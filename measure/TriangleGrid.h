@@ -102,6 +102,10 @@ private:
     std::vector<uint32_t> order;                   // the triangles cluster by cluster, as indices into corners
     std::vector<std::array<uint32_t, 3>> sorted;   // sorted[i] = corners[order[i]]
     std::size_t clusterSize = 1;
+    // Cluster c's vertices, each once: clusterVertices[clusterVertexStart[c] ..
+    // clusterVertexStart[c + 1]), when clusters have several triangles.
+    std::vector<uint32_t> clusterVertexStart;
+    std::vector<uint32_t> clusterVertices;
     std::vector<Box> boxes;                        // each cluster's in this frame, when clusters have several triangles
     std::vector<Facet> facets;                     // of sorted[i] in this frame, when clusters are lone triangles
     WorldPoint origin{0, 0, 0};                    // the low corner of the grid
