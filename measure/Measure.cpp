@@ -179,6 +179,7 @@ struct Surface {
     std::vector<double> AreaUpTo;  // AreaUpTo[t]: the area of triangles 0..t
     TriangleGrid Grid;
     double Scale = 0;  // the side of a square of a triangle's mean area: for tolerances
+    bool Built = false;  // the grid holds the side's triangles
     // For each vertex: the other surface's nearest triangle in the last frame
     // this thread measured, or kNone. Animation moves a vertex little from
     // frame to frame, so the distance to it is a close upper bound, and a good
@@ -216,7 +217,13 @@ void loadSurface(const Side& side, uint32_t frame, Surface& surface)
         surface.AreaUpTo[t] = area;
     }
     surface.Scale = side.Triangles.empty() ? 0 : std::sqrt(area / double(side.Triangles.size()));
-    surface.Grid.Build(surface.Points, side.Triangles);
+    // A surface serves one pair of models: its triangles stay from frame to frame.
+    if (surface.Built) {
+        surface.Grid.Rebuild(surface.Points);
+    } else {
+        surface.Grid.Build(surface.Points, side.Triangles);
+        surface.Built = true;
+    }
 }
 
 struct SideResult {

@@ -153,13 +153,20 @@ void TriangleGrid::Build(const std::vector<WorldPoint>& newPoints, const std::ve
 {
     if (triangles.size() > kMaxTriangles) throw std::bad_alloc();  // far beyond any memory
     points = newPoints;
-    // 1. clusters of nearby triangles, kept while the triangles stay the same:
+    // Clusters of nearby triangles, kept while the triangles stay the same:
     // animation moves a cluster's triangles together, so its box stays small
-    // (a cluster scattered by the motion costs time, never a wrong answer)
+    // (a cluster scattered by the motion costs time, never a wrong answer).
     if (triangles != corners) {
         corners = triangles;
         formClusters();
     }
+    Rebuild(points);
+}
+
+void TriangleGrid::Rebuild(const std::vector<WorldPoint>& newPoints)
+{
+    // 1. the clusters of the last Build, at these points
+    if (&newPoints != &points) points = newPoints;
     const std::size_t clusterCount = (corners.size() + clusterSize - 1) / clusterSize;
     query = 0;
     seenAt.assign(clusterCount, 0);

@@ -27,6 +27,9 @@ public:
     // (copied: the caller's lists may change afterwards). Every index must be
     // below points.size(). The vectors keep their memory from one frame to the next.
     void Build(const std::vector<WorldPoint>& points, const std::vector<std::array<uint32_t, 3>>& triangles);
+    // The same over the triangles of the last Build, at new points: the next
+    // frame of an animation, without comparing the triangles again.
+    void Rebuild(const std::vector<WorldPoint>& points);
 
     // The squared distance from point to the nearest triangle, the same value
     // as the smallest PointTriangleDistance2 over all of them (infinity for a
