@@ -138,6 +138,19 @@ float roundedUp(double value)
     return double(near) >= value ? near : std::nextafter(near, std::numeric_limits<float>::infinity());
 }
 
+// The squared distance from point to the box low..high (float or double
+// corners); 0 inside it. Never more than that of anything in the box.
+template <class Corner>
+double boxDistance2(const WorldPoint& point, const Corner& low, const Corner& high)
+{
+    double outside2 = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        const double gap = std::max({double(low[axis]) - point[axis], point[axis] - double(high[axis]), 0.0});
+        outside2 += gap * gap;
+    }
+    return outside2;
+}
+
 }  // namespace
 
 double PointTriangleDistance2(const WorldPoint& point, const WorldTriangle& tri)
@@ -374,18 +387,15 @@ double TriangleGrid::Distance2(const WorldPoint& point, uint32_t triangle) const
 template <bool Lone, typename Visit>
 void TriangleGrid::visitClusters(const CellRange& range, const WorldPoint& point, const double& reach2, Visit&& visit) const
 {
-    // The distance from point to a box along one axis, squared; 0 inside it. A point is put in a
-    // cell by rounding, so it may stand a hair outside the cell's slab: the margin keeps every
+    // The distance from point to a cell's slab along one axis, squared; 0 inside it. A point is
+    // put in a cell by rounding, so it may stand a hair outside the slab: the margin keeps every
     // point of the cell within the distance.
     const double margin = 1e-9 * cellSize;
-    const auto gap2 = [&](int axis, double low, double high, double slack) {
-        const double gap = point[axis] < low ? low - point[axis] : point[axis] - high;
-        const double outside = std::max(gap - slack, 0.0);
-        return outside * outside;
-    };
     const auto slab2 = [&](int axis, int64_t index) {
         const double low = origin[axis] + double(index) * cellSize;
-        return gap2(axis, low, low + cellSize, margin);
+        const double gap = point[axis] < low ? low - point[axis] : point[axis] - (low + cellSize);
+        const double outside = std::max(gap - margin, 0.0);
+        return outside * outside;
     };
     for (int64_t z = range.Low[2]; z <= range.High[2]; ++z) {
         const double z2 = slab2(2, z);
@@ -406,9 +416,7 @@ void TriangleGrid::visitClusters(const CellRange& range, const WorldPoint& point
                         visit(std::true_type{}, c);
                     } else {
                         // The box is never further than its triangles: a far box rules them out cheaply.
-                        const Box& box = boxes[c];
-                        if (gap2(0, box.Low[0], box.High[0], 0) + gap2(1, box.Low[1], box.High[1], 0) + gap2(2, box.Low[2], box.High[2], 0) > reach2)
-                            continue;
+                        if (boxDistance2(point, boxes[c].Low, boxes[c].High) > reach2) continue;
                         const std::size_t end = std::min(corners.size(), (c + 1) * clusterSize);
                         for (std::size_t i = c * clusterSize; i < end; ++i) visit(std::false_type{}, i);
                     }
@@ -434,13 +442,7 @@ double TriangleGrid::Nearest2(const WorldPoint& point, uint32_t& hint) const
             // A lone triangle's plane and box are never further than the triangle: a far plane rules it out cheaply.
             const Facet& facet = facets[i];
             const double plane = dot(facet.Normal, point) - facet.PlaneOffset;
-            if (plane * plane > best) return;
-            double outside2 = 0;
-            for (int axis = 0; axis < 3; ++axis) {
-                const double gap = std::max({double(facet.Low[axis]) - point[axis], point[axis] - double(facet.High[axis]), 0.0});
-                outside2 += gap * gap;
-            }
-            if (outside2 > best) return;
+            if (plane * plane > best || boxDistance2(point, facet.Low, facet.High) > best) return;
             const WorldPoint& a = points[facet.Corner[0]];
             const WorldPoint ab = minus(points[facet.Corner[1]], a), ac = minus(points[facet.Corner[2]], a);
             found = facet.Flat ? edgesDistance2(point, a, ab, ac, v, w) : facetDistance2(point, a, ab, ac, v, w);
@@ -450,12 +452,12 @@ double TriangleGrid::Nearest2(const WorldPoint& point, uint32_t& hint) const
             const WorldPoint& a = points[corner[0]];
             const WorldPoint& b = points[corner[1]];
             const WorldPoint& c = points[corner[2]];
-            double outside2 = 0;
+            WorldPoint low, high;
             for (int axis = 0; axis < 3; ++axis) {
-                const double gap = std::max({std::min({a[axis], b[axis], c[axis]}) - point[axis], point[axis] - std::max({a[axis], b[axis], c[axis]}), 0.0});
-                outside2 += gap * gap;
+                low[axis] = std::min({a[axis], b[axis], c[axis]});
+                high[axis] = std::max({a[axis], b[axis], c[axis]});
             }
-            if (outside2 > best) return;
+            if (boxDistance2(point, low, high) > best) return;
             found = distance2(point, corner, v, w);
         }
         if (found < best || (found == best && order[i] < nearest)) {

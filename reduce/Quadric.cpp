@@ -755,7 +755,6 @@ private:
     {
         const std::size_t frames = errorFrames.size();
         if (frames == frameCount) {  // every frame, in order: the view's own rows
-            errorRowStride = vertexStride;
             errorStep = frameStride;
             return;
         }
@@ -763,13 +762,12 @@ private:
         for (uint32_t v = 0; v < vertexCount; ++v)
             for (std::size_t k = 0; k < frames; ++k)
                 errorRows[std::size_t(v) * frames + k] = rowOf(v)[std::size_t(errorFrames[k]) * frameStride];
-        errorRowStride = frames;
         errorStep = 1;
     }
     // A vertex's positions in the chosen frames: read the k-th through errorPosition.
     const PackedPosition* errorRowOf(uint32_t v) const
     {
-        return (errorRows.empty() ? mesh.Positions.data() : errorRows.data()) + std::size_t(v) * errorRowStride;
+        return errorRows.empty() ? rowOf(v) : &errorRows[std::size_t(v) * errorFrames.size()];
     }
     const PackedPosition& errorPosition(const PackedPosition* row, std::size_t k) const { return row[k * errorStep]; }
     // unitAt(v, errorFrames[k]), read from the chosen frames' rows.
@@ -1570,8 +1568,7 @@ private:
     std::vector<Vec3> unitOffset;
     std::vector<uint32_t> errorFrames;
     std::vector<PackedPosition> errorRows;  // [v * errorFrames.size() + k]; empty when every frame is chosen
-    std::size_t errorRowStride = 0;         // a vertex's chosen frames start v * errorRowStride in
-    std::size_t errorStep = 0;              // and the k-th lies k * errorStep further
+    std::size_t errorStep = 0;              // the k-th chosen frame lies k * errorStep into a vertex's row
     std::vector<Quadric> quadrics;  // vertex-major: [v * errorFrames.size() + k]
 
     std::vector<Wedge> wedges;
