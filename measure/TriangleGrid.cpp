@@ -194,10 +194,8 @@ void TriangleGrid::Rebuild(const std::vector<WorldPoint>& newPoints)
     WorldPoint low = points[sorted[0][0]], high = low;
     double size = 0;  // the clusters' longest sides, or the triangles' areas
     if (clusterSize == 1) {
-        facets.resize(corners.size());
         for (std::size_t i = 0; i < corners.size(); ++i) {
             Facet& facet = facets[i];
-            facet.Corner = sorted[i];
             assert(facet.Corner[0] < points.size() && facet.Corner[1] < points.size() && facet.Corner[2] < points.size());
             const WorldPoint& a = points[facet.Corner[0]];
             const WorldPoint& b = points[facet.Corner[1]];
@@ -342,6 +340,9 @@ void TriangleGrid::formClusters()
     for (std::size_t i = 0; i < count; ++i) sorted[i] = corners[order[i]];
     clusterVertices.clear();
     clusterVertexStart.assign(1, 0);
+    // A lone triangle's facet keeps its corners; each frame fills in the rest.
+    facets.resize(clusterSize == 1 ? count : 0);
+    for (std::size_t i = 0; i < facets.size(); ++i) facets[i].Corner = sorted[i];
     if (clusterSize == 1) return;
     for (std::size_t first = 0; first < count; first += clusterSize) {
         const auto begin = clusterVertices.size();
