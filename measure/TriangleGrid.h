@@ -110,7 +110,8 @@ private:
     std::vector<uint32_t> clusterVertexStart;
     std::vector<uint32_t> clusterVertices;
     std::vector<Box> boxes;                        // each cluster's in this frame, when clusters have several triangles
-    std::vector<Facet> facets;                     // of sorted[i] (its corners set once, the rest each frame), when clusters are lone triangles
+    // Of sorted[i] when clusters are lone triangles: corners set once, the rest each frame.
+    std::vector<Facet> facets;
     WorldPoint origin{0, 0, 0};                    // the low corner of the grid
     double cellSize = 1;
     double cellsPerUnit = 1;                       // 1 / cellSize: cells are found by multiplying
