@@ -141,6 +141,7 @@ float roundedUp(double value)
 // The squared distance from point to the box low..high (float or double
 // corners); 0 inside it. Never more than that of anything in the box.
 template <class Corner>
+[[gnu::always_inline]] inline
 double boxDistance2(const WorldPoint& point, const Corner& low, const Corner& high)
 {
     double outside2 = 0;
