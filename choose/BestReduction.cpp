@@ -39,13 +39,22 @@ constexpr int kChoiceFrames = 32;
 constexpr int kChoiceSamples = 2000;
 constexpr double kNearer = 0.98;
 
+// Each way has kept vertices' places handed to removed ones where that
+// brings the surface nearer (RepickSurvivors), when the measure agrees. The
+// hand-over weighs only the vertices and triangles about each place, so a
+// frame the choice does not measure, where the whole lies furthest, may come
+// out worse: the way chosen keeps it only when the measure agrees over every
+// frame too (up to so many, with fewer samples).
+constexpr int kRepickFrames = 128;
+constexpr int kRepickSamples = 500;
+
 // The worst frame's RMS of survivors against mesh; infinite when it cannot
 // be measured (then any way that can beats it).
-double worstRms(const AnimatedMesh& mesh, const MeshSurvivors& survivors)
+double worstRms(const AnimatedMesh& mesh, const MeshSurvivors& survivors, int frames = kChoiceFrames, int samples = kChoiceSamples)
 {
     MeasureOptions options;
-    options.SamplesPerSide = kChoiceSamples;
-    options.Frames = SpreadFrames(int(mesh.FrameCount), kChoiceFrames);
+    options.SamplesPerSide = samples;
+    options.Frames = SpreadFrames(int(mesh.FrameCount), frames);
     options.Threads = 1;  // a batch already runs a model per processor
     const auto measured = MeasureDeviation(mesh, KeptView(mesh, survivors), options);
     const auto* summary = std::get_if<DeviationSummary>(&measured);
@@ -84,11 +93,20 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
         bool Done = false;
         const char* Name = nullptr;
         MeshSurvivors Survivors;
+        MeshSurvivors Unpicked;  // before places changed hands, when they did
         QuadricResult Result;
         double Rms = std::numeric_limits<double>::infinity();
         std::exception_ptr Failure;
     };
     std::array<Tried, ways.size() + afresh.size()> tried;
+    const auto repick = [&](Tried& way) {
+        MeshSurvivors repicked = way.Survivors;
+        if (RepickSurvivors(mesh, repicked) == 0) return;
+        const double rms = worstRms(mesh, repicked);
+        if (!(rms < way.Rms)) return;
+        way.Unpicked = std::exchange(way.Survivors, std::move(repicked));
+        way.Rms = rms;
+    };
     const auto runWay = [&](std::size_t i, const std::function<void(const std::string&)>& shown) {
         // A waypoint at or above the input's triangles would start afresh from
         // the input: a way of the first four again.
@@ -104,11 +122,12 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
         tried[i].Done = true;
         if (!small || tried[i].Result.TrianglesAfter == tried[i].Result.TrianglesBefore) return;
         tried[i].Rms = worstRms(mesh, tried[i].Survivors);
+        repick(tried[i]);
         if (!next) return;
         if (passed.Triangles.empty()) {
             // Stopped above the waypoint: afresh from where it stopped.
             if (tried[i].Result.BudgetMet) return;
-            passed = tried[i].Survivors;
+            passed = tried[i].Unpicked.Triangles.empty() ? tried[i].Survivors : tried[i].Unpicked;
             passedRelaxations = tried[i].Result.Relaxations;
         }
         Tried& fresh = tried[ways.size() + std::size_t(next - afresh.data())];
@@ -120,6 +139,7 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
         fresh.Result.RelaxedRules = RelaxedRulesText(fresh.Result.Relaxations);
         fresh.Survivors = ChainedSurvivors(passed, std::move(rest));
         fresh.Rms = worstRms(mesh, fresh.Survivors);
+        repick(fresh);
         fresh.Done = true;
     };
     std::atomic<std::size_t> nextWay{1};
@@ -154,6 +174,7 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
     survivors = std::move(tried[0].Survivors);
     if (!small || best.Result.TrianglesAfter == best.Result.TrianglesBefore) return best;
     double bestRms = tried[0].Rms;
+    std::size_t chosen = 0;
     for (std::size_t i = 1; i < tried.size(); ++i) {
         if (tried[i].Failure) std::rethrow_exception(tried[i].Failure);
         if (!tried[i].Done) continue;
@@ -169,6 +190,11 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
         best.Way = tried[i].Name;
         bestRms = tried[i].Rms;
         survivors = std::move(tried[i].Survivors);
+        chosen = i;
     }
+    const MeshSurvivors& unpicked = tried[chosen].Unpicked;
+    if (!unpicked.Triangles.empty() &&
+        !(worstRms(mesh, survivors, kRepickFrames, kRepickSamples) < worstRms(mesh, unpicked, kRepickFrames, kRepickSamples)))
+        survivors = unpicked;
     return best;
 }

@@ -60,6 +60,7 @@
 #include "model/Geometry.h"
 #include "model/MDLClass.h"
 #include "reduce/FanIndex.h"
+#include "reduce/Repick.h"
 
 namespace {
 
@@ -1672,6 +1673,19 @@ QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, M
                                 "that are apart, take the last triangle of a piece of surface, or meet where borders or seams "
                                 "cross";
     return result;
+}
+
+int RepickSurvivors(const AnimatedMesh& mesh, MeshSurvivors& survivors)
+{
+    std::vector<MeshTriangle> live = survivors.Triangles;
+    for (MeshTriangle& tri : live)
+        for (std::size_t j = 0; j < 3; ++j) {
+            tri.Vertex[j] = survivors.Vertices[tri.Vertex[j]];
+            tri.TexCoord[j] = survivors.TexCoords[tri.TexCoord[j]];
+        }
+    const int changed = RepickVertices(mesh, live, survivors.TriangleSource);
+    if (changed > 0) listSurvivors(mesh, live, std::vector<uint32_t>(survivors.TriangleSource), survivors);
+    return changed;
 }
 
 QuadricResult ReduceQuadric(TMDLModel& model, int64_t targetTriangles, const std::function<void(const std::string&)>& progress,

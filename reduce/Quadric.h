@@ -92,6 +92,12 @@ QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, M
                             const std::function<void(const std::string&)>& progress = nullptr,
                             const QuadricOptions& options = {}, const QuadricWaypoint& waypoint = {});
 
+// Hands the place of a kept vertex to a removed vertex nearby where the
+// surface then follows the input more closely over the animation (see
+// reduce/Repick.h); survivors are those of a reduction of mesh, and stay
+// so. Returns how many places changed hands.
+int RepickSurvivors(const AnimatedMesh& mesh, MeshSurvivors& survivors);
+
 // The same on an MDL5 model in place: its view, the reduction, its survivors
 // kept. A model whose indices are out of range is left as it is.
 QuadricResult ReduceQuadric(TMDLModel& model, int64_t targetTriangles,
