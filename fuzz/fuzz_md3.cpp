@@ -58,7 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         ReduceQuadric(KeptView(mesh, passed), budget, fromPassed);
         afresh = ChainedSurvivors(passed, std::move(fromPassed));
     }
-    for (const MeshSurvivors* kept : {&welded, &passed, &afresh}) {
+    // Places handed over after the collapses: still records of the input, each corner with its vertex's coordinate.
+    MeshSurvivors handed = welded;
+    RepickSurvivors(mesh, handed);
+    require(handed.Triangles.size() == welded.Triangles.size());
+    for (const MeshSurvivors* kept : {&welded, &passed, &afresh, &handed}) {
         require(kept->Triangles.empty() || KeptView(mesh, *kept).IsConsistent());
         for (const MeshTriangle& tri : kept->Triangles)
             for (std::size_t j = 0; j < 3; ++j) require(kept->TexCoords[tri.TexCoord[j]] == mesh.VertexTexCoords[kept->Vertices[tri.Vertex[j]]][0]);

@@ -18,6 +18,7 @@
 
 #include "fuzz/FuzzChecks.h"
 #include "measure/Measure.h"
+#include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
@@ -76,6 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         requireConsistent(model);
         require(result.BudgetMet ? model.Header.NumTris <= budget : !result.StoppedBecause.empty());
         requireSubset(loaded, model);
+        if (data[1] & 0x20) {
+            // The same collapses on the view, then places handed over: still a view of the input's records.
+            const AnimatedMesh mesh = MeshOf(loaded, MeshOptions{.VertexMajor = true, .Normals = false, .Skin = false});
+            MeshSurvivors survivors;
+            ReduceQuadric(mesh, budget, survivors);
+            const std::size_t kept = survivors.Triangles.size();
+            RepickSurvivors(mesh, survivors);
+            require(survivors.Triangles.size() == kept && (kept == 0 || KeptView(mesh, survivors).IsConsistent()));
+        }
     } else {
         for (int pass = 0; pass < passes; ++pass) {
             model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
