@@ -369,13 +369,14 @@ private:
     // The error about a place when vertex candidate holds it, over the
     // weighed frames listed: the region's vertices (weighed by their share of
     // the input's area) against the live triangles, and points of the fan's
-    // triangles (by area) against the input's triangles under the region; the
-    // worst frame's plus the mean.
-    double placeError(uint32_t spot, uint32_t candidate, Region& region, const std::vector<uint32_t>& frames) const
+    // triangles (by area; the centre alone for a first look, or halfway from
+    // it to each corner too) against the input's triangles under the region;
+    // the worst frame's plus the mean.
+    double placeError(uint32_t spot, uint32_t candidate, Region& region, const std::vector<uint32_t>& frames, bool centres) const
     {
-        // Where a fan's triangle is sampled: its centre and halfway from it to each corner.
         static constexpr std::array<std::array<double, 3>, 4> kSamples{
             {{1.0 / 3, 1.0 / 3, 1.0 / 3}, {2.0 / 3, 1.0 / 6, 1.0 / 6}, {1.0 / 6, 2.0 / 3, 1.0 / 6}, {1.0 / 6, 1.0 / 6, 2.0 / 3}}};
+        const std::size_t samples = centres ? 1 : kSamples.size();
         const uint32_t v = holder[spot];
         const auto [first, last] = liveFans.Of(spot);
         double worst = 0, sum = 0;
@@ -402,8 +403,9 @@ private:
             }
             for (const auto& c : fan) {
                 const Point normal = cross(minus(c[1], c[0]), minus(c[2], c[0]));
-                const double share = 0.5 * std::sqrt(dot(normal, normal)) / double(kSamples.size());
-                for (const auto& w : kSamples) {
+                const double share = 0.5 * std::sqrt(dot(normal, normal)) / double(samples);
+                for (std::size_t k = 0; k < samples; ++k) {
+                    const std::array<double, 3>& w = kSamples[k];
                     const Point p{w[0] * c[0][0] + w[1] * c[1][0] + w[2] * c[2][0], w[0] * c[0][1] + w[1] * c[1][1] + w[2] * c[2][1],
                                   w[0] * c[0][2] + w[1] * c[1][2] + w[2] * c[2][2]};
                     error += share * nearest2(region.Under, f, p);
@@ -473,26 +475,26 @@ private:
     }
 
     // Looks for a better holder of place: every candidate over a few frames
-    // spread over the animation, then the best few over every weighed frame.
+    // spread over the animation, its fan seen by its centres, then the best
+    // few over every weighed frame, more finely.
     int tryPlace(uint32_t place)
     {
         const uint32_t v = holder[place];
         const auto [first, last] = members.Of(place);
         if (std::none_of(first, last, [&](uint32_t m) { return m != v && plain[m]; }) || !fanIsPlain(place)) return 0;
         Region region = regionOf(place);
-        const double now = placeError(place, v, region, firstLook);
+        const double now = placeError(place, v, region, firstLook, true);
         std::vector<std::pair<double, uint32_t>> better;
         for (const uint32_t* m = first; m != last; ++m)
             if (*m != v && plain[*m])
-                if (const double error = placeError(place, *m, region, firstLook); error < now * (1 - 1e-9)) better.emplace_back(error, *m);
+                if (const double error = placeError(place, *m, region, firstLook, true); error < now * (1 - 1e-9)) better.emplace_back(error, *m);
         if (better.empty()) return 0;
         std::sort(better.begin(), better.end());
         better.resize(std::min(better.size(), kFinalists));
-        const bool again = firstLook.size() < everyFrame.size();
-        double best = again ? placeError(place, v, region, everyFrame) : now;
+        double best = placeError(place, v, region, everyFrame, false);
         uint32_t chosen = v;
         for (const auto& [error, m] : better) {
-            const double whole = again ? placeError(place, m, region, everyFrame) : error;
+            const double whole = placeError(place, m, region, everyFrame, false);
             if (whole < best * (1 - 1e-9) && keepsFacing(place, m)) {
                 best = whole;
                 chosen = m;
