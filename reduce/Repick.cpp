@@ -6,9 +6,11 @@
 #include <functional>
 #include <limits>
 #include <queue>
+#include <span>
 #include <utility>
 
 #include "model/AnimatedMesh.h"
+#include "reduce/FanIndex.h"
 
 namespace {
 
@@ -99,16 +101,13 @@ struct Lists {
         std::vector<uint32_t> next(Start.begin(), Start.end() - 1);
         for (const auto& [index, item] : pairs) Items[next[index]++] = item;
     }
-    std::pair<const uint32_t*, const uint32_t*> Of(uint32_t i) const
-    {
-        return {Items.data() + Start[i], Items.data() + Start[i + 1]};
-    }
+    std::span<const uint32_t> Of(uint32_t i) const { return std::span<const uint32_t>(Items).subspan(Start[i], Start[i + 1] - Start[i]); }
 };
 
 class Repicker {
 public:
     Repicker(const AnimatedMesh& mesh, std::vector<MeshTriangle>& live, const std::vector<uint32_t>& source)
-        : mesh(mesh), live(live), source(source)
+        : mesh(mesh), live(live), source(source), inputFans(mesh.Triangles, mesh.VertexCount, 1, 1), liveFans(live, mesh.VertexCount, 1, 1)
     {
         const uint32_t count = std::min(mesh.FrameCount, kErrorFrames);
         for (uint32_t k = 0; k < count; ++k)
@@ -128,16 +127,16 @@ public:
     {
         int changed = 0;
         // A place is looked at again only when its fan or a neighbour's changed.
-        std::vector<uint8_t> due(kept.begin(), kept.end());
+        std::vector<uint8_t> due(mesh.VertexCount, 0);
+        for (uint32_t v = 0; v < mesh.VertexCount; ++v) due[v] = placeOf[v] != kNone;
         for (int pass = 0; pass < kPasses; ++pass) {
             std::vector<uint8_t> next(mesh.VertexCount, 0);
             int changedNow = 0;
             for (uint32_t place = 0; place < mesh.VertexCount; ++place) {
                 if (!due[place] || !plain[holder[place]] || !tryPlace(place)) continue;
                 ++changedNow;
-                const auto [first, last] = liveFans.Of(place);
-                for (const uint32_t* t = first; t != last; ++t)
-                    for (const uint32_t u : live[*t].Vertex) next[placeOf[u]] = 1;
+                for (const uint32_t t : liveFans.Of(place))
+                    for (const uint32_t u : live[t].Vertex) next[placeOf[u]] = 1;
             }
             changed += changedNow;
             if (changedNow == 0) break;
@@ -155,7 +154,6 @@ private:
         ownTexCoord.assign(vertexCount, kNone);
         std::vector<uint8_t> used(vertexCount, 0);
         std::vector<uint64_t> edges;
-        std::vector<std::pair<uint32_t, uint32_t>> fanPairs;
         const bool vertexOwned = !mesh.VertexTexCoords.empty();
         for (uint32_t t = 0; t < mesh.Triangles.size(); ++t) {
             const MeshTriangle& tri = mesh.Triangles[t];
@@ -163,7 +161,6 @@ private:
             for (std::size_t j = 0; j < 3; ++j) {
                 const uint32_t v = tri.Vertex[j];
                 used[v] = 1;
-                fanPairs.emplace_back(v, t);
                 if (repeated) plain[v] = 0;
                 const uint32_t a = std::min(v, tri.Vertex[(j + 1) % 3]), b = std::max(v, tri.Vertex[(j + 1) % 3]);
                 edges.push_back(uint64_t(a) << 32 | b);
@@ -173,7 +170,6 @@ private:
                 else if (ownTexCoord[v] != coordinate) plain[v] = 0;
             }
         }
-        inputFans.Fill(vertexCount, fanPairs);
         std::sort(edges.begin(), edges.end());
         for (std::size_t i = 0; i < edges.size();) {
             std::size_t end = i;
@@ -190,15 +186,10 @@ private:
     void formPatches()
     {
         const uint32_t vertexCount = mesh.VertexCount;
-        kept.assign(vertexCount, 0);
-        std::vector<std::pair<uint32_t, uint32_t>> livePairs;
-        for (uint32_t i = 0; i < live.size(); ++i)
-            for (const uint32_t v : live[i].Vertex) {
-                kept[v] = 1;
-                livePairs.emplace_back(v, i);
-            }
-        liveFans.Fill(vertexCount, livePairs);
-        owner.assign(vertexCount, kNone);
+        std::vector<uint8_t> kept(vertexCount, 0);
+        for (const MeshTriangle& tri : live)
+            for (const uint32_t v : tri.Vertex) kept[v] = 1;
+        std::vector<uint32_t> owner(vertexCount, kNone);
         std::vector<double> reach(vertexCount, std::numeric_limits<double>::infinity());
         using Step = std::pair<double, uint32_t>;
         std::priority_queue<Step, std::vector<Step>, std::greater<Step>> queue;
@@ -212,9 +203,8 @@ private:
             const auto [distance, v] = queue.top();
             queue.pop();
             if (distance > reach[v]) continue;
-            const auto [first, last] = inputFans.Of(v);
-            for (const uint32_t* t = first; t != last; ++t)
-                for (const uint32_t n : mesh.Triangles[*t].Vertex) {
+            for (const uint32_t t : inputFans.Of(v))
+                for (const uint32_t n : mesh.Triangles[t].Vertex) {
                     if (kept[n]) continue;
                     const double further = distance + std::sqrt(gap2(point(0, v), point(0, n)));
                     if (further < reach[n]) {
@@ -320,24 +310,22 @@ private:
         Region region;
         const uint32_t v = holder[place];
         std::vector<uint32_t> places{place};
-        const auto [first, last] = liveFans.Of(place);
-        for (const uint32_t* t = first; t != last; ++t)
-            for (const uint32_t u : live[*t].Vertex)
+        for (const uint32_t t : liveFans.Of(place))
+            for (const uint32_t u : live[t].Vertex)
                 if (u != v) places.push_back(placeOf[u]);
         std::sort(places.begin(), places.end());
         places.erase(std::unique(places.begin(), places.end()), places.end());
         std::vector<uint32_t> others, under;
         for (const uint32_t p : places) {
-            const auto [memberFirst, memberLast] = members.Of(p);
-            region.Vertices.insert(region.Vertices.end(), memberFirst, memberLast);
+            const std::span<const uint32_t> patch = members.Of(p);
+            region.Vertices.insert(region.Vertices.end(), patch.begin(), patch.end());
             if (p == place) continue;
-            const auto [fanFirst, fanLast] = liveFans.Of(p);
-            for (const uint32_t* t = fanFirst; t != fanLast; ++t)
-                if (std::find(live[*t].Vertex.begin(), live[*t].Vertex.end(), v) == live[*t].Vertex.end()) others.push_back(*t);
+            for (const uint32_t t : liveFans.Of(p))
+                if (std::find(live[t].Vertex.begin(), live[t].Vertex.end(), v) == live[t].Vertex.end()) others.push_back(t);
         }
         for (const uint32_t m : region.Vertices) {
-            const auto [fanFirst, fanLast] = inputFans.Of(m);
-            under.insert(under.end(), fanFirst, fanLast);
+            const std::span<const uint32_t> fan = inputFans.Of(m);
+            under.insert(under.end(), fan.begin(), fan.end());
         }
         const auto cornersOf = [](std::vector<uint32_t>& list, const std::vector<MeshTriangle>& triangles) {
             std::sort(list.begin(), list.end());
@@ -378,7 +366,6 @@ private:
             {{1.0 / 3, 1.0 / 3, 1.0 / 3}, {2.0 / 3, 1.0 / 6, 1.0 / 6}, {1.0 / 6, 2.0 / 3, 1.0 / 6}, {1.0 / 6, 1.0 / 6, 2.0 / 3}}};
         const std::size_t samples = centres ? 1 : kSamples.size();
         const uint32_t v = holder[spot];
-        const auto [first, last] = liveFans.Of(spot);
         double worst = 0, sum = 0;
         std::vector<std::array<Point, 3>> fan;
         std::vector<std::array<double, 4>> fanBalls;
@@ -386,9 +373,9 @@ private:
             prepare(region, f);
             fan.clear();
             fanBalls.clear();
-            for (const uint32_t* t = first; t != last; ++t) {
+            for (const uint32_t t : liveFans.Of(spot)) {
                 std::array<Point, 3> corners;
-                for (std::size_t j = 0; j < 3; ++j) corners[j] = point(f, live[*t].Vertex[j] == v ? candidate : live[*t].Vertex[j]);
+                for (std::size_t j = 0; j < 3; ++j) corners[j] = point(f, live[t].Vertex[j] == v ? candidate : live[t].Vertex[j]);
                 fan.push_back(corners);
                 fanBalls.push_back(ballAbout(corners));
             }
@@ -421,11 +408,10 @@ private:
     bool keepsFacing(uint32_t place, uint32_t at) const
     {
         const uint32_t v = holder[place];
-        const auto [first, last] = liveFans.Of(place);
         for (uint32_t frame = 0; frame < mesh.FrameCount; ++frame) {
             const Point moved = mesh.World(at, frame);
-            for (const uint32_t* t = first; t != last; ++t) {
-                const MeshTriangle& tri = live[*t];
+            for (const uint32_t t : liveFans.Of(place)) {
+                const MeshTriangle& tri = live[t];
                 std::array<Point, 3> before, after;
                 for (std::size_t j = 0; j < 3; ++j) {
                     before[j] = mesh.World(tri.Vertex[j], frame);
@@ -437,7 +423,7 @@ private:
                 const double agree = dot(was, now);
                 if (!(agree > 0) || agree * agree < kLeastTurnCosine * kLeastTurnCosine * dot(was, was) * dot(now, now)) return false;
                 // Nor against the input's triangle it came from, so that turns, each allowed, do not add up.
-                const MeshTriangle& input = mesh.Triangles[source[*t]];
+                const MeshTriangle& input = mesh.Triangles[source[t]];
                 const Point a = mesh.World(input.Vertex[0], frame);
                 if (dot(cross(minus(mesh.World(input.Vertex[1], frame), a), minus(mesh.World(input.Vertex[2], frame), a)), now) < 0) return false;
             }
@@ -449,13 +435,12 @@ private:
     bool fanIsPlain(uint32_t place) const
     {
         const uint32_t v = holder[place];
-        const auto [first, last] = liveFans.Of(place);
         std::vector<uint32_t> rim;
-        for (const uint32_t* t = first; t != last; ++t) {
-            const MeshTriangle& tri = live[*t];
+        for (const uint32_t t : liveFans.Of(place)) {
+            const MeshTriangle& tri = live[t];
             for (std::size_t j = 0; j < 3; ++j) {
                 if (tri.Vertex[j] == v) {
-                    if (live[*t].TexCoord[j] != ownTexCoord[v]) return false;
+                    if (tri.TexCoord[j] != ownTexCoord[v]) return false;
                 } else {
                     rim.push_back(tri.Vertex[j]);
                 }
@@ -480,14 +465,14 @@ private:
     int tryPlace(uint32_t place)
     {
         const uint32_t v = holder[place];
-        const auto [first, last] = members.Of(place);
-        if (std::none_of(first, last, [&](uint32_t m) { return m != v && plain[m]; }) || !fanIsPlain(place)) return 0;
+        const std::span<const uint32_t> patch = members.Of(place);
+        if (std::none_of(patch.begin(), patch.end(), [&](uint32_t m) { return m != v && plain[m]; }) || !fanIsPlain(place)) return 0;
         Region region = regionOf(place);
         const double now = placeError(place, v, region, firstLook, true);
         std::vector<std::pair<double, uint32_t>> better;
-        for (const uint32_t* m = first; m != last; ++m)
-            if (*m != v && plain[*m])
-                if (const double error = placeError(place, *m, region, firstLook, true); error < now * (1 - 1e-9)) better.emplace_back(error, *m);
+        for (const uint32_t m : patch)
+            if (m != v && plain[m])
+                if (const double error = placeError(place, m, region, firstLook, true); error < now * (1 - 1e-9)) better.emplace_back(error, m);
         if (better.empty()) return 0;
         std::sort(better.begin(), better.end());
         better.resize(std::min(better.size(), kFinalists));
@@ -501,12 +486,11 @@ private:
             }
         }
         if (chosen == v) return 0;
-        const auto [fanFirst, fanLast] = liveFans.Of(place);
-        for (const uint32_t* t = fanFirst; t != fanLast; ++t)
+        for (const uint32_t t : liveFans.Of(place))
             for (std::size_t j = 0; j < 3; ++j)
-                if (live[*t].Vertex[j] == v) {
-                    live[*t].Vertex[j] = chosen;
-                    live[*t].TexCoord[j] = cornerTexCoord(*t, chosen);
+                if (live[t].Vertex[j] == v) {
+                    live[t].Vertex[j] = chosen;
+                    live[t].TexCoord[j] = cornerTexCoord(t, chosen);
                 }
         holder[place] = chosen;
         placeOf[v] = kNone;
@@ -535,14 +519,12 @@ private:
     std::vector<Point> at;  // [f * VertexCount + v]: vertex v in errorFrames[f]
     std::vector<uint8_t> plain;
     std::vector<uint32_t> ownTexCoord;
-    std::vector<uint8_t> kept;  // by place: a vertex the collapses kept
     std::vector<uint32_t> holder;  // the vertex that holds each kept vertex's place now
     std::vector<uint32_t> placeOf;  // the place a vertex holds, or kNone
-    std::vector<uint32_t> owner;
     std::vector<double> weight;
-    Lists inputFans;
-    Lists liveFans;
-    Lists members;
+    FanIndex inputFans;  // the input's triangles by vertex
+    FanIndex liveFans;   // the live triangles by vertex: by place, since a place's fan stays its own
+    Lists members;       // each place's patch
 };
 
 }  // namespace
