@@ -69,9 +69,11 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
     constexpr QuadricOptions kSeamsCrossed{.WeldSplitSeams = true, .CrossSeamsFromStart = true};
     constexpr QuadricOptions kFlatteningWeighed{.NewFanWeight = 128};
     constexpr QuadricOptions kBoth{.WeldSplitSeams = true, .CrossSeamsFromStart = true, .NewFanWeight = 128};
-    const std::array<Way, 4> ways = {Way{"the rules as they stand", {}}, Way{"seams welded and crossed from the start", kSeamsCrossed},
+    constexpr QuadricOptions kBordersFree{.MoveBordersFromStart = true};
+    const std::array<Way, 5> ways = {Way{"the rules as they stand", {}}, Way{"seams welded and crossed from the start", kSeamsCrossed},
                                      Way{"each collapse's own flattening weighed 128 times", kFlatteningWeighed},
-                                     Way{"seams welded and crossed from the start, each collapse's own flattening weighed 128 times", kBoth}};
+                                     Way{"seams welded and crossed from the start, each collapse's own flattening weighed 128 times", kBoth},
+                                     Way{"open borders free to move off their line from the start", kBordersFree}};
     const std::array<Afresh, 3> afresh = {
         Afresh{"the rules as they stand down to 1.5 times the budget, then afresh with seams welded and crossed, each collapse's "
                "own flattening weighed 128 times",

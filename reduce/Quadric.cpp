@@ -498,7 +498,7 @@ class Collapser {
 public:
     Collapser(const AnimatedMesh& mesh, const QuadricOptions& options)
         : mesh(mesh), vertexCount(mesh.VertexCount), frameCount(mesh.FrameCount), triangles(mesh.Triangles),
-          vertexOwned(!mesh.VertexTexCoords.empty()), seamsFromStart(options.CrossSeamsFromStart), newFanWeight(options.NewFanWeight), fans(mesh.Triangles, vertexCount, 1, 8),
+          vertexOwned(!mesh.VertexTexCoords.empty()), seamsFromStart(options.CrossSeamsFromStart), bordersFromStart(options.MoveBordersFromStart), newFanWeight(options.NewFanWeight), fans(mesh.Triangles, vertexCount, 1, 8),
           triangleRemoved(triangles.size(), 0), vertexDead(vertexCount, 0), onBorder(vertexCount, 0), version(vertexCount, 0),
           stale(vertexCount, 0), evaluatedFan(vertexCount, 0), neighbourSlot(vertexCount, kNone)
     {
@@ -1221,7 +1221,7 @@ private:
         uint32_t needs = kRelaxNone;
         if (s.BorderEdges == 2 && edge.Triangles != 1) {
             if (onBorder[w]) return false;  // would pinch the surface at w
-            if (!isSlitEnd(s)) needs |= kRelaxBorders;
+            if (!isSlitEnd(s) && !bordersFromStart) needs |= kRelaxBorders;
         }
         out.Members = kNone;
         if (members > 1) {
@@ -1548,6 +1548,7 @@ private:
     std::vector<MeshTriangle> triangles;  // the view's, changed in place by the collapses
     const bool vertexOwned;               // texture coordinates belong to vertices
     const bool seamsFromStart;            // seams may be crossed, at their texture cost, from the first collapse
+    const bool bordersFromStart;          // open borders may move off their line from the first collapse
     const double newFanWeight;            // see QuadricOptions::NewFanWeight
     FanIndex fans;
     std::vector<uint8_t> triangleRemoved;

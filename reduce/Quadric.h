@@ -53,6 +53,10 @@ struct QuadricOptions {
     // Seams may be crossed, at their texture cost, from the first collapse
     // rather than only once nothing else is left.
     bool CrossSeamsFromStart = false;
+    // An open border may move off its line, at its shape cost, from the
+    // first collapse rather than only once nothing else is left. Split seams
+    // still never open.
+    bool MoveBordersFromStart = false;
     // The removed vertex's squared distance from the triangles that replace
     // its fan weighs this much against the planes it gathered. The planes
     // measure the surface gathered so far, spread over many collapses; the

@@ -46,7 +46,8 @@ TEST(ReduceBest, KeepsTheNearestWayAndTriesOneOnALargeModel)
         laterKept += chosen.Way == "the rules as they stand" ? 0 : 1;
         for (const QuadricOptions& way : {QuadricOptions{}, QuadricOptions{.WeldSplitSeams = true, .CrossSeamsFromStart = true},
                                           QuadricOptions{.NewFanWeight = 128},
-                                          QuadricOptions{.WeldSplitSeams = true, .CrossSeamsFromStart = true, .NewFanWeight = 128}}) {
+                                          QuadricOptions{.WeldSplitSeams = true, .CrossSeamsFromStart = true, .NewFanWeight = 128},
+                                          QuadricOptions{.MoveBordersFromStart = true}}) {
             MeshSurvivors kept;
             const QuadricResult result = ReduceQuadric(mesh, budget, kept, nullptr, way);
             EXPECT_TRUE(chosen.Result.BudgetMet || !result.BudgetMet) << run;
