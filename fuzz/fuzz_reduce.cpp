@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const TMDLModel loaded = model;
     if (data[1] & 0x80) {
         const int64_t budget = int64_t(std::max(model.Header.NumTris, 0)) * data[0] / 255;
-        const QuadricResult result = ReduceQuadric(model, budget, nullptr, {.CrossSeamsFromStart = (data[1] & 0x40) != 0});
+        const QuadricResult result = ReduceQuadric(model, budget, nullptr,
+                                                   {.CrossSeamsFromStart = (data[1] & 0x40) != 0, .MoveBordersFromStart = (data[1] & 0x10) != 0});
         requireConsistent(model);
         require(result.BudgetMet ? model.Header.NumTris <= budget : !result.StoppedBecause.empty());
         requireSubset(loaded, model);
