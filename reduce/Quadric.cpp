@@ -30,9 +30,10 @@
 // two fans join apart from along the edge (the link condition), no triangle is
 // made twice, no two parts merge, no piece of surface loses its last
 // triangle (a wing of a single triangle lies in its own plane, so its
-// planes would let it go for nothing). Asked to, seams may be crossed from
-// the first collapse, and the split seams of a view whose coordinates belong
-// to vertices one each (MD3) are welded first (see weldSplitSeams).
+// planes would let it go for nothing). Asked to, seams may be crossed and
+// open borders move off their line from the first collapse, and the split
+// seams of a view whose coordinates belong to vertices one each (MD3) are
+// welded first (see weldSplitSeams).
 //
 // Per-frame quadrics are stored for every frame of a small model, else for a
 // few frames chosen to span the animation's poses (40 bytes per vertex and
