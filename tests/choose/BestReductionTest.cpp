@@ -47,7 +47,8 @@ TEST(ReduceBest, KeepsTheNearestWayAndTriesOneOnALargeModel)
         for (const QuadricOptions& way : {QuadricOptions{}, QuadricOptions{.WeldSplitSeams = true, .CrossSeamsFromStart = true},
                                           QuadricOptions{.NewFanWeight = 128},
                                           QuadricOptions{.WeldSplitSeams = true, .CrossSeamsFromStart = true, .NewFanWeight = 128},
-                                          QuadricOptions{.MoveBordersFromStart = true}}) {
+                                          QuadricOptions{.MoveBordersFromStart = true},
+                                          QuadricOptions{.ErrorFrames = 1, .EveryFrameUpTo = 0, .NewFanWeight = 64}}) {
             MeshSurvivors kept;
             const QuadricResult result = ReduceQuadric(mesh, budget, kept, nullptr, way);
             EXPECT_TRUE(chosen.Result.BudgetMet || !result.BudgetMet) << run;
