@@ -1222,7 +1222,7 @@ private:
         uint32_t needs = kRelaxNone;
         if (s.BorderEdges == 2 && edge.Triangles != 1) {
             if (onBorder[w]) return false;  // would pinch the surface at w
-            if (!isSlitEnd(s) && !bordersFromStart) needs |= kRelaxBorders;
+            if (!bordersFromStart && !isSlitEnd(s)) needs |= kRelaxBorders;
         }
         out.Members = kNone;
         if (members > 1) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <numeric>
 #include <set>
+#include <utility>
 
 #include "model/AnimatedMesh.h"
 #include "model/Geometry.h"
@@ -469,24 +470,23 @@ TEST(ReduceQuadric, SeamsGoWhereTheTextureAllowsAndSplitSeamsStayClosed)
     // together; one that zigzags in the texture keeps its vertices. Open
     // borders free to move from the start leave a split seam closed too.
     const int rows = 9;
-    for (const bool split : {true, false})
-        for (const bool bordersFree : {false, true}) {
-            std::map<float, std::size_t> seamEdgesLeft;
-            for (const float wiggle : {0.0f, 12.0f}) {
-                const AnimatedMesh mesh = foldingSheet(rows, 3, split, wiggle);
-                MeshSurvivors kept;
-                const auto budget = int64_t(mesh.Triangles.size() * 3 / 10);
-                const QuadricResult result = ReduceQuadric(mesh, budget, kept, nullptr, {.MoveBordersFromStart = bordersFree});
-                const std::string what = std::string(split ? "split" : "attribute") + " seam, wiggle " + std::to_string(wiggle) +
-                                         (bordersFree ? ", borders free" : "");
-                EXPECT_TRUE(result.BudgetMet) << what;
-                EXPECT_EQ(result.Relaxations, kRelaxNone) << what;
-                for (uint32_t f = 0; f < 2; ++f) EXPECT_EQ(seamEdges(mesh, kept, false, f), seamEdges(mesh, kept, true, f)) << what << ", frame " << f;
-                seamEdgesLeft[wiggle] = seamEdges(mesh, kept, false, 0).size();
-            }
-            EXPECT_LT(seamEdgesLeft[0.0f], std::size_t(rows - 1)) << split << bordersFree;
-            EXPECT_EQ(seamEdgesLeft[12.0f], std::size_t(rows - 1)) << split << bordersFree;
+    for (const auto& [split, bordersFree] : {std::pair{true, false}, {true, true}, {false, false}, {false, true}}) {
+        std::map<float, std::size_t> seamEdgesLeft;
+        for (const float wiggle : {0.0f, 12.0f}) {
+            const AnimatedMesh mesh = foldingSheet(rows, 3, split, wiggle);
+            MeshSurvivors kept;
+            const auto budget = int64_t(mesh.Triangles.size() * 3 / 10);
+            const QuadricResult result = ReduceQuadric(mesh, budget, kept, nullptr, {.MoveBordersFromStart = bordersFree});
+            const std::string what = std::string(split ? "split" : "attribute") + " seam, wiggle " + std::to_string(wiggle) +
+                                     (bordersFree ? ", borders free" : "");
+            EXPECT_TRUE(result.BudgetMet) << what;
+            EXPECT_EQ(result.Relaxations, kRelaxNone) << what;
+            for (uint32_t f = 0; f < 2; ++f) EXPECT_EQ(seamEdges(mesh, kept, false, f), seamEdges(mesh, kept, true, f)) << what << ", frame " << f;
+            seamEdgesLeft[wiggle] = seamEdges(mesh, kept, false, 0).size();
         }
+        EXPECT_LT(seamEdgesLeft[0.0f], std::size_t(rows - 1)) << split << bordersFree;
+        EXPECT_EQ(seamEdgesLeft[12.0f], std::size_t(rows - 1)) << split << bordersFree;
+    }
 }
 
 TEST(ReduceQuadric, WhereASplitSeamEndsTheSurfaceMayCloseWithoutRelaxingARule)
