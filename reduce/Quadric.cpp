@@ -499,7 +499,8 @@ class Collapser {
 public:
     Collapser(const AnimatedMesh& mesh, const QuadricOptions& options)
         : mesh(mesh), vertexCount(mesh.VertexCount), frameCount(mesh.FrameCount), triangles(mesh.Triangles),
-          vertexOwned(!mesh.VertexTexCoords.empty()), seamsFromStart(options.CrossSeamsFromStart), bordersFromStart(options.MoveBordersFromStart), newFanWeight(options.NewFanWeight), fans(mesh.Triangles, vertexCount, 1, 8),
+          vertexOwned(!mesh.VertexTexCoords.empty()), seamsFromStart(options.CrossSeamsFromStart),
+          bordersFromStart(options.MoveBordersFromStart), newFanWeight(options.NewFanWeight), fans(mesh.Triangles, vertexCount, 1, 8),
           triangleRemoved(triangles.size(), 0), vertexDead(vertexCount, 0), onBorder(vertexCount, 0), version(vertexCount, 0),
           stale(vertexCount, 0), evaluatedFan(vertexCount, 0), neighbourSlot(vertexCount, kNone)
     {
