@@ -11,6 +11,26 @@
 
 using WorldPoint = std::array<double, 3>;
 
+// Vector arithmetic on world points, in double, each in the order written
+// (x, then y, then z): the collapses, the measure and the renderer share
+// these, so a change of one is a change of all, and bit-exact results stay so.
+inline WorldPoint Minus(const WorldPoint& a, const WorldPoint& b)
+{
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+inline WorldPoint Plus(const WorldPoint& a, const WorldPoint& b)
+{
+    return {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
+}
+inline double Dot(const WorldPoint& a, const WorldPoint& b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+inline WorldPoint Cross(const WorldPoint& a, const WorldPoint& b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
 // The header's position scale and offset, read from the carried bytes.
 struct PositionTransform {
     std::array<float, 3> Scale{1.0f, 1.0f, 1.0f};
