@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "model/formats/MDL5.h"
 #include "app/Preview.h"
 #include "app/Settings.h"
 #include "choose/BestReduction.h"

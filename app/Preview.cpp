@@ -26,6 +26,7 @@
 #include <cstring>
 #include <memory>
 
+#include "model/formats/MDL5.h"
 #include "model/MDLClass.h"
 #include "render/Render.h"
 

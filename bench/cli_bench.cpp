@@ -18,7 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "tests/support/ModelBuilder.h"
 
 extern char** environ;

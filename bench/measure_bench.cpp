@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "model/formats/MDL5.h"
 #include "measure/Measure.h"
 #include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"

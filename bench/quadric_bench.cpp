@@ -34,14 +34,16 @@
 #include <variant>
 #include <vector>
 
+#include "model/formats/MDL5.h"
 #include "choose/BestReduction.h"
 #include "measure/Measure.h"
 #include "measure/TriangleGrid.h"
 #include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
 #include "model/Geometry.h"
+#include "model/ByteIO.h"
 #include "model/MDLClass.h"
-#include "model/MDLFile.h"
+#include "model/NormalTable.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
 #include "tests/support/AnimatedModels.h"

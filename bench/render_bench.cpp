@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "model/formats/MDL5.h"
 #include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
 #include "render/Render.h"

@@ -21,7 +21,7 @@
 #include "cli/Png.h"
 #include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "render/Render.h"
 
 namespace {

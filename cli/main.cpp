@@ -29,7 +29,7 @@
 #include "cli/Deviation.h"
 #include "cli/Report.h"
 #include "model/AnyModel.h"
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "reduce/Reduce.h"
 
 #ifndef KELVANE_VERSION

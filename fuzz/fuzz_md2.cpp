@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "fuzz/FuzzChecks.h"
-#include "model/MD2.h"
+#include "model/formats/MD2.h"
 #include "tests/support/QuakeModels.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "fuzz/FuzzChecks.h"
-#include "model/MD3.h"
+#include "model/formats/MD3.h"
 #include "reduce/Quadric.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "fuzz/FuzzChecks.h"
-#include "model/QuakeMDL.h"
+#include "model/formats/QuakeMDL.h"
 #include "tests/support/QuakeModels.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <variant>
 
+#include "model/formats/MDL5.h"
 #include "fuzz/FuzzChecks.h"
 #include "measure/Measure.h"
 #include "model/AnimatedMesh.h"

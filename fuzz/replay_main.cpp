@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size);
 

@@ -12,7 +12,7 @@
 
 #include "measure/TriangleGrid.h"
 #include "model/Geometry.h"
-#include "model/MDLClass.h"
+#include "model/formats/MDL5.h"
 
 namespace {
 

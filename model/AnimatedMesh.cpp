@@ -1,72 +1,8 @@
 #include "model/AnimatedMesh.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <utility>
-
-#include "model/MDLClass.h"
-
-namespace {
-
-uint8_t expandBits(unsigned value, int bits)
-{
-    const unsigned top = (1u << bits) - 1;
-    return uint8_t((value * 255 + top / 2) / top);
-}
-
-// The first skin whose type and pixel count can be read, decoded once: a view
-// is built per model, not per picture. Alpha is set opaque: many skins leave it zero.
-MeshSkin firstReadableSkin(const TMDLModel& model)
-{
-    MeshSkin out;
-    for (const TMDLSkin5& skin : model.Skins) {
-        const int bytesPerPixel = SkinBytesPerPixel(skin.SkinType);
-        if (bytesPerPixel == 0 || skin.Width <= 0 || skin.Height <= 0) continue;
-        const std::size_t texels = std::size_t(skin.Width) * std::size_t(skin.Height);
-        // The loader sizes the pixels; a skin built in memory may fall short.
-        if (skin.Pixels.size() / std::size_t(bytesPerPixel) < texels) continue;
-        out.Width = skin.Width;
-        out.Height = skin.Height;
-        if (skin.SkinType == 0) {  // 8 bits without a palette in the file
-            out.Type = MeshSkin::Kind::Indexed8;
-            out.Pixels.assign(skin.Pixels.begin(), skin.Pixels.begin() + std::ptrdiff_t(texels));
-            return out;
-        }
-        out.Type = MeshSkin::Kind::RGBA8;
-        out.Pixels.resize(texels * 4);
-        for (std::size_t texel = 0; texel < texels; ++texel) {
-            uint8_t* rgba = &out.Pixels[4 * texel];
-            rgba[3] = 255;
-            switch (skin.SkinType) {
-            case 2: {  // 5-6-5, red in the top bits
-                const unsigned v = unsigned(skin.Pixels[2 * texel]) | unsigned(skin.Pixels[2 * texel + 1]) << 8;
-                rgba[0] = expandBits(v >> 11, 5);
-                rgba[1] = expandBits((v >> 5) & 0x3F, 6);
-                rgba[2] = expandBits(v & 0x1F, 5);
-                break;
-            }
-            case 3: {  // 4-4-4-4, alpha in the top bits, then red, green, blue
-                const unsigned v = unsigned(skin.Pixels[2 * texel]) | unsigned(skin.Pixels[2 * texel + 1]) << 8;
-                rgba[0] = expandBits((v >> 8) & 0xF, 4);
-                rgba[1] = expandBits((v >> 4) & 0xF, 4);
-                rgba[2] = expandBits(v & 0xF, 4);
-                break;
-            }
-            default: {  // 4 and 5: blue, green, red (then alpha)
-                const uint8_t* bgr = &skin.Pixels[texel * std::size_t(bytesPerPixel)];
-                rgba[0] = bgr[2];
-                rgba[1] = bgr[1];
-                rgba[2] = bgr[0];
-            }
-            }
-        }
-        return out;
-    }
-    return out;
-}
-
-}  // namespace
 
 FrameSelection SelectFrames(const MeshOptions& options, std::size_t modelFrames)
 {
@@ -163,77 +99,6 @@ WorldBox AnimationBox(const AnimatedMesh& mesh)
     }
     for (uint32_t f = 0; f < mesh.FrameCount; ++f) box.Add(packedBox(low[f], high[f], mesh.Transform(f)));
     return box;
-}
-
-AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options)
-{
-    AnimatedMesh mesh;
-    const FrameSelection frames = SelectFrames(options, model.Frames.size());
-    mesh.FrameCount = frames.Count;
-    mesh.VertexCount = model.Frames.empty() ? 0 : uint32_t(model.Frames[0].Items.size());
-    mesh.VertexMajor = options.VertexMajor;
-    const PositionTransform header = PositionTransformOf(model.Header);
-    const FrameTransform transform{header.Scale, header.Offset};
-    mesh.Transforms.assign(1, transform);
-    if (options.Names) NameFrames(mesh.FrameNames, frames, model.Frames);
-
-    // A model put together in memory may hold frames of different lengths: a
-    // vertex a frame lacks stands at the packed origin there, and IsConsistent
-    // still holds, so no reader of the view can step outside it.
-    const std::size_t entries = std::size_t(mesh.VertexCount) * mesh.FrameCount;
-    mesh.Positions.assign(entries, PackedPosition{});
-    if (options.Normals) mesh.Normals.assign(entries, 0);
-    // Vertex-major positions are written in blocks of vertices while the
-    // frames stream by: each frame then gives one contiguous run to read.
-    constexpr uint32_t kBlock = 1024;
-    for (uint32_t first = 0; first < mesh.VertexCount; first += kBlock) {
-        const uint32_t last = std::min(mesh.VertexCount, first + kBlock);
-        for (uint32_t f = 0; f < mesh.FrameCount; ++f) {
-            const SmallVector<FrameVert>& verts = model.Frames[frames[f]].Items;
-            const uint32_t end = std::min<uint32_t>(last, uint32_t(verts.size()));
-            for (uint32_t v = first; v < end; ++v) {
-                const std::size_t at = mesh.At(v, f);
-                mesh.Positions[at] = {verts[v].X, verts[v].Y, verts[v].Z};
-                if (options.Normals) mesh.Normals[at] = verts[v].NormalIndex;
-            }
-        }
-    }
-
-    mesh.Triangles.reserve(model.Triangles.Items.size());
-    for (const MDLTriangle& tri : model.Triangles.Items) mesh.Triangles.push_back({tri.VertIndex, tri.SkinIndex});
-    mesh.TexCoords.reserve(model.SkinVerts.Items.size());
-    for (const SkinVert& sv : model.SkinVerts.Items) mesh.TexCoords.push_back({float(sv.U), float(sv.V)});
-    if (options.Skin) mesh.Skin = firstReadableSkin(model);
-    // The skin vertices count texels of the first skin; without one, a
-    // nominal square keeps texture distances comparable.
-    const TMDLSkin5* first = model.Skins.empty() ? nullptr : &model.Skins.front();
-    mesh.SkinWidth = first && first->Width > 0 ? first->Width : 256;
-    mesh.SkinHeight = first && first->Height > 0 ? first->Height : 256;
-    return mesh;
-}
-
-void KeepSurvivors(TMDLModel& model, const MeshSurvivors& survivors)
-{
-    // Survivor lists ascend with kept[k] >= k: copying forward never
-    // overwrites a record still to be moved.
-    for (TMDLFrame& frame : model.Frames) {
-        for (std::size_t k = 0; k < survivors.Vertices.size(); ++k) frame.Items[k] = frame.Items[survivors.Vertices[k]];
-        frame.Items.resize(survivors.Vertices.size());
-        frame.Items.shrink_to_fit();
-        frame.Count = int32_t(frame.Items.size());
-    }
-    std::vector<SkinVert>& skinVerts = model.SkinVerts.Items;
-    for (std::size_t k = 0; k < survivors.TexCoords.size(); ++k) skinVerts[k] = skinVerts[survivors.TexCoords[k]];
-    skinVerts.resize(survivors.TexCoords.size());
-    std::vector<MDLTriangle>& triangles = model.Triangles.Items;
-    triangles.resize(survivors.Triangles.size());
-    for (std::size_t i = 0; i < survivors.Triangles.size(); ++i)
-        triangles[i] = {survivors.Triangles[i].Vertex, survivors.Triangles[i].TexCoord};
-    model.Triangles.Count = int32_t(triangles.size());
-    model.SkinVerts.Count = int32_t(skinVerts.size());
-    model.Header.NumTris = model.Triangles.Count;
-    model.Header.NumSkinVerts = model.SkinVerts.Count;
-    model.Header.NumVerts = int32_t(survivors.Vertices.size());
 }
 
 AnimatedMesh KeptView(const AnimatedMesh& mesh, const MeshSurvivors& survivors)

@@ -15,8 +15,6 @@
 
 #include "model/Geometry.h"
 
-class TMDLModel;
-
 // Every format packs a frame's positions as integers under a per-frame (MD2)
 // or per-model (MDL5, Quake MDL, MD3) scale and offset, and 16 bits hold each
 // of them exactly (MD3's signed values are moved up by 32768 into the offset).
@@ -165,10 +163,3 @@ AnimatedMesh KeptView(const AnimatedMesh& mesh, const MeshSurvivors& survivors);
 // The survivors of a reduction of KeptView(mesh, first) in mesh's numbering:
 // a reduction started afresh from another's result.
 MeshSurvivors ChainedSurvivors(const MeshSurvivors& first, MeshSurvivors&& second);
-
-// The MDL5 model's view: vertices are frame vertices, texture coordinates its
-// skin vertices (texels), one transform (the header's) for every frame.
-AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options = {});
-// Keeps only the survivors' records in model, in every frame alike, and
-// lowers the header's counts; records keep their bytes.
-void KeepSurvivors(TMDLModel& model, const MeshSurvivors& survivors);

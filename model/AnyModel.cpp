@@ -1,12 +1,8 @@
 #include "model/AnyModel.h"
 
-#include <array>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <type_traits>
 
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 
 std::optional<ModelFormat> FormatOf(std::span<const uint8_t> Bytes)
 {
@@ -60,12 +56,7 @@ bool TAnyModel::LoadFromFile(const std::string& FileName)
     // readers take the bytes. Anything but a regular file that opens and
     // holds a magic goes the second way, which reads it once and says why
     // it cannot.
-    std::array<uint8_t, 4> magic{};
-    std::error_code error;
-    std::ifstream file;
-    if (std::filesystem::is_regular_file(FileName, error)) file.open(FileName, std::ios::binary);
-    if (file.read(reinterpret_cast<char*>(magic.data()), magic.size()) && FormatOf(magic) == ModelFormat::MDL5) {
-        file.close();
+    if (FormatOf(ReadFileStart(FileName, 4)) == ModelFormat::MDL5) {
         TMDLModel model;
         model.LogLines = LogLines;
         const bool accepted = model.LoadFromFile(FileName);
@@ -82,14 +73,8 @@ std::vector<uint8_t> TAnyModel::SaveToBytes() const
 
 void TAnyModel::SaveToFile(const std::string& FileName) const
 {
-    std::visit(
-        [&FileName](const auto& model) {
-            if constexpr (requires { model.WriteTo(std::declval<ByteWriter&>()); })
-                WriteFileAtomically(FileName, [&model](ByteWriter& out) { model.WriteTo(out); });
-            else
-                model.SaveToFile(FileName);  // MDL5 and MD3 write through the same atomic writer themselves
-        },
-        Held);
+    std::visit([&FileName](const auto& model) { WriteFileAtomically(FileName, [&model](ByteWriter& out) { model.WriteTo(out); }); },
+               Held);
 }
 
 ModelFormat TAnyModel::Format() const

@@ -12,10 +12,11 @@
 #include <vector>
 
 #include "model/AnimatedMesh.h"
-#include "model/MD2.h"
-#include "model/MD3.h"
+#include "model/formats/MD2.h"
+#include "model/formats/MD3.h"
 #include "model/MDLClass.h"
-#include "model/QuakeMDL.h"
+#include "model/formats/MDL5.h"
+#include "model/formats/QuakeMDL.h"
 
 enum class ModelFormat { MDL5, QuakeMDL, MD2, MD3 };
 
@@ -33,11 +34,11 @@ public:
     // held model, with that reader's lines and result. Bytes of no known
     // format log one "ERROR:" line and keep the held model.
     bool LoadFromBytes(std::span<const uint8_t> Bytes);
-    // The same from a whole file. Throws MDLFileError when it cannot be read.
+    // The same from a whole file. Throws FileError when it cannot be read.
     bool LoadFromFile(const std::string& FileName);
     std::vector<uint8_t> SaveToBytes() const;
     // Writes through a temporary file that replaces FileName only once it is
-    // complete on disk. Throws MDLFileError.
+    // complete on disk. Throws FileError.
     void SaveToFile(const std::string& FileName) const;
 
     // The counts a person reads of a model: vertices, triangles and texture

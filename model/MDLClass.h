@@ -22,8 +22,6 @@ inline constexpr std::size_t kDiskSkinVertSize = 4;
 inline constexpr std::size_t kDiskTriangleSize = 12;
 inline constexpr std::size_t kDiskFrameHeadSize = 36;
 inline constexpr std::size_t kDiskFrameVertSize = 8;
-// Frame vertices refer to a table of this many normals.
-inline constexpr int kNormalCount = 162;
 
 // The 84-byte file header, held verbatim. Only Ident and the five counts are
 // interpreted; every other byte is carried to the output unchanged.
@@ -147,7 +145,7 @@ public:
     // Replaces the held model by the one in FileName. Returns true when the
     // file was accepted; refusals log "ERROR:" lines, and every load that reads
     // a header ends with the "MODEL INFO: " line. The file is only read.
-    // Throws MDLFileError (errno and file name) when the file cannot be read.
+    // Throws FileError (errno and file name) when the file cannot be read.
     bool LoadFromFile(const std::string& FileName);
     // The same from bytes in memory, with the same lines and result.
     bool LoadFromBytes(std::span<const uint8_t> Bytes);
@@ -155,7 +153,7 @@ public:
     // Writes the held model to FileName through a temporary file in the same
     // folder that replaces the target only once it is complete on disk; on any
     // failure the temporary file is removed, an existing target is left as it
-    // was, and MDLFileError (errno and file name) is thrown.
+    // was, and FileError (errno and file name) is thrown.
     void SaveToFile(const std::string& FileName) const;
     // The bytes SaveToFile would write.
     std::vector<uint8_t> SaveToBytes() const;
@@ -168,7 +166,10 @@ public:
     // "MODEL INFO: " followed by the header's counts.
     std::string ModelInfoLine() const;
 
+    // Writes the held header and lists as they are: the writer trusts the
+    // lists to match the header's counts.
+    void WriteTo(ByteWriter& out) const;
+
 private:
     bool Load(ByteReader& in);
-    void Write(ByteWriter& out) const;
 };

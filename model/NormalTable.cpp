@@ -3,7 +3,7 @@
 // The values are the ones that count, not the ideal directions: entries 0, 76
 // and 161 differ slightly from their mirror images, and the squared length of
 // many entries stays just below 1.0, which decides what level 0 allows.
-const std::array<std::array<float, 3>, kNormalTableSize> NormalTable = {{
+const std::array<std::array<float, 3>, kNormalCount> NormalTable = {{
     {-0.525725f, 0.0f, 0.85065f},  // 0
     {-0.442863f, 0.238856f, 0.864188f},  // 1
     {-0.295242f, 0.0f, 0.955423f},  // 2

@@ -5,5 +5,6 @@
 
 #include <array>
 
-inline constexpr int kNormalTableSize = 162;
-extern const std::array<std::array<float, 3>, kNormalTableSize> NormalTable;
+// Frame vertices of MDL5, Quake MDL and MD2 hold an index into this table.
+inline constexpr int kNormalCount = 162;
+extern const std::array<std::array<float, 3>, kNormalCount> NormalTable;

@@ -59,7 +59,7 @@
 
 #include "model/AnimatedMesh.h"
 #include "model/Geometry.h"
-#include "model/MDLClass.h"
+#include "model/formats/MDL5.h"
 #include "reduce/FanIndex.h"
 #include "reduce/Repick.h"
 

@@ -21,7 +21,7 @@
 
 #include "model/MDLClass.h"
 #include "reduce/FanIndex.h"
-#include "reduce/NormalTable.h"
+#include "model/NormalTable.h"
 #include "reduce/Progress.h"
 #include "reduce/Vector.h"
 
@@ -52,10 +52,10 @@ int64_t maxSquaredSpread(float uvLimit)
 std::vector<uint8_t> normalAgreement(float normalLimit)
 {
     std::vector<uint8_t> agree(256 * 256, 0);
-    for (int a = 0; a < kNormalTableSize; ++a) {
+    for (int a = 0; a < kNormalCount; ++a) {
         Vec3 normalA;
         Vec3FromArray(NormalTable[std::size_t(a)], normalA);
-        for (int b = 0; b < kNormalTableSize; ++b) {
+        for (int b = 0; b < kNormalCount; ++b) {
             Vec3 normalB;
             Vec3FromArray(NormalTable[std::size_t(b)], normalB);
             agree[std::size_t(a * 256 + b)] = !(std::fabs(DotProduct(normalA, normalB)) < double(normalLimit));

@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "model/NormalTable.h"
+#include "model/formats/MDL5.h"
 
 namespace {
 
@@ -171,7 +172,7 @@ struct NormalDecoder {
             normal = {Cos[lat] * Sin[lng], Sin[lat] * Sin[lng], Cos[lng]};
             return true;
         }
-        if (code >= kNormalTableSize) return false;
+        if (code >= kNormalCount) return false;
         const auto& n = NormalTable[code];
         normal = {n[0], n[1], n[2]};
         return true;

@@ -17,7 +17,7 @@
 #include "app/Main.h"
 #include "app/Settings.h"
 #include "model/MDLClass.h"
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"
 

@@ -18,6 +18,7 @@
 #include <QWheelEvent>
 #include <QtTest>
 
+#include "model/formats/MDL5.h"
 #include "app/Main.h"
 #include "app/Preview.h"
 #include "model/Geometry.h"

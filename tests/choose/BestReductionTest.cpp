@@ -4,6 +4,7 @@
 #include <string>
 #include <variant>
 
+#include "model/formats/MDL5.h"
 #include "choose/BestReduction.h"
 #include "measure/Measure.h"
 #include "model/AnimatedMesh.h"

@@ -17,7 +17,7 @@
 #include "cli/Batch.h"
 #include "model/AnyModel.h"
 #include "model/MDLClass.h"
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "reduce/Progress.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
@@ -392,7 +392,7 @@ TEST(CliBatch, InterruptRemovesTemporaryFilesAndKeepsFinishedOutputs)
     fs::create_directory(dir.path / "in");
     for (int i = 0; i < 24; ++i) WriteFile(dir.File("in/m" + std::to_string(i) + ".mdl"), model);
     // Each save makes this file and pauses between listing its temporary file and
-    // creating it (model/MDLFile.cpp): the signal lands in that gap every time.
+    // creating it (model/ByteIO.cpp): the signal lands in that gap every time.
     std::string pause = "KELVANE_TEST_PAUSE_SAVES=" + dir.File("saving");
     std::vector<char*> environment = {pause.data()};
     for (char** variable = environ; *variable; ++variable) environment.push_back(*variable);

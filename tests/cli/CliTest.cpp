@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "model/MDLClass.h"
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"

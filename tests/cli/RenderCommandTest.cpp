@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <random>
 
+#include "model/formats/MDL5.h"
 #include "measure/Measure.h"
 #include "measure/TriangleGrid.h"
 #include "model/AnimatedMesh.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "model/AnyModel.h"
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "tests/support/AnimatedModels.h"
 #include "tests/support/MD3Builder.h"
 #include "tests/support/ModelBuilder.h"

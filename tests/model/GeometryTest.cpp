@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "model/formats/MDL5.h"
 #include "model/AnimatedMesh.h"
 #include "model/Geometry.h"
 #include "tests/support/ModelBuilder.h"

@@ -4,8 +4,8 @@
 #include <bit>
 #include <cstring>
 
-#include "model/MD2.h"
-#include "model/MDLFile.h"
+#include "model/formats/MD2.h"
+#include "model/ByteIO.h"
 #include "tests/support/AllocationWatch.h"
 #include "tests/support/QuakeModels.h"
 #include "tests/support/TestFiles.h"

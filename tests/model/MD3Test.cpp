@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "model/MD3.h"
-#include "model/MDLFile.h"
+#include "model/formats/MD3.h"
+#include "model/ByteIO.h"
 #include "tests/support/AllocationWatch.h"
 #include "tests/support/MD3Builder.h"
 #include "tests/support/TestFiles.h"
@@ -57,7 +57,7 @@ TEST(MD3Reader, RoundTripsBuiltAndRealModelsByteForByte)
         const std::string path = SharedModel(name);
         if (path.empty()) GTEST_SKIP() << "the shared models folder is not beside the project";
         TMD3Model model;
-        ASSERT_TRUE(model.LoadFromFile(path)) << name;
+        ASSERT_TRUE(model.LoadFromBytes(ReadWholeFile(path))) << name;
         EXPECT_EQ(model.SaveToBytes(), ReadWholeFile(path)) << name;
         EXPECT_EQ(model.Frames.size(), 200u);
         EXPECT_TRUE(MeshOf(model).IsConsistent());

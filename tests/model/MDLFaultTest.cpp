@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "model/MDLClass.h"
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
 

@@ -9,7 +9,7 @@
 #include <new>
 
 #include "model/MDLClass.h"
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "tests/support/AllocationWatch.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "model/MDLFile.h"
-#include "model/QuakeMDL.h"
+#include "model/ByteIO.h"
+#include "model/formats/QuakeMDL.h"
 #include "tests/support/AllocationWatch.h"
 #include "tests/support/QuakeModels.h"
 #include "tests/support/TestFiles.h"

@@ -9,6 +9,7 @@
 #include <set>
 #include <utility>
 
+#include "model/formats/MDL5.h"
 #include "model/AnimatedMesh.h"
 #include "model/Geometry.h"
 #include "model/MDLClass.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "reduce/NormalTable.h"
+#include "model/NormalTable.h"
 #include "reduce/Progress.h"
 #include "reduce/Vector.h"
 
@@ -35,7 +35,7 @@ TEST(NormalTable, HoldsTheDeliberatelyUnevenValues)
     EXPECT_NEAR(DotProduct(normal(0), normal(0)), 0.9999922, 5e-8);
     EXPECT_LT(DotProduct(normal(0), normal(0)), 1.0);
     int reachingOne = 0;
-    for (int i = 0; i < kNormalTableSize; ++i) reachingOne += DotProduct(normal(i), normal(i)) >= 1.0 ? 1 : 0;
+    for (int i = 0; i < kNormalCount; ++i) reachingOne += DotProduct(normal(i), normal(i)) >= 1.0 ? 1 : 0;
     EXPECT_EQ(reachingOne, 91);
 
     // Entry 0 and entries 76 and 161 break the mirror symmetry across x = 0.

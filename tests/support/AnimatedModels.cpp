@@ -6,8 +6,9 @@
 #include <limits>
 #include <numbers>
 
+#include "model/formats/MDL5.h"
 #include "model/Geometry.h"
-#include "reduce/NormalTable.h"
+#include "model/NormalTable.h"
 #include "tests/support/ModelBuilder.h"
 
 namespace {
@@ -109,7 +110,7 @@ private:
     {
         int best = 0;
         double bestDot = -1e300;
-        for (int i = 0; i < kNormalTableSize; ++i) {
+        for (int i = 0; i < kNormalCount; ++i) {
             const auto& t = NormalTable[std::size_t(i)];
             const double d = t[0] * n[0] + t[1] * n[1] + t[2] * n[2];
             if (d > bestDot) {

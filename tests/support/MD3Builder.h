@@ -1,7 +1,7 @@
 #pragma once
 // MD3 models built in memory for tests and fuzz seeds.
 
-#include "model/MD3.h"
+#include "model/formats/MD3.h"
 
 // surfaceCount surfaces, surface s a strip of 4 + s vertices and 2 + s
 // triangles with one shader; frameCount frames, each moving every vertex a

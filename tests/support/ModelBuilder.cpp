@@ -6,7 +6,7 @@
 #include <numbers>
 #include <random>
 
-#include "reduce/NormalTable.h"
+#include "model/NormalTable.h"
 
 MDLTriangle Tri(uint32_t a, uint32_t b, uint32_t c)
 {
@@ -95,7 +95,7 @@ uint8_t nearestNormal(double x, double y, double z)
 {
     int best = 0;
     double bestDot = -2.0;
-    for (int i = 0; i < kNormalTableSize; ++i) {
+    for (int i = 0; i < kNormalCount; ++i) {
         const auto& n = NormalTable[std::size_t(i)];
         const double dot = n[0] * x + n[1] * y + n[2] * z;
         if (dot > bestDot) {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "model/AnimatedMesh.h"
-#include "model/MD2.h"
-#include "model/QuakeMDL.h"
+#include "model/formats/MD2.h"
+#include "model/formats/QuakeMDL.h"
 
 // Seed 0: five vertices, two of them on the seam, and four triangles, two
 // facing back; a single 8 x 4 skin, then a group of two; a single frame, a

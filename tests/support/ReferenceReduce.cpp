@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "model/MDLClass.h"
-#include "reduce/NormalTable.h"
+#include "model/NormalTable.h"
 #include "reduce/Progress.h"
 #include "reduce/Vector.h"
 

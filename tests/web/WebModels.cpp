@@ -10,7 +10,7 @@
 
 #include "choose/BestReduction.h"
 #include "model/AnyModel.h"
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "tests/support/AnimatedModels.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"

@@ -1,10 +1,10 @@
-#include "model/QuakeMDL.h"
+#include "model/formats/QuakeMDL.h"
 
 #include <algorithm>
 #include <cassert>
 #include <limits>
 
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "model/NormalTable.h"
 #include "model/ReadChecks.h"
 
@@ -150,7 +150,7 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
         const std::size_t first = FrameVerts.size();
         FrameVerts.resize(first + std::size_t(Header.NumVerts));
         in.Read(FrameVerts.data() + first, std::size_t(Header.NumVerts) * kTriVertexSize);
-        NoteBadNormal(normalFault, FrameVerts.data() + first, std::size_t(Header.NumVerts), Frames.size(), kNormalTableSize);
+        NoteBadNormal(normalFault, FrameVerts.data() + first, std::size_t(Header.NumVerts), Frames.size(), kNormalCount);
     };
     for (int32_t n = 1; n <= Header.NumFrames; ++n) {
         const std::string endsInside = "ERROR:The file ends inside frame entry #" + std::to_string(n) + ".";

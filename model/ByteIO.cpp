@@ -1,4 +1,4 @@
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,8 +16,6 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-
-#include "model/MDLClass.h"
 
 namespace {
 
@@ -49,17 +47,17 @@ private:
 int openForReading(const std::string& fileName, uint64_t& fileSize)
 {
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw MDLFileError(errno, "Cannot open", fileName);
+    if (fd < 0) throw FileError(errno, "Cannot open", fileName);
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int err = errno;
         ::close(fd);
-        throw MDLFileError(err, "Cannot open", fileName);
+        throw FileError(err, "Cannot open", fileName);
     }
     // A folder or a device has no size to check counts against.
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        throw MDLFileError(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, "Cannot open", fileName);
+        throw FileError(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, "Cannot open", fileName);
     }
     fileSize = uint64_t(info.st_size);
     return fd;
@@ -142,7 +140,7 @@ std::filesystem::path resolvedTarget(const std::string& fileName)
 
 }  // namespace
 
-MDLFileError::MDLFileError(int errorCode, const std::string& action, std::string fileName)
+FileError::FileError(int errorCode, const std::string& action, std::string fileName)
     : std::system_error(errorCode, std::generic_category(), action + " \"" + fileName + "\""), fileName(std::move(fileName))
 {
 }
@@ -161,8 +159,8 @@ void ByteReader::ReadFromFile(uint8_t* dst, std::size_t n)
     while (n > 0) {
         const ssize_t got = ::read(fd, dst, n);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw MDLFileError(errno, "Cannot read", fileName);
-        if (got == 0) throw MDLFileError(EIO, "The file became shorter while reading", fileName);
+        if (got < 0) throw FileError(errno, "Cannot read", fileName);
+        if (got == 0) throw FileError(EIO, "The file became shorter while reading", fileName);
         dst += got;
         n -= std::size_t(got);
     }
@@ -227,7 +225,7 @@ void ByteWriter::WriteToFile(const uint8_t* data, std::size_t n)
     while (n > 0) {
         const ssize_t done = ::write(fd, data, n);
         if (done < 0 && errno == EINTR) continue;
-        if (done < 0) throw MDLFileError(errno, "Cannot write", fileName);
+        if (done < 0) throw FileError(errno, "Cannot write", fileName);
         data += done;
         n -= std::size_t(done);
     }
@@ -280,17 +278,33 @@ std::vector<uint8_t> ReadWholeFile(const std::string& fileName)
     return bytes;
 }
 
-// ---- TMDLModel: the file side of loading and saving ----
-
-bool TMDLModel::LoadFromFile(const std::string& FileName)
+bool ReadFileThrough(const std::string& FileName, const std::function<bool(ByteReader&)>& read)
 {
     // Opened for reading only: a model on a read-only medium loads as well.
     uint64_t size = 0;
     FileHandle file(openForReading(FileName, size));
     ByteReader in(file.Get(), size, FileName);
-    const bool accepted = Load(in);
-    if (file.Close() != 0) throw MDLFileError(errno, "Cannot close", FileName);
-    return accepted;
+    const bool result = read(in);
+    if (file.Close() != 0) throw FileError(errno, "Cannot close", FileName);
+    return result;
+}
+
+std::vector<uint8_t> ReadFileStart(const std::string& FileName, std::size_t count)
+{
+    std::vector<uint8_t> bytes;
+    // A pipe would block the open until something writes to it.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(FileName, error)) return bytes;
+    try {
+        uint64_t size = 0;
+        FileHandle file(openForReading(FileName, size));
+        bytes.resize(std::size_t(std::min<uint64_t>(size, count)));
+        ByteReader in(file.Get(), size, FileName);
+        in.Read(bytes.data(), bytes.size());
+    } catch (const FileError&) {  // the full read that follows says why
+        bytes.clear();
+    }
+    return bytes;
 }
 
 void WriteFileAtomically(const std::string& FileName, const std::function<void(ByteWriter&)>& writeBytes)
@@ -303,7 +317,7 @@ void WriteFileAtomically(const std::string& FileName, const std::function<void(B
         tempName = temporaryNameFor(target);
         listed.emplace(tempName);
         if (listed->Fd() < 0 && (listed->Error() != EEXIST || attempt > 100))
-            throw MDLFileError(listed->Error(), "Cannot create a file to save", FileName);
+            throw FileError(listed->Error(), "Cannot create a file to save", FileName);
     }
     const int fd = listed->Fd();
     FileHandle file(fd);
@@ -317,9 +331,9 @@ void WriteFileAtomically(const std::string& FileName, const std::function<void(B
         writeBytes(out);
         out.Flush();
         // Only a file whose bytes are on disk may take the target's place.
-        if (::fsync(fd) != 0) throw MDLFileError(errno, "Cannot write", FileName);
-        if (file.Close() != 0) throw MDLFileError(errno, "Cannot write", FileName);
-        if (::rename(tempName.c_str(), target.c_str()) != 0) throw MDLFileError(errno, "Cannot replace", FileName);
+        if (::fsync(fd) != 0) throw FileError(errno, "Cannot write", FileName);
+        if (file.Close() != 0) throw FileError(errno, "Cannot write", FileName);
+        if (::rename(tempName.c_str(), target.c_str()) != 0) throw FileError(errno, "Cannot replace", FileName);
     } catch (...) {
         ::unlink(tempName.c_str());
         throw;
@@ -340,17 +354,4 @@ void RemoveTemporaryFilesForExit()
     // rename and leaves its target as it was.
     inFlightMutex.lock();
     for (const std::string& name : inFlight) ::unlink(name.c_str());
-}
-
-void TMDLModel::SaveToFile(const std::string& FileName) const
-{
-    WriteFileAtomically(FileName, [this](ByteWriter& out) { Write(out); });
-}
-
-std::vector<uint8_t> TMDLModel::SaveToBytes() const
-{
-    std::vector<uint8_t> bytes;
-    ByteWriter out(bytes);
-    Write(out);
-    return bytes;
 }

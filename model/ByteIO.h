@@ -1,7 +1,8 @@
 #pragma once
-// Little-endian byte cursors over memory or over an open file. They are the
-// only code that touches the operating system's files; the parser and the
-// writer in MDLClass.cpp see nothing but these two classes.
+// Bytes and files: little-endian byte cursors over memory or over an open
+// file, and the reading and atomic writing of whole files. This is the only
+// code that touches the operating system's files; the formats' readers and
+// writers see nothing but the two cursors.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,9 +16,9 @@
 // What the file layer throws: the operating system's error code, and a
 // message naming what was being done, the file and the cause, as in
 // Cannot open "hero.mdl": No such file or directory
-class MDLFileError : public std::system_error {
+class FileError : public std::system_error {
 public:
-    MDLFileError(int errorCode, const std::string& action, std::string fileName);
+    FileError(int errorCode, const std::string& action, std::string fileName);
     const std::string& FileName() const { return fileName; }
 
 private:
@@ -49,7 +50,7 @@ public:
 
     uint64_t BytesLeft() const { return total - consumed; }
     // Copies n bytes into dst. The caller checks n <= BytesLeft() first.
-    // Throws MDLFileError when the file cannot be read.
+    // Throws FileError when the file cannot be read.
     void Read(void* dst, std::size_t n);
     uint16_t U16();
     int32_t I32();
@@ -81,7 +82,7 @@ public:
     void U16(uint16_t value);
     void I32(int32_t value);
     void F32(float value) { I32(BitsOfFloat(value)); }
-    // Hands buffered bytes to the file. Throws MDLFileError.
+    // Hands buffered bytes to the file. Throws FileError.
     void Flush();
 
 private:
@@ -93,13 +94,20 @@ private:
     std::string fileName;
 };
 
-// Reads the whole of a small file, for tests and tools. Throws MDLFileError.
+// Reads the whole of a small file, for tests and tools. Throws FileError.
 std::vector<uint8_t> ReadWholeFile(const std::string& fileName);
+// Opens FileName for reading, hands read a cursor over the whole file and
+// closes it; returns what read returns. Throws FileError when the file cannot
+// be opened, read or closed.
+bool ReadFileThrough(const std::string& FileName, const std::function<bool(ByteReader&)>& read);
+// Up to count bytes from the start of a regular file (fewer when it is
+// shorter); none when it is no regular file or cannot be read.
+std::vector<uint8_t> ReadFileStart(const std::string& FileName, std::size_t count);
 
 // Writes FileName through a temporary file in the same folder, filled by
 // writeBytes, that replaces the target only once it is complete on disk; on
 // any failure the temporary file is removed, an existing target is left as it
-// was, and MDLFileError (errno and file name) is thrown. A replaced file keeps
+// was, and FileError (errno and file name) is thrown. A replaced file keeps
 // its permissions; a symbolic link keeps pointing at the file it named.
 void WriteFileAtomically(const std::string& FileName, const std::function<void(ByteWriter&)>& writeBytes);
 

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "model/MDLClass.h"
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
 
@@ -29,7 +29,7 @@ void expectFileError(Action action, int code, const std::string& fileName)
     try {
         action();
         ADD_FAILURE() << "no error for " << fileName;
-    } catch (const MDLFileError& error) {
+    } catch (const FileError& error) {
         EXPECT_EQ(error.code().value(), code) << error.what();
         EXPECT_EQ(error.FileName(), fileName);
         EXPECT_NE(std::string(error.what()).find(fileName), std::string::npos) << error.what();

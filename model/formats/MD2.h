@@ -14,7 +14,7 @@
 
 #include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
-#include "model/QuakeMDL.h"  // TriVertex, the frame vertex both formats share
+#include "model/formats/QuakeMDL.h"  // TriVertex, the frame vertex both formats share
 
 class ByteReader;
 class ByteWriter;

@@ -1,11 +1,11 @@
-#include "model/MD2.h"
+#include "model/formats/MD2.h"
 
 #include <algorithm>
 #include <cassert>
 #include <limits>
 #include <optional>
 
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 #include "model/NormalTable.h"
 #include "model/ReadChecks.h"
 
@@ -202,7 +202,7 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
             TriVertex* verts = FrameVerts.data() + f * vertexCount;
             in.Read(verts, vertexCount * kTriVertexSize);
             in.Read(FramePadding.data() + f * padding, padding);
-            NoteBadNormal(normalFault, verts, vertexCount, f + 1, kNormalTableSize);
+            NoteBadNormal(normalFault, verts, vertexCount, f + 1, kNormalCount);
         }
     }
     {

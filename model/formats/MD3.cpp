@@ -1,4 +1,4 @@
-#include "model/MD3.h"
+#include "model/formats/MD3.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <optional>
 
-#include "model/MDLFile.h"
+#include "model/ByteIO.h"
 
 namespace {
 
@@ -404,24 +404,12 @@ bool TMD3Model::LoadFromBytes(std::span<const uint8_t> Bytes)
     return Load(Bytes);
 }
 
-bool TMD3Model::LoadFromFile(const std::string& FileName)
-{
-    // Sections stand anywhere by offset, so the whole file is read first.
-    const std::vector<uint8_t> bytes = ReadWholeFile(FileName);
-    return Load(bytes);
-}
-
 std::vector<uint8_t> TMD3Model::SaveToBytes() const
 {
     std::vector<uint8_t> bytes;
     ByteWriter out(bytes);
-    Write(out);
+    WriteTo(out);
     return bytes;
-}
-
-void TMD3Model::SaveToFile(const std::string& FileName) const
-{
-    WriteFileAtomically(FileName, [this](ByteWriter& out) { Write(out); });
 }
 
 bool TMD3Model::Load(std::span<const uint8_t> bytes)
@@ -494,7 +482,7 @@ bool TMD3Model::Load(std::span<const uint8_t> bytes)
     return finish(true);
 }
 
-void TMD3Model::Write(ByteWriter& out) const
+void TMD3Model::WriteTo(ByteWriter& out) const
 {
     std::size_t gapAt = 0;
     for (const MD3Piece& piece : Layout) {

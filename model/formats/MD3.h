@@ -135,9 +135,6 @@ public:
     std::vector<TMD3Surface> Surfaces;
     std::vector<MD3Piece> Layout;
     std::vector<uint8_t> GapBytes;  // including any bytes after the last section
-    // Bytes after the last section that a save drops: always 0, since they are
-    // kept as a gap. Held for callers that handle every format alike.
-    int64_t TrailingBytes = 0;
 
     // Appends Text as one log line when a log target is set.
     void Log(const std::string& Text) const;
@@ -146,14 +143,10 @@ public:
     // was accepted; refusals log "ERROR:" lines and leave the held model as it
     // was. Every load that reads a header ends with the "MODEL INFO: " line.
     bool LoadFromBytes(std::span<const uint8_t> Bytes);
-    // The same from a file. Throws MDLFileError when it cannot be read.
-    bool LoadFromFile(const std::string& FileName);
 
     // The bytes of the held model: the sections in Layout's order with the
     // held counts and offsets, which the writer trusts.
     std::vector<uint8_t> SaveToBytes() const;
-    // Writes those bytes as TMDLModel::SaveToFile does, with its guarantees.
-    void SaveToFile(const std::string& FileName) const;
 
     // "MODEL INFO: " followed by the counts, vertices and faces summed over the surfaces.
     std::string ModelInfoLine() const;
@@ -165,9 +158,10 @@ public:
     // be empty, and is placed at the end of its file or surface.
     void PlaceSections();
 
+    void WriteTo(ByteWriter& out) const;
+
 private:
     bool Load(std::span<const uint8_t> bytes);
-    void Write(ByteWriter& out) const;
 };
 
 // The view: all surfaces one after the other (VertexPart names each vertex's
