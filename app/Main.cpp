@@ -26,13 +26,12 @@
 #include <algorithm>
 #include <thread>
 
-#include "model/formats/MDL5.h"
 #include "app/Preview.h"
 #include "app/Settings.h"
-#include "choose/BestReduction.h"
-#include "model/AnimatedMesh.h"
+#include "model/AnyModel.h"
 #include "model/MDLClass.h"
-#include "reduce/Quadric.h"
+#include "pipeline/Pipeline.h"
+#include "pipeline/ReportLines.h"
 #include "reduce/Reduce.h"
 
 TMainForm* MainForm = nullptr;
@@ -382,19 +381,36 @@ void TMainForm::ApplyQuadricReduction(int64_t targetTriangles)
 {
     if (!Model || Busy || !HasModel) return;
     RunModelCommand([&] {
-        // As the command line and the page reduce: a small model every way.
-        MeshSurvivors survivors;
-        QuadricResult result;
+        // As the command line and the page reduce: the one pipeline, a small
+        // model every way, the report over the same frames.
+        ReducePlan plan;
+        plan.TargetTriangles = targetTriangles;
+        plan.Method = ReduceMethod::Quadric;
+        plan.WayThreads = std::max(1u, std::thread::hardware_concurrency());
+        plan = WithReport(plan, false);
+        PipelineHooks hooks;
+        hooks.Progress = [shown = Model->ProgressBar](const PipelineProgress& progress) {
+            if (shown) shown(progress.Line);
+        };
+        ReductionOutcome outcome;
         {
-            const AnimatedMesh mesh = MeshOf(*Model, {.VertexMajor = true, .Normals = false, .Skin = false});
-            const auto progress = [this](const std::string& text) { Model->ShowProgress(text); };
-            result = ReduceBest(mesh, targetTriangles, survivors, progress, std::max(1u, std::thread::hardware_concurrency())).Result;
+            // The pipeline takes a model of any format; the window's is lent
+            // to it for the run and taken back whatever happens.
+            const LogTarget log = Model->LogLines;
+            TAnyModel lent(std::move(*Model));
+            lent.LogLines = log;  // MDL5() hands it to the model it holds
+            struct GiveBack {
+                TAnyModel& Lent;
+                TMDLModel& Model;
+                ~GiveBack() { Model = std::move(*Lent.MDL5()); }
+            } giveBack{lent, *Model};
+            RunReduction(lent, plan, outcome, hooks);
         }
-        if (result.TrianglesAfter != result.TrianglesBefore) KeepSurvivors(*Model, survivors);
-        QString line = QString(": Quadric reduction: %1 -> %2 triangles.").arg(result.TrianglesBefore).arg(result.TrianglesAfter);
-        if (!result.BudgetMet)
-            line += QString(" Stopped above %1: %2").arg(targetTriangles).arg(QString::fromStdString(result.StoppedBecause));
+        QString line = QString(": Quadric reduction: %1 -> %2 triangles.").arg(outcome.Before.Triangles).arg(outcome.After.Triangles);
+        if (!outcome.BudgetMet)
+            line += QString(" Stopped above %1: %2").arg(targetTriangles).arg(QString::fromStdString(outcome.StoppedBecause));
         AddShellLine(line);
+        if (outcome.Deviation) Model->Log(DeviationLine(*outcome.Deviation));
         SetStatusText(QString());
     });
 }

@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "model/formats/MDL5.h"
-#include "choose/BestReduction.h"
+#include "pipeline/BestReduction.h"
 #include "measure/Measure.h"
 #include "measure/TriangleGrid.h"
 #include "model/AnimatedMesh.h"

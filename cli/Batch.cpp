@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <iterator>
 #include <map>
@@ -12,12 +11,7 @@
 #include <thread>
 #include <variant>
 
-#include "choose/BestReduction.h"
-#include "cli/Ruler.h"
-#include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
-#include "reduce/Quadric.h"
-#include "reduce/Reduce.h"
 
 namespace fs = std::filesystem;
 
@@ -37,140 +31,11 @@ fs::path absoluteClean(const fs::path& path)
     return absolute.empty() ? path : absolute;
 }
 
-ModelCounts countsOf(const TAnyModel& model)
-{
-    const TAnyModel::RecordCounts counts = model.Counts();
-    return {int32_t(counts.Vertices), int32_t(counts.Triangles), int32_t(counts.TexCoords)};
-}
-
-// A share of a triangle count is the whole number below: a budget is never exceeded by rounding.
-int64_t shareOf(double ratio, int32_t triangles)
-{
-    return int64_t(std::floor(ratio * double(std::max(triangles, 0))));
-}
-
-int64_t budgetOf(const TAnyModel& model, const ReducePlan& plan)
-{
-    return plan.TargetTriangles ? *plan.TargetTriangles : shareOf(*plan.Ratio, int32_t(model.Counts().Triangles));
-}
-
 // Saves model to output, making its folders first when the job may.
 void saveTo(const TAnyModel& model, const fs::path& output, const Job& job)
 {
     if (job.CreateFolders && output.has_parent_path()) fs::create_directories(output.parent_path());
     model.SaveToFile(output.string());
-}
-
-// Runs the passes a plan asks for. With a budget: passes at level 0, then 1,
-// and so on, moving up when a pass removes nothing, until the triangles are
-// within the budget or a pass at the highest level removes nothing.
-void runPasses(TMDLModel& model, const ReducePlan& plan, JobResult& result,
-               const std::function<void(const std::string&)>& progress)
-{
-    auto pass = [&](int level) {
-        if (progress) progress("pass " + std::to_string(result.PassLevels.size() + 1) + " at level " + std::to_string(level));
-        const MDL5Header before = model.Header;
-        model.Reduce(NormalLimitForLevel(level), kUVLimitTexels);
-        result.PassLevels.push_back(level);
-        return before.NumVerts != model.Header.NumVerts || before.NumTris != model.Header.NumTris ||
-               before.NumSkinVerts != model.Header.NumSkinVerts;
-    };
-    if (!plan.HasBudget()) {
-        for (int p = 0; p < plan.Passes; ++p) {
-            if (pass(plan.Level)) continue;
-            // A pass that removes nothing leaves the model exactly as it was, so
-            // every later pass at this level would remove nothing and write the
-            // same two lines again: they are written without running the passes.
-            const std::vector<std::string> unchanged(result.Lines.end() - 2, result.Lines.end());
-            for (++p; p < plan.Passes; ++p) {
-                for (const std::string& line : unchanged) model.Log(line);
-                result.PassLevels.push_back(plan.Level);
-            }
-        }
-        return;
-    }
-    const int64_t budget = plan.TargetTriangles ? *plan.TargetTriangles : shareOf(*plan.Ratio, model.Header.NumTris);
-    result.Budget = budget;
-    int level = kMinLevel;
-    while (model.Header.NumTris > budget) {
-        if (pass(level)) continue;
-        if (level == kMaxLevel) break;
-        ++level;
-    }
-    result.BudgetMet = model.Header.NumTris <= budget;
-}
-
-// Reaches a budget by the collapses of least error over every frame. A ruler
-// asked for is made from the collapses' own view once they are done, so that
-// it is not held beside their tables.
-void runQuadric(TAnyModel& model, int64_t budget, JobResult& result, const std::function<void(const std::string&)>& progress,
-                std::optional<Ruler>* ruler, const ReducePlan& plan)
-{
-    MeshSurvivors survivors;
-    QuadricResult outcome;
-    {
-        // The collapses' view goes before the survivors are kept: the two
-        // together would hold every frame twice.
-        AnimatedMesh mesh = model.Mesh({.VertexMajor = true, .Normals = false, .Skin = false, .Names = false});
-        outcome = ReduceBest(mesh, budget, survivors, progress, plan.WayThreads).Result;
-        if (ruler && !*ruler) *ruler = RulerOf(std::move(mesh), plan.MeasureFrames);
-    }
-    if (outcome.TrianglesAfter != outcome.TrianglesBefore) model.Keep(survivors);
-    model.LogLines(model.ModelInfoLine());
-    if (!outcome.RelaxedRules.empty()) model.LogLines("quadric collapses " + outcome.RelaxedRules + " to come nearer the budget.");
-    result.Budget = budget;
-    result.BudgetMet = outcome.BudgetMet;
-    result.StoppedBecause = outcome.StoppedBecause;
-}
-
-bool byCollapses(const ReducePlan& plan)
-{
-    return plan.HasBudget() && plan.Method == ReduceMethod::Quadric;
-}
-
-// The written pass knows MDL5 alone; other formats are refused for it with
-// a line in the style of the loaders' own. Returns false when refused.
-bool reduce(TAnyModel& model, const ReducePlan& plan, JobResult& result, const std::function<void(const std::string&)>& progress,
-            std::optional<Ruler>* ruler = nullptr)
-{
-    if (byCollapses(plan)) {
-        runQuadric(model, budgetOf(model, plan), result, progress, ruler, plan);
-        return true;
-    }
-    TMDLModel* mdl5 = model.MDL5();
-    if (!mdl5) {
-        model.LogLines("ERROR:The reduction passes (--level, --passes, --method passes) work on MDL5 models only; this is a " +
-                       model.FormatName() + " model.");
-        result.Status = kRefused;
-        return false;
-    }
-    runPasses(*mdl5, plan, result, progress);
-    return true;
-}
-
-// Every level reduced from the one before, so that each is a subset of the
-// last; budgets are shares of the file's own triangles. With ruler, each
-// level is measured against the model as loaded.
-void writeLods(TAnyModel& model, const Job& job, const ReducePlan& plan, JobResult& result,
-               const std::function<void(const std::string&)>& progress, const Ruler* ruler)
-{
-    const auto fileTriangles = int32_t(model.Counts().Triangles);
-    for (std::size_t n = 1; n <= plan.Lods.size(); ++n) {
-        ReducePlan level = plan;
-        level.Ratio.reset();
-        level.TargetTriangles = shareOf(plan.Lods[n - 1], fileTriangles);
-        // The model logs into result's lines, a refusal of the passes among them.
-        JobResult levelResult;
-        if (!reduce(model, level, levelResult, progress)) {
-            result.Status = levelResult.Status;
-            return;
-        }
-        result.PassLevels.insert(result.PassLevels.end(), levelResult.PassLevels.begin(), levelResult.PassLevels.end());
-        LodResult lod{LodPath(job, n), countsOf(model), *levelResult.Budget, levelResult.BudgetMet, levelResult.StoppedBecause, {}};
-        if (ruler) lod.Deviation = MeasureAgainst(*ruler, MeasureView(model, &ruler->Frames));
-        saveTo(model, lod.Output, job);
-        result.Lods.push_back(lod);
-    }
 }
 
 }  // namespace
@@ -197,8 +62,7 @@ ExitStatus WorseStatus(ExitStatus a, ExitStatus b)
 ExitStatus JobResult::FileStatus() const
 {
     if (Status != kAccepted) return Status;
-    const bool missed = (Budget && !BudgetMet) || std::any_of(Lods.begin(), Lods.end(), [](const LodResult& lod) { return !lod.BudgetMet; });
-    return missed ? kBudgetMissed : kAccepted;
+    return MissedBudget() ? kBudgetMissed : kAccepted;
 }
 
 std::string NotEnoughMemoryFor(const std::string& what)
@@ -242,7 +106,7 @@ std::variant<std::vector<Job>, std::string> PlanJobs(const std::vector<std::stri
         for (const fs::path& file : found)
             jobs.push_back({file, outDir.empty() ? fs::path() : fs::path(outDir) / file.lexically_relative(input), !outDir.empty()});
     }
-    if (jobs.empty()) return "no model files (*.mdl) in " + emptyFolders;
+    if (jobs.empty()) return "no model files (*.mdl, *.md2, *.md3) in " + emptyFolders;
     // A file named twice would be reduced twice, or by two threads at once.
     std::map<fs::path, fs::path> inputsSeen;
     for (const Job& job : jobs)
@@ -279,7 +143,7 @@ fs::path LodPath(const Job& job, std::size_t n)
     return job.Output.has_parent_path() ? job.Output.parent_path() / name : name;
 }
 
-JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<void(const std::string&)>& progress)
+JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<void(const PipelineProgress&)>& progress)
 {
     const auto start = std::chrono::steady_clock::now();
     JobResult result;
@@ -287,10 +151,9 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
     model.LogLines = [&result](const std::string& line) { result.Lines.push_back(line); };
     try {
         const bool accepted = model.LoadFromFile(job.Input.string());
-        result.Before = countsOf(model);
+        result.Before = CountsOf(model);
         // Only MDL5 leaves bytes after its model unread; the others write them back.
-        if (TMDLModel* mdl5 = model.MDL5()) {
-            if (progress) mdl5->ProgressBar = [&progress](const std::string& text) { progress(text); };
+        if (const TMDLModel* mdl5 = model.MDL5()) {
             result.TrailingBytes = mdl5->TrailingBytes;
             result.TrailingWarning = TrailingBytesWarning(*mdl5);
         }
@@ -298,17 +161,16 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
             result.Status = kRefused;  // nothing is written for a refused model
         } else {
             result.Loaded = true;
-            // One reduction by the collapses makes its ruler itself.
-            std::optional<Ruler> ruler;
-            if (plan.Measure && (!plan.Lods.empty() || !byCollapses(plan))) ruler = RulerOf(model, plan.MeasureFrames);
-            if (!plan.Lods.empty()) {
-                writeLods(model, job, plan, result, progress, ruler ? &*ruler : nullptr);
-                result.After = countsOf(model);
-            } else if (reduce(model, plan, result, progress, plan.Measure ? &ruler : nullptr)) {
-                result.After = countsOf(model);
-                if (ruler) result.Deviation = MeasureAgainst(*ruler, MeasureView(model, &ruler->Frames));
-                saveTo(model, job.Output, job);
-            }
+            PipelineHooks hooks;
+            hooks.Progress = progress;
+            hooks.SaveLevel = [&job](std::size_t n, const TAnyModel& level) {
+                const fs::path path = LodPath(job, n);
+                saveTo(level, path, job);
+                return path.string();
+            };
+            RunReduction(model, plan, result, hooks);
+            if (result.Refused) result.Status = kRefused;
+            else if (plan.Lods.empty()) saveTo(model, job.Output, job);
         }
     } catch (const std::system_error& error) {  // the file layer, and creating output folders
         result.Status = kFileError;
@@ -323,7 +185,7 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
 
 void RunJobs(const std::vector<Job>& jobs, const ReducePlan& plan, unsigned threads,
              const std::function<void(std::size_t, const JobResult&)>& done,
-             const std::function<void(const std::string&)>& progress)
+             const std::function<void(const PipelineProgress&)>& progress)
 {
     std::vector<std::optional<JobResult>> results(jobs.size());
     std::mutex mutex;

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "cli/Deviation.h"
 #include "model/AnyModel.h"
 
 void Complain(const std::string& message)
@@ -27,3 +28,28 @@ ExitStatus LoadModelFile(TAnyModel& model, const std::string& file, std::vector<
     problems = ErrorLines(lines);
     return kRefused;
 }
+
+std::string StatusName(ExitStatus status)
+{
+    switch (status) {
+    case kAccepted: return "accepted";
+    case kRefused: return "refused";
+    case kFileError: return "error";
+    case kBudgetMissed: return "over budget";
+    default: return "usage";
+    }
+}
+
+nlohmann::json CountsJson(const ModelCounts& counts)
+{
+    return {{"vertices", counts.Vertices}, {"triangles", counts.Triangles}, {"skinVertices", counts.SkinVertices}};
+}
+
+void PrintJson(nlohmann::json files, int status)
+{
+    nlohmann::json document = nlohmann::json::object();
+    document["files"] = std::move(files);
+    document["status"] = status;
+    std::cout << DumpJson(document) << '\n';
+}
+

@@ -1,6 +1,8 @@
 #pragma once
-// The tool's commands beyond info and reduce, one file each: each adds its
-// words to the tool and hands back what runs it once they are parsed.
+// The tool's commands, one file each: each adds its words to the tool and
+// hands back what runs it once they are parsed; and what they share.
+
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <string>
@@ -18,6 +20,12 @@ struct Command {
     std::function<int()> Run;        // returns the exit status
 };
 
+// kelvane-cli info (cli/InfoCommand.cpp): each model's summary, or why it is refused.
+Command AddInfoCommand(CLI::App& tool);
+
+// kelvane-cli reduce (cli/ReduceCommand.cpp): models reduced and saved.
+Command AddReduceCommand(CLI::App& tool);
+
 // kelvane-cli render (cli/RenderCommand.cpp): a model's frame, a pair or a sheet as a PNG.
 Command AddRenderCommand(CLI::App& tool);
 
@@ -33,3 +41,13 @@ void Complain(const std::string& message);
 // the file, when it cannot be read or its model does not fit in memory.
 // Says nothing itself: each command words its failures.
 ExitStatus LoadModelFile(TAnyModel& model, const std::string& file, std::vector<std::string>& problems);
+
+// How a file's exit status reads in the JSON documents: "accepted", "refused",
+// "error", "over budget" or "usage".
+std::string StatusName(ExitStatus status);
+// {"vertices", "triangles", "skinVertices"}.
+nlohmann::json CountsJson(const ModelCounts& counts);
+// One JSON document on standard output: {"files": files, "status": status}.
+// File names are bytes, not always UTF-8: a byte that is not is replaced
+// rather than ending the run.
+void PrintJson(nlohmann::json files, int status);

@@ -467,11 +467,15 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const AnimatedMesh&
     std::vector<FrameDeviation> deviations(frames.size());
     std::vector<std::string> problems(frames.size());
     std::atomic<std::size_t> nextFrame{0};
-    auto worker = [&] {
+    std::atomic<std::size_t> framesDone{0};
+    auto worker = [&](bool tells) {
         std::array<Surface, 2> surfaces;  // scratch kept from frame to frame
-        for (std::size_t slot; (slot = nextFrame++) < frames.size();)
+        for (std::size_t slot; (slot = nextFrame++) < frames.size();) {
             problems[slot] =
                 measureFrame(sides, frames[slot], numberOf(frames[slot]), options.Seed, samples, texture, surfaces, deviations[slot]);
+            const std::size_t done = ++framesDone;
+            if (tells && options.Progress) options.Progress(done, frames.size());
+        }
     };
     const unsigned threadCount = unsigned(std::min<std::size_t>(
         options.Threads > 0 ? unsigned(options.Threads) : std::max(1u, std::thread::hardware_concurrency()), frames.size()));
@@ -486,8 +490,13 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const AnimatedMesh&
             }
         } joinAll{helpers};
         helpers.reserve(threadCount);
-        for (unsigned t = 1; t < threadCount; ++t) helpers.emplace_back(worker);
-        worker();
+        for (unsigned t = 1; t < threadCount; ++t) helpers.emplace_back(worker, false);
+        try {
+            worker(true);
+        } catch (...) {  // the progress ended the measure: the helpers take no more frames
+            nextFrame = frames.size();
+            throw;
+        }
     }
     for (const std::string& problem : problems)
         if (!problem.empty()) return problem;  // the first in the order of frames

@@ -6,7 +6,9 @@
 // the window, the command line, the tests and the reduction benchmarks, over
 // the format-neutral view of any format.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -33,6 +35,10 @@ struct MeasureOptions {
     // result, so that a frame measures the same in a view of it alone as in
     // a view of the whole; empty: the views' own numbers.
     std::vector<int> Numbers = {};
+    // Told, on the calling thread, how many of the frames are done after each
+    // frame it measures. What it throws ends the measure (the other threads
+    // finish the frame in hand and stop) and leaves it.
+    std::function<void(std::size_t framesDone, std::size_t frames)> Progress = nullptr;
 };
 
 // Distances as fractions of the diagonal of the first model's box in that frame.

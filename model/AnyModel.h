@@ -30,6 +30,10 @@ class TAnyModel {
 public:
     LogTarget LogLines;
 
+    TAnyModel() = default;
+    // Holds model, an MDL5 model loaded or built elsewhere.
+    explicit TAnyModel(TMDLModel&& model) : Held(std::move(model)) {}
+
     // Loads Bytes with the reader their first four bytes name, replacing the
     // held model, with that reader's lines and result. Bytes of no known
     // format log one "ERROR:" line and keep the held model.

@@ -523,7 +523,7 @@ public:
     // collapses something, then the next relaxation is allowed.
     // On the way, when the live triangles first come to waypoint.Triangles
     // or fewer, their survivors go to waypoint.Survivors (in this view's numbering).
-    void Run(int64_t target, const std::function<void(const std::string&)>& progress, const QuadricWaypoint& waypoint)
+    void Run(int64_t target, const std::function<void(double)>& progress, const QuadricWaypoint& waypoint)
     {
         const int64_t toRemove = liveTriangles - target;
         int64_t lastShown = -1;
@@ -543,7 +543,7 @@ public:
     }
 
 private:
-    void runLevels(int64_t target, int64_t toRemove, int64_t& lastShown, const std::function<void(const std::string&)>& progress)
+    void runLevels(int64_t target, int64_t toRemove, int64_t& lastShown, const std::function<void(double)>& progress)
     {
         for (level = 0; level <= 2 && liveTriangles > target;) {
             const uint64_t collapsesBefore = collapses;
@@ -559,7 +559,7 @@ private:
                     const int64_t percent = (toRemove - (liveTriangles - target)) * 100 / std::max<int64_t>(toRemove, 1);
                     if (percent / 10 != lastShown) {
                         lastShown = percent / 10;
-                        progress(std::to_string(percent) + "% of the collapses");
+                        progress(double(percent) / 100);
                     }
                 }
             }
@@ -1632,7 +1632,7 @@ std::string RelaxedRulesText(uint32_t relaxations)
 }
 
 QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, MeshSurvivors& survivors,
-                            const std::function<void(const std::string&)>& progress, const QuadricOptions& options,
+                            const std::function<void(double)>& progress, const QuadricOptions& options,
                             const QuadricWaypoint& waypoint)
 {
     QuadricResult result;
@@ -1691,7 +1691,7 @@ int RepickSurvivors(const AnimatedMesh& mesh, MeshSurvivors& survivors)
     return changed;
 }
 
-QuadricResult ReduceQuadric(TMDLModel& model, int64_t targetTriangles, const std::function<void(const std::string&)>& progress,
+QuadricResult ReduceQuadric(TMDLModel& model, int64_t targetTriangles, const std::function<void(double)>& progress,
                             const QuadricOptions& options)
 {
     QuadricResult result;

@@ -90,10 +90,11 @@ std::string RelaxedRulesText(uint32_t relaxations);
 // coordinates belong to vertices w's own (VertexTexCoords[w][TriangleBack]).
 // A vertex-major view is fastest. A view that is not consistent is left as it
 // is (survivors keep everything). Logs nothing; progress, when set, receives
-// a short text now and then. The waypoint, when given, takes the survivors
+// the share of the collapses done (0 to 1) at each tenth; what it throws ends
+// the reduction. The waypoint, when given, takes the survivors
 // on the way (see QuadricWaypoint); passing it changes nothing of the rest.
 QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, MeshSurvivors& survivors,
-                            const std::function<void(const std::string&)>& progress = nullptr,
+                            const std::function<void(double)>& progress = nullptr,
                             const QuadricOptions& options = {}, const QuadricWaypoint& waypoint = {});
 
 // Hands the place of a kept vertex to a removed vertex nearby where the
@@ -105,5 +106,5 @@ int RepickSurvivors(const AnimatedMesh& mesh, MeshSurvivors& survivors);
 // The same on an MDL5 model in place: its view, the reduction, its survivors
 // kept. A model whose indices are out of range is left as it is.
 QuadricResult ReduceQuadric(TMDLModel& model, int64_t targetTriangles,
-                            const std::function<void(const std::string&)>& progress = nullptr,
+                            const std::function<void(double)>& progress = nullptr,
                             const QuadricOptions& options = {});

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "choose/BestReduction.h"
+#include "pipeline/BestReduction.h"
 #include "model/AnyModel.h"
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Deviation.h"
+#include "pipeline/ReportLines.h"
 #include "model/MDLClass.h"
 #include "reduce/Reduce.h"
 #include "tests/support/ModelBuilder.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "choose/BestReduction.h"
+#include "pipeline/BestReduction.h"
 #include "model/AnyModel.h"
 #include "model/ByteIO.h"
 #include "tests/support/AnimatedModels.h"

@@ -1,4 +1,4 @@
-#include "choose/BestReduction.h"
+#include "pipeline/BestReduction.h"
 
 #include <algorithm>
 #include <array>
@@ -64,7 +64,7 @@ double worstRms(const AnimatedMesh& mesh, const MeshSurvivors& survivors, int fr
 }  // namespace
 
 BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, MeshSurvivors& survivors,
-                         const std::function<void(const std::string&)>& progress, unsigned threads)
+                         const std::function<void(double)>& progress, unsigned threads)
 {
     constexpr QuadricOptions kSeamsCrossed{.WeldSplitSeams = true, .CrossSeamsFromStart = true};
     constexpr QuadricOptions kFlatteningWeighed{.NewFanWeight = 128};
@@ -113,7 +113,7 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
         way.Unpicked = std::exchange(way.Survivors, std::move(repicked));
         way.Rms = rms;
     };
-    const auto runWay = [&](std::size_t i, const std::function<void(const std::string&)>& shown) {
+    const auto runWay = [&](std::size_t i, const std::function<void(double)>& shown) {
         // A waypoint at or above the input's triangles would start afresh from
         // the input: a way of the first four again.
         const Afresh* next = nullptr;
@@ -149,13 +149,28 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
         fresh.Done = true;
     };
     std::atomic<std::size_t> nextWay{1};
+    // Set when the first way's progress throws: the other ways end at their next tenth.
+    std::atomic<bool> abandoned{false};
+    struct Abandoned {};
+    const std::function<void(double)> untilAbandoned = [&abandoned](double) {
+        if (abandoned) throw Abandoned{};
+    };
     const auto tryWays = [&] {
         for (std::size_t i; (i = nextWay++) < ways.size();) {
             try {
-                runWay(i, nullptr);
+                runWay(i, untilAbandoned);
             } catch (...) {
                 tried[i].Failure = std::current_exception();
             }
+        }
+    };
+    const std::function<void(double)> shown = [&](double done) {
+        try {
+            if (progress) progress(done);
+        } catch (...) {
+            abandoned = true;
+            nextWay = ways.size();
+            throw;
         }
     };
     {
@@ -170,7 +185,7 @@ BestReduction ReduceBest(const AnimatedMesh& mesh, int64_t targetTriangles, Mesh
             } catch (const std::system_error&) {  // no thread to be had: the ways left run here
             }
         }
-        runWay(0, progress);
+        runWay(0, progress ? shown : nullptr);
         if (small && tried[0].Result.TrianglesAfter != tried[0].Result.TrianglesBefore) tryWays();
         else nextWay = ways.size();  // helpers still starting find nothing left
     }

@@ -1,4 +1,4 @@
-#include "cli/Ruler.h"
+#include "pipeline/Ruler.h"
 
 #include <algorithm>
 #include <cstddef>

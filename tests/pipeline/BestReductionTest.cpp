@@ -5,7 +5,7 @@
 #include <variant>
 
 #include "model/formats/MDL5.h"
-#include "choose/BestReduction.h"
+#include "pipeline/BestReduction.h"
 #include "measure/Measure.h"
 #include "model/AnimatedMesh.h"
 #include "tests/support/AnimatedModels.h"
