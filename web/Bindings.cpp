@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/Pipeline.h"
 #include "web/WebModel.h"
 
 using emscripten::val;
@@ -35,12 +36,6 @@ val stringArray(const std::vector<std::string>& strings)
 val byteArray(const uint8_t* data, std::size_t size, const char* type)
 {
     return val::global(type).new_(emscripten::typed_memory_view(size, data));
-}
-
-ProgressSink progressSink(const val& callback)
-{
-    if (callback.isUndefined() || callback.isNull()) return nullptr;
-    return [callback](const std::string& text) { callback(val(text)); };
 }
 
 bool load(WebModel& model, const val& bytes)
@@ -122,29 +117,48 @@ val render(const WebModel& model, const val& options, const val& view)
     return result;
 }
 
-val reduceToBudget(WebModel& model, double budget, const val& progress)
+// plan: {kind: 'budget', triangles} | {kind: 'lods', shares: [falling]} |
+// {kind: 'passes', level, passes}, each with everyFrame (measure every frame
+// rather than the report's few, as --measure does). The same ReducePlan as
+// kelvane-cli reduce makes of the same words.
+ReducePlan planFrom(const val& words)
 {
-    const BudgetOutcome outcome = model.ReduceToBudget(int64_t(budget), progressSink(progress));
+    ReducePlan plan;
+    const std::string kind = words["kind"].as<std::string>();
+    if (kind == "passes") {
+        plan.Level = words["level"].as<int>();
+        plan.Passes = words["passes"].as<int>();
+    } else {
+        plan.Method = ReduceMethod::Quadric;
+        if (kind == "lods") plan.Lods = emscripten::vecFromJSArray<double>(words["shares"]);
+        else plan.TargetTriangles = int64_t(words["triangles"].as<double>());
+    }
+    const val everyFrame = words["everyFrame"];
+    plan = WithReport(plan, !everyFrame.isUndefined() && everyFrame.as<bool>());
+    // The page always shows how far a result lies, after passes too: over
+    // the report's frames, as a budget's report.
+    if (!plan.Measure) {
+        plan.Measure = true;
+        plan.MeasureFrames = kReportFrames;
+    }
+    return plan;
+}
+
+val countsOf(const ModelCounts& counts)
+{
     val result = val::object();
-    result.set("budget", double(outcome.Budget));
-    result.set("met", outcome.BudgetMet);
-    result.set("stoppedBecause", outcome.StoppedBecause);
+    result.set("vertices", counts.Vertices);
+    result.set("triangles", counts.Triangles);
+    result.set("skinVertices", counts.SkinVertices);
     return result;
 }
 
-// False, the model untouched, for a format the written pass does not know.
-bool reducePasses(WebModel& model, int level, int passes, const val& progress)
+// Fractions of the diagonal, as kelvane-cli's --json gives them, with the
+// frames measured and the tool's DEVIATION line.
+val deviationOf(const MeasuredDeviation& measured, const std::string& line)
 {
-    return model.ReducePasses(level, passes, progressSink(progress));
-}
-
-// Fractions of the diagonal, as kelvane-cli's --json gives them, with every frame.
-val deviationFrom(const WebModel& model, const WebModel& original, const val& progress)
-{
-    const auto measured = model.DeviationFrom(original, [&progress](double share) {
-        if (!progress.isUndefined()) progress(share);
-    });
     val result = val::object();
+    result.set("line", line);
     if (const auto* reason = std::get_if<std::string>(&measured)) {
         result.set("reason", *reason);
         return result;
@@ -160,6 +174,7 @@ val deviationFrom(const WebModel& model, const WebModel& original, const val& pr
         frames.call<void>("push", entry);
     }
     result.set("frames", frames);
+    result.set("frameCount", summary.FrameCount);
     result.set("hausdorff", summary.Hausdorff);
     result.set("hausdorffFrame", summary.HausdorffFrame);
     result.set("rms", summary.Rms);
@@ -176,6 +191,29 @@ val deviationFrom(const WebModel& model, const WebModel& original, const val& pr
     triangles.call<void>("push", summary.OtherTriangles);
     result.set("triangles", triangles);
     return result;
+}
+
+// One entry per file the tool would write: bytes, counts, lines, budget,
+// met, stoppedBecause and deviation (null without a report). progress
+// receives (share of the run done, line to show).
+val reduce(WebModel& model, const val& words, const val& progress)
+{
+    std::function<void(const PipelineProgress&)> shown;
+    if (!progress.isUndefined() && !progress.isNull())
+        shown = [progress](const PipelineProgress& now) { progress(val(now.Done), val(now.Line)); };
+    val outputs = val::array();
+    for (const WebOutput& output : model.Reduce(planFrom(words), shown)) {
+        val entry = val::object();
+        entry.set("bytes", byteArray(output.Bytes.data(), output.Bytes.size(), "Uint8Array"));
+        entry.set("counts", countsOf(output.Counts));
+        entry.set("lines", stringArray(output.Lines));
+        entry.set("budget", output.Budget ? val(double(*output.Budget)) : val::null());
+        entry.set("met", output.BudgetMet);
+        entry.set("stoppedBecause", output.StoppedBecause);
+        entry.set("deviation", output.Deviation ? deviationOf(*output.Deviation, output.DeviationLine) : val::null());
+        outputs.call<void>("push", entry);
+    }
+    return outputs;
 }
 
 val save(const WebModel& model)
@@ -212,9 +250,7 @@ EMSCRIPTEN_BINDINGS(kelvane)
         .function("triangles", &WebModel::Triangles)
         .function("animationBox", &animationBox)
         .function("render", &render)
-        .function("reduceToBudget", &reduceToBudget)
-        .function("reducePasses", &reducePasses)
-        .function("deviationFrom", &deviationFrom)
+        .function("reduce", &reduce)
         .function("save", &save);
     emscripten::function("formats", &formats);
 }

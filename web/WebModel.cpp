@@ -2,31 +2,18 @@
 
 #include <algorithm>
 
-#include "pipeline/BestReduction.h"
 #include "model/AnyModel.h"
-#include "reduce/Quadric.h"
-#include "reduce/Reduce.h"
+#include "pipeline/ReportLines.h"
 
 namespace {
 
-// Frames measured in one call of the ruler: each call checks both models
-// whole first, so one call per frame would cost frames x triangles again and
-// again, while chunks still let the page show how far it got.
-constexpr std::size_t kFramesPerMeasure = 8;
-
-// What the collapses and the ruler read: positions and texture coordinates.
-constexpr MeshOptions kCollapseView{.VertexMajor = true, .Normals = false, .Skin = false};
+// What counting the triangles reads: positions and texture coordinates.
 constexpr MeshOptions kMeasureView{.VertexMajor = false, .Normals = false, .Skin = false};
 
 std::string frameName(const TMDLFrame& frame)
 {
     const auto end = std::find(frame.Name.begin(), frame.Name.end(), '\0');
     return std::string(frame.Name.begin(), end);
-}
-
-bool sameCounts(const MDL5Header& a, const MDL5Header& b)
-{
-    return a.NumVerts == b.NumVerts && a.NumTris == b.NumTris && a.NumSkinVerts == b.NumSkinVerts;
 }
 
 }  // namespace
@@ -112,76 +99,52 @@ RGBAImage WebModel::Render(const RenderOptions& options, const WorldBox& view) c
     return RenderFrame(DrawnView(), options, view);
 }
 
-BudgetOutcome WebModel::ReduceToBudget(int64_t budget, const ProgressSink& progress)
+std::vector<WebOutput> WebModel::Reduce(const ReducePlan& plan, const std::function<void(const PipelineProgress&)>& progress)
 {
-    MeshSurvivors survivors;
-    QuadricResult outcome;
-    {
-        // The view holds every frame's positions once more: gone before the
-        // model's records shrink.
-        const AnimatedMesh mesh = model->Mesh(kCollapseView);
-        outcome = ReduceBest(mesh, budget, survivors, progress).Result;
-    }
-    // A reduction that removed nothing leaves every record untouched: keeping
-    // all survivors would still rebuild what a format derives from its
-    // triangles (MD2's GL commands), and the file would change.
-    if (outcome.TrianglesAfter != outcome.TrianglesBefore) {
-        model->Keep(survivors);
-        drawnView.reset();
-    }
-    lines.push_back(model->ModelInfoLine());
-    if (!outcome.RelaxedRules.empty()) lines.push_back("quadric collapses " + outcome.RelaxedRules + " to come nearer the budget.");
-    return {budget, outcome.BudgetMet, outcome.StoppedBecause};
-}
-
-bool WebModel::ReducePasses(int level, int passes, const ProgressSink& progress)
-{
-    TMDLModel* mdl5 = model->MDL5();  // its log now goes to lines
-    if (!mdl5) return false;
+    std::vector<WebOutput> outputs;
+    std::size_t linesBefore = lines.size();
+    // Each output's lines are those logged since the one before.
+    const auto output = [&](const TAnyModel& result) {
+        WebOutput out;
+        out.Bytes = result.SaveToBytes();
+        out.Counts = CountsOf(result);
+        out.Lines.assign(lines.begin() + std::ptrdiff_t(linesBefore), lines.end());
+        linesBefore = lines.size();
+        return out;
+    };
+    ReducePlan onOneThread = plan;
+    onOneThread.WayThreads = 1;
+    onOneThread.MeasureThreads = 1;  // the page has one thread; the figures do not depend on it
+    PipelineHooks hooks;
+    hooks.Progress = progress;
+    hooks.SaveLevel = [&](std::size_t n, const TAnyModel& level) {
+        outputs.push_back(output(level));
+        return "level " + std::to_string(n);
+    };
+    ReductionOutcome outcome;
     drawnView.reset();
-    mdl5->ProgressBar = progress;
-    for (int p = 0; p < passes; ++p) {
-        if (progress) progress("pass " + std::to_string(p + 1) + " of " + std::to_string(passes));
-        const MDL5Header before = mdl5->Header;
-        mdl5->Reduce(NormalLimitForLevel(level), kUVLimitTexels);
-        if (!sameCounts(before, mdl5->Header)) continue;
-        // A pass that removed nothing leaves the model as it was: every later
-        // pass would too, so its two lines are repeated, as kelvane-cli does.
-        const std::vector<std::string> unchanged(lines.end() - 2, lines.end());
-        for (++p; p < passes; ++p)
-            for (const std::string& line : unchanged) mdl5->Log(line);
+    RunReduction(*model, onOneThread, outcome, hooks);
+    if (outcome.Refused) return {};
+    const auto withReport = [](WebOutput& out, const std::optional<MeasuredDeviation>& deviation) {
+        out.Deviation = deviation;
+        if (deviation) out.DeviationLine = DeviationLine(*deviation);
+    };
+    for (std::size_t n = 0; n < outcome.Lods.size(); ++n) {
+        const LevelOutcome& level = outcome.Lods[n];
+        outputs[n].Budget = level.Budget;
+        outputs[n].BudgetMet = level.BudgetMet;
+        outputs[n].StoppedBecause = level.StoppedBecause;
+        withReport(outputs[n], level.Deviation);
     }
-    mdl5->ProgressBar = nullptr;
-    return true;
-}
-
-std::variant<DeviationSummary, std::string> WebModel::DeviationFrom(const WebModel& original,
-                                                                    const std::function<void(double)>& progress) const
-{
-    const AnimatedMesh originalView = original.model->Mesh(kMeasureView);
-    const AnimatedMesh view = model->Mesh(kMeasureView);
-    const int frameCount = int(originalView.FrameCount);
-    MeasureOptions options;
-    options.Threads = 1;  // the page has one thread; the figures do not depend on it
-    DeviationSummary summary;
-    // 1. the frames in chunks, each frame measured from its own seed as in one call
-    // (a model without frames makes one call, which says why it cannot be measured)
-    for (int first = 0; first < std::max(frameCount, 1); first += int(kFramesPerMeasure)) {
-        options.Frames.clear();
-        for (int f = first; f < std::min<int>(frameCount, first + int(kFramesPerMeasure)); ++f) options.Frames.push_back(f);
-        auto measured = MeasureDeviation(originalView, view, options);
-        if (auto* reason = std::get_if<std::string>(&measured)) return *reason;
-        DeviationSummary& part = std::get<DeviationSummary>(measured);
-        summary.Frames.insert(summary.Frames.end(), part.Frames.begin(), part.Frames.end());
-        summary.OriginalTriangles = part.OriginalTriangles;
-        summary.OtherTriangles = part.OtherTriangles;
-        summary.TextureMeasured = part.TextureMeasured;
-        if (progress) progress(double(summary.Frames.size()) / frameCount);
+    if (plan.Lods.empty()) {
+        WebOutput out = output(*model);
+        out.Budget = outcome.Budget;
+        out.BudgetMet = outcome.BudgetMet;
+        out.StoppedBecause = outcome.StoppedBecause;
+        withReport(out, outcome.Deviation);
+        outputs.push_back(std::move(out));
     }
-    // 2. the summary as one call would make it
-    SummarizeFrames(summary);
-    summary.FrameCount = frameCount;
-    return summary;
+    return outputs;
 }
 
 std::vector<uint8_t> WebModel::Save() const

@@ -2,8 +2,8 @@
 // The page's view of one model file. Everything the page does that depends on
 // the file's format goes through this class, and only WebModel.cpp names a
 // format's classes: a format added to the core reaches the page there alone.
-// Each reduction is the one kelvane-cli reduce runs for the same settings, so
-// the saved bytes are the tool's.
+// Each reduction is the pipeline's, as kelvane-cli reduce runs it for the same
+// settings, so the saved bytes and the report are the tool's.
 
 #include <cstdint>
 #include <functional>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "measure/Measure.h"
+#include "pipeline/Pipeline.h"
 #include "model/AnimatedMesh.h"
 #include "model/Geometry.h"
 #include "render/Render.h"
@@ -41,15 +42,18 @@ struct ModelSummary {
     bool WrittenPasses = false;  // ReducePasses works on this format
 };
 
-// How a budget was met: the collapses stop at it, or short of it when every
-// merge left would break a rule.
-struct BudgetOutcome {
-    int64_t Budget = 0;
+// One file the tool would write for a plan: its bytes, counts and log lines,
+// the budget and whether it was met, and its report with the report's line.
+struct WebOutput {
+    std::vector<uint8_t> Bytes;
+    ModelCounts Counts;
+    std::vector<std::string> Lines;  // the container's lines of this output
+    std::optional<int64_t> Budget;
     bool BudgetMet = false;
     std::string StoppedBecause;
+    std::optional<MeasuredDeviation> Deviation;
+    std::string DeviationLine;       // the tool's DEVIATION line; empty without a report
 };
-
-using ProgressSink = std::function<void(const std::string&)>;
 
 class WebModel {
 public:
@@ -77,20 +81,13 @@ public:
     WorldBox AnimationBox() const;
     RGBAImage Render(const RenderOptions& options, const WorldBox& view) const;
 
-    // To at most budget triangles by the quadric collapses, as
-    // `kelvane-cli reduce --target-tris budget` does, in any format; logs the
-    // result's "MODEL INFO:" and, as the tool does, which rules it relaxed.
-    BudgetOutcome ReduceToBudget(int64_t budget, const ProgressSink& progress);
-    // passes passes at level (0 to 10), as `kelvane-cli reduce --level --passes`;
-    // logs each pass's "CUT:" and "MODEL INFO:" lines. The written pass is
-    // MDL5's own: a model of another format is left as it is, and false returned.
-    bool ReducePasses(int level, int passes, const ProgressSink& progress);
-
-    // How far this model lies from original, frame by frame, on one thread;
-    // the figures of `kelvane-cli reduce`'s DEVIATION line. progress receives
-    // the share of frames done. Returns why instead when they cannot be compared.
-    std::variant<DeviationSummary, std::string> DeviationFrom(const WebModel& original,
-                                                              const std::function<void(double)>& progress) const;
+    // Reduces the model as `kelvane-cli reduce` does for the same plan, in
+    // any format (the written passes take MDL5 only: another format is left
+    // as it is, with its ERROR: line, and nothing returned), through the one
+    // pipeline, on one thread. Returns one output per file the tool would
+    // write: the result, or each level of detail. Throws ReductionCancelled
+    // when progress asks for it.
+    std::vector<WebOutput> Reduce(const ReducePlan& plan, const std::function<void(const PipelineProgress&)>& progress);
 
     // The bytes kelvane-cli would write for this model.
     std::vector<uint8_t> Save() const;

@@ -3,7 +3,7 @@
 // draws and looks at new files, one reduces and measures, so the page never
 // waits for either.
 import { CoreWorker } from './workers.js';
-import { deviationLine, deviationPlot } from './plot.js';
+import { deviationPlot } from './plot.js';
 import { zipSync } from './vendor/fflate.js';
 
 const $ = (id) => document.getElementById(id);
@@ -13,7 +13,7 @@ const ui = {
     emptyView: $('empty-view'), frame: $('frame'), frameName: $('frame-name'), play: $('play'),
     wire: $('wire'), skin: $('skin'), resetView: $('reset-view'), methodPasses: $('method-passes'), passesNote: $('passes-note'),
     target: $('target'), targetSlider: $('target-slider'), share: $('share'), lods: $('lods'),
-    level: $('level'), passes: $('passes'), run: $('run'), cancel: $('cancel'),
+    level: $('level'), passes: $('passes'), everyFrame: $('every-frame'), run: $('run'), cancel: $('cancel'),
     progress: $('progress'), status: $('status'), result: $('result'), outputs: $('outputs'),
     details: $('details'), refusal: $('refusal'), overlay: $('drop-overlay'),
 };
@@ -298,18 +298,19 @@ function showPassesFor(summary) {
 // The settings as one plan, or a message saying what is wrong with them.
 function plan() {
     const method = document.querySelector('input[name=method]:checked').value;
-    if (method === 'budget') return { kind: 'budget', triangles: Number(ui.target.value) };
+    const everyFrame = ui.everyFrame.checked;
+    if (method === 'budget') return { kind: 'budget', triangles: Number(ui.target.value), everyFrame };
     if (method === 'passes') {
         const level = Number(ui.level.value);
         const passes = Number(ui.passes.value);
         if (!Number.isInteger(level) || level < 0 || level > 10) return 'The level is a whole number from 0 to 10.';
         if (!Number.isInteger(passes) || passes < 1) return 'Passes is a whole number, at least 1.';
-        return { kind: 'passes', level, passes };
+        return { kind: 'passes', level, passes, everyFrame };
     }
     const shares = ui.lods.value.split(',').map((text) => text.trim()).filter(Boolean).map(Number);
     if (!shares.length || shares.some((share) => !(share > 0 && share <= 1))) return 'Each share lies above 0 and at most 1, as 0.5, 0.25, 0.1.';
     if (shares.some((share, i) => i > 0 && share >= shares[i - 1])) return 'Each share must be below the one before.';
-    return { kind: 'lods', shares };
+    return { kind: 'lods', shares, everyFrame };
 }
 
 function outputName(entry, kind, n) {
@@ -379,7 +380,7 @@ function outputBlock(entry, output, index) {
     facts.textContent = `${counts(entry.summary)} → ${counts(output.counts)}${budget}.`;
     const line = document.createElement('p');
     line.className = 'deviation';
-    line.textContent = deviationLine(output.deviation);
+    line.textContent = output.deviation ? output.deviation.line : 'DEVIATION: not measured';
     const actions = document.createElement('div');
     actions.className = 'inline';
     if (entry.reduction.outputs.length > 1) {
@@ -407,7 +408,7 @@ function outputBlock(entry, output, index) {
     lines.textContent = output.lines.join('\n');
     log.append(summary, lines);
     block.append(title, facts, line, log);
-    if (!output.deviation.reason) block.append(deviationPlot(output.deviation, showFrame));
+    if (output.deviation && !output.deviation.reason) block.append(deviationPlot(output.deviation, showFrame));
     block.append(actions);
     return block;
 }

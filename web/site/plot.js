@@ -60,23 +60,3 @@ export function deviationPlot(deviation, onFrame) {
     }
     return svg;
 }
-
-function percent(fraction) {
-    return `${(100 * fraction).toFixed(4)}%`;
-}
-
-function texels(value) {
-    return Math.abs(value) < 1e6 ? value.toFixed(2) : value.toExponential(4);
-}
-
-// The tool's DEVIATION line for the same figures.
-export function deviationLine(deviation) {
-    if (deviation.reason) return `DEVIATION: not measured: ${deviation.reason}`;
-    return `DEVIATION: Hausdorff ${percent(deviation.hausdorff)} (frame ${deviation.hausdorffFrame}), RMS ${percent(deviation.rms)} ` +
-        `(frame ${deviation.rmsFrame}), mean RMS ${percent(deviation.meanRms)} of the box diagonal; ` +
-        (deviation.textureMeasured
-            ? `texture RMS ${texels(deviation.textureRms)} texels (frame ${deviation.textureRmsFrame}), ` +
-              `largest ${texels(deviation.textureLargest)} texels (frame ${deviation.textureLargestFrame}); `
-            : '') +
-        `${deviation.triangles[0]} -> ${deviation.triangles[1]} triangles`;
-}
