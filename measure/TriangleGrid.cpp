@@ -12,119 +12,6 @@ namespace {
 // The most triangles whose cell entries 32-bit offsets can count.
 constexpr std::size_t kMaxTriangles = (std::size_t(UINT32_MAX) - 64) / 32;
 
-WorldPoint minus(const WorldPoint& a, const WorldPoint& b)
-{
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-
-double dot(const WorldPoint& a, const WorldPoint& b)
-{
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
-WorldPoint cross(const WorldPoint& a, const WorldPoint& b)
-{
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-
-// point - (from + along * t), squared.
-double distance2To(const WorldPoint& point, const WorldPoint& from, const WorldPoint& along, double t)
-{
-    const WorldPoint q{from[0] + along[0] * t, from[1] + along[1] * t, from[2] + along[2] * t};
-    const WorldPoint d = minus(point, q);
-    return dot(d, d);
-}
-
-// The nearest point of segment a, a + along to point: its parameter t in [0, 1].
-double segmentParameter(const WorldPoint& point, const WorldPoint& a, const WorldPoint& along)
-{
-    const double length2 = dot(along, along);
-    return length2 > 0 ? std::clamp(dot(minus(point, a), along) / length2, 0.0, 1.0) : 0.0;
-}
-
-// The squared distance from point to the nearest of the edges AB, BC, CA of
-// the triangle a, a + ab, a + ac, the first of them on a tie; v and w get the
-// weights of B and C at that nearest point.
-double edgesDistance2(const WorldPoint& point, const WorldPoint& a, const WorldPoint& ab, const WorldPoint& ac, double& v, double& w)
-{
-    const WorldPoint b{a[0] + ab[0], a[1] + ab[1], a[2] + ab[2]};
-    const WorldPoint c{a[0] + ac[0], a[1] + ac[1], a[2] + ac[2]};
-    const WorldPoint bc = minus(c, b);
-    const WorldPoint ca = minus(a, c);
-    const double tab = segmentParameter(point, a, ab);
-    const double tbc = segmentParameter(point, b, bc);
-    const double tca = segmentParameter(point, c, ca);
-    double best = distance2To(point, a, ab, tab);
-    v = tab, w = 0;
-    if (const double d = distance2To(point, b, bc, tbc); d < best) best = d, v = 1 - tbc, w = tbc;
-    if (const double d = distance2To(point, c, ca, tca); d < best) best = d, v = 0, w = 1 - tca;
-    return best;
-}
-
-// The squared distance from point to the triangle a, a + ab, a + ac, which has
-// area; v and w get the weights of B and C at the nearest point. That point
-// lies in one of seven regions: a corner, an edge or the inside, told apart
-// by signs of dot products (barycentric coordinates without division). Each
-// division below runs only where its divisor is a squared edge length or
-// twice the squared area, above zero for such a triangle. Inlined where only
-// the distance is wanted, the weights cost nothing.
-inline double facetDistance2(const WorldPoint& point, const WorldPoint& a, const WorldPoint& ab, const WorldPoint& ac, double& v,
-                             double& w)
-{
-    const WorldPoint ap = minus(point, a);
-    const double d1 = dot(ab, ap);
-    const double d2 = dot(ac, ap);
-    if (d1 <= 0 && d2 <= 0) {
-        v = 0, w = 0;
-        return dot(ap, ap);
-    }
-
-    const WorldPoint bp = minus(ap, ab);
-    const double d3 = dot(ab, bp);
-    const double d4 = dot(ac, bp);
-    if (d3 >= 0 && d4 <= d3) {
-        v = 1, w = 0;
-        return dot(bp, bp);
-    }
-
-    const double vc = d1 * d4 - d3 * d2;
-    if (vc <= 0 && d1 >= 0 && d3 <= 0) {
-        v = d1 / (d1 - d3), w = 0;
-        return distance2To(point, a, ab, v);
-    }
-
-    const WorldPoint cp = minus(ap, ac);
-    const double d5 = dot(ab, cp);
-    const double d6 = dot(ac, cp);
-    if (d6 >= 0 && d5 <= d6) {
-        v = 0, w = 1;
-        return dot(cp, cp);
-    }
-
-    const double vb = d5 * d2 - d1 * d6;
-    if (vb <= 0 && d2 >= 0 && d6 <= 0) {
-        v = 0, w = d2 / (d2 - d6);
-        return distance2To(point, a, ac, w);
-    }
-
-    const double va = d3 * d6 - d5 * d4;
-    if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0) {
-        const WorldPoint b{a[0] + ab[0], a[1] + ab[1], a[2] + ab[2]};
-        w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
-        v = 1 - w;
-        return distance2To(point, b, minus(ac, ab), w);
-    }
-
-    // Inside. A sliver whose area rounds away is left to its edges.
-    const double sum = va + vb + vc;
-    if (!(sum > 0)) return edgesDistance2(point, a, ab, ac, v, w);
-    v = vb / sum;
-    w = vc / sum;
-    const WorldPoint q{a[0] + ab[0] * v + ac[0] * w, a[1] + ab[1] * v + ac[1] * w, a[2] + ab[2] * v + ac[2] * w};
-    const WorldPoint d = minus(point, q);
-    return dot(d, d);
-}
-
 // The nearest float at or below (above) value; infinite beyond the float range.
 float roundedDown(double value)
 {
@@ -153,15 +40,6 @@ double boxDistance2(const WorldPoint& point, const Corner& low, const Corner& hi
 }
 
 }  // namespace
-
-double PointTriangleDistance2(const WorldPoint& point, const WorldTriangle& tri)
-{
-    const WorldPoint ab = minus(tri.B, tri.A);
-    const WorldPoint ac = minus(tri.C, tri.A);
-    const WorldPoint normal = cross(ab, ac);
-    double v = 0, w = 0;
-    return dot(normal, normal) == 0 ? edgesDistance2(point, tri.A, ab, ac, v, w) : facetDistance2(point, tri.A, ab, ac, v, w);
-}
 
 void TriangleGrid::Build(const std::vector<WorldPoint>& newPoints, const std::vector<std::array<uint32_t, 3>>& triangles)
 {
@@ -201,11 +79,11 @@ void TriangleGrid::Rebuild(const std::vector<WorldPoint>& newPoints)
             const WorldPoint& a = points[facet.Corner[0]];
             const WorldPoint& b = points[facet.Corner[1]];
             const WorldPoint& c = points[facet.Corner[2]];
-            const WorldPoint normal = cross(minus(b, a), minus(c, a));
-            const double length = std::sqrt(dot(normal, normal));
+            const WorldPoint normal = Cross(Minus(b, a), Minus(c, a));
+            const double length = std::sqrt(Dot(normal, normal));
             facet.Flat = !(length > 0);
             facet.Normal = facet.Flat ? WorldPoint{0, 0, 0} : WorldPoint{normal[0] / length, normal[1] / length, normal[2] / length};
-            facet.PlaneOffset = dot(facet.Normal, a);
+            facet.PlaneOffset = Dot(facet.Normal, a);
             for (std::size_t axis = 0; axis < 3; ++axis) {
                 const double least = std::min({a[axis], b[axis], c[axis]});
                 const double most = std::max({a[axis], b[axis], c[axis]});
@@ -374,10 +252,10 @@ TriangleGrid::CellRange TriangleGrid::cellsOf(const WorldPoint& min, const World
 double TriangleGrid::distance2(const WorldPoint& point, const std::array<uint32_t, 3>& corner, double& v, double& w) const
 {
     const WorldPoint& a = points[corner[0]];
-    const WorldPoint ab = minus(points[corner[1]], a);
-    const WorldPoint ac = minus(points[corner[2]], a);
-    const WorldPoint normal = cross(ab, ac);
-    return dot(normal, normal) > 0 ? facetDistance2(point, a, ab, ac, v, w) : edgesDistance2(point, a, ab, ac, v, w);
+    const WorldPoint ab = Minus(points[corner[1]], a);
+    const WorldPoint ac = Minus(points[corner[2]], a);
+    const WorldPoint normal = Cross(ab, ac);
+    return Dot(normal, normal) > 0 ? FacetDistance2(point, a, ab, ac, v, w) : EdgesDistance2(point, a, ab, ac, v, w);
 }
 
 double TriangleGrid::Distance2(const WorldPoint& point, uint32_t triangle) const
@@ -443,11 +321,11 @@ double TriangleGrid::Nearest2(const WorldPoint& point, uint32_t& hint) const
         if constexpr (decltype(lone)::value) {
             // A lone triangle's plane and box are never further than the triangle: a far plane rules it out cheaply.
             const Facet& facet = facets[i];
-            const double plane = dot(facet.Normal, point) - facet.PlaneOffset;
+            const double plane = Dot(facet.Normal, point) - facet.PlaneOffset;
             if (plane * plane > best || boxDistance2(point, facet.Low, facet.High) > best) return;
             const WorldPoint& a = points[facet.Corner[0]];
-            const WorldPoint ab = minus(points[facet.Corner[1]], a), ac = minus(points[facet.Corner[2]], a);
-            found = facet.Flat ? edgesDistance2(point, a, ab, ac, v, w) : facetDistance2(point, a, ab, ac, v, w);
+            const WorldPoint ab = Minus(points[facet.Corner[1]], a), ac = Minus(points[facet.Corner[2]], a);
+            found = facet.Flat ? EdgesDistance2(point, a, ab, ac, v, w) : FacetDistance2(point, a, ab, ac, v, w);
         } else {
             // Of a cluster's triangles, the box rules out most cheaply.
             const std::array<uint32_t, 3>& corner = sorted[i];

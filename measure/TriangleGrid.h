@@ -1,25 +1,15 @@
 #pragma once
 // The nearest triangle of a surface to a point: a uniform grid over one
 // frame's triangles (or clusters of them) in world space, built once per
-// frame and asked for many points that lie near the surface. Hand-written rather than borrowed: the
-// core links the standard library only, and a point-to-triangle query over a
-// grid takes a few dozen lines.
+// frame and asked for many points that lie near the surface. Hand-written
+// rather than borrowed: the core links the standard library only, and a
+// point-to-triangle query over a grid takes a few dozen lines.
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
 #include "model/Geometry.h"
-
-struct WorldTriangle {
-    WorldPoint A;
-    WorldPoint B;
-    WorldPoint C;
-};
-
-// The squared distance from point to the nearest point of tri, edges and
-// inside included. A triangle without area counts as its three edges.
-double PointTriangleDistance2(const WorldPoint& point, const WorldTriangle& tri);
 
 class TriangleGrid {
 public:
