@@ -132,7 +132,7 @@ TEST(CliBatch, LinesOfSeveralFilesCarryTheirNames)
     const CliRun refused = RunCli({"reduce", "-q", dir.File("in/notes.txt"), "-o", dir.File("notes.mdl")}, dir);
     EXPECT_EQ(refused.Status, 1);
     EXPECT_EQ(refused.Out, "");
-    EXPECT_EQ(refused.Err, dir.File("in/notes.txt") + ": ERROR:Unsupported model format.(This reads MDL5, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)\n");
+    EXPECT_EQ(refused.Err, dir.File("in/notes.txt") + ": ERROR:Unsupported model format.(This reads MDL5, MDL7, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)\n");
 }
 
 TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)
