@@ -360,7 +360,7 @@ int runReduce(const ReduceOptions& options)
 int main(int argc, char** argv)
 {
     std::ios::sync_with_stdio(false);
-    CLI::App app{"Kelvane reduces the polygon count of animated models (MDL5, Quake MDL, MD2, MD3);\n"
+    CLI::App app{"Kelvane reduces the polygon count of animated models (MDL5, MDL7, Quake MDL, MD2, MD3);\n"
                  "every animation frame loses the same vertices.",
                  "kelvane-cli"};
     app.set_version_flag("--version", std::string("kelvane-cli ") + KELVANE_VERSION);
@@ -371,7 +371,7 @@ int main(int argc, char** argv)
 
     InfoOptions info;
     CLI::App* infoCommand = app.add_subcommand("info", "Print each model's summary line, or why it is refused.");
-    infoCommand->add_option("FILE", info.Files, "model files (MDL5, Quake MDL, MD2, MD3)")->required();
+    infoCommand->add_option("FILE", info.Files, "model files (MDL5, MDL7, Quake MDL, MD2, MD3)")->required();
     infoCommand->add_flag("--details", info.Details, "also skins, frames, closed fans and unused skin vertices");
     infoCommand->add_flag("--json", info.Json, "one JSON document instead of lines");
 
