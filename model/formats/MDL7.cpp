@@ -15,6 +15,9 @@ constexpr std::array<std::size_t, kMDL7RecordKinds> kLeastRecordSize = {16, 12, 
 const std::array<const char*, kMDL7RecordKinds> kRecordNames = {
     "bones",     "skin heads",   "colours",        "materials",      "texture coordinates",
     "triangles", "main vertices", "frame vertices", "bone matrices", "frame heads"};
+const std::array<const char*, kMDL7RecordKinds> kRecordName = {
+    "bone",     "skin head",   "colour",       "material",    "texture coordinate",
+    "triangle", "main vertex", "frame vertex", "bone matrix", "frame head"};
 constexpr uint8_t kReadSkinFlags = 0x30;  // a material, an effect name
 
 std::string hexByte(unsigned value)
@@ -51,12 +54,14 @@ private:
 // The fault of count records of kind that could not be read: their size is
 // too small for their fields, or the file ends before them. Counts are
 // untrusted: compared with the bytes left, in 64 bits, before any allocation.
-std::optional<std::string> recordsFault(const Cursor& in, std::size_t recordSize, std::size_t least, uint64_t count,
-                                        const std::string& what, const std::string& owner)
+std::optional<std::string> recordsFault(const Cursor& in, MDL7Record kind, std::size_t recordSize, uint64_t count, const std::string& owner)
 {
+    const auto k = std::size_t(kind);
+    const std::string what = kRecordNames[k];
+    const std::size_t least = kLeastRecordSize[k];
     if (count == 0) return std::nullopt;
     if (recordSize < least)
-        return "ERROR:The header gives " + what + " records of " + std::to_string(recordSize) + " bytes; they need at least " +
+        return "ERROR:The header gives " + std::string(kRecordName[k]) + " records of " + std::to_string(recordSize) + " bytes; they take at least " +
                std::to_string(least) + ".";
     if (count > in.Left() / recordSize) return "ERROR:The file ends before the " + std::to_string(count) + " " + what + " of " + owner + ".";
     return std::nullopt;
@@ -65,10 +70,9 @@ std::optional<std::string> recordsFault(const Cursor& in, std::size_t recordSize
 std::optional<std::string> readRecords(Cursor& in, const MDL7Header& h, MDL7Record kind, uint64_t count, const std::string& owner,
                                        MDL7Records& out)
 {
-    const auto k = std::size_t(kind);
     out.RecordSize = h.Size(kind);
     out.Bytes.clear();
-    if (auto fault = recordsFault(in, out.RecordSize, kLeastRecordSize[k], count, kRecordNames[k], owner)) return fault;
+    if (auto fault = recordsFault(in, kind, out.RecordSize, count, owner)) return fault;
     in.CopyTo(out.Bytes, std::size_t(count) * out.RecordSize);
     return std::nullopt;
 }
@@ -188,7 +192,7 @@ std::optional<std::string> readGroup(Cursor& in, const MDL7Header& h, std::size_
         return "ERROR:The head of " + name + " gives a negative number of deformers (" + std::to_string(g.DeformerCount) + ").";
 
     const std::size_t skinHead = h.Size(MDL7Record::SkinHead);
-    if (auto fault = recordsFault(in, skinHead, kLeastRecordSize[1], uint64_t(skins), kRecordNames[1], name)) return fault;
+    if (auto fault = recordsFault(in, MDL7Record::SkinHead, skinHead, uint64_t(skins), name)) return fault;
     g.Skins.resize(std::size_t(skins));
     for (std::size_t s = 0; s < g.Skins.size(); ++s) {
         // Each skin's data comes before the next head: checked again each time.
@@ -199,7 +203,7 @@ std::optional<std::string> readGroup(Cursor& in, const MDL7Header& h, std::size_
     if (auto fault = readRecords(in, h, MDL7Record::Triangle, uint64_t(triangles), name, g.Triangles)) return fault;
     if (auto fault = readRecords(in, h, MDL7Record::MainVertex, uint64_t(vertices), name, g.MainVertices)) return fault;
     const std::size_t frameHead = h.Size(MDL7Record::FrameHead);
-    if (auto fault = recordsFault(in, frameHead, kLeastRecordSize[9], uint64_t(frames), kRecordNames[9], name)) return fault;
+    if (auto fault = recordsFault(in, MDL7Record::FrameHead, frameHead, uint64_t(frames), name)) return fault;
     g.Frames.resize(std::size_t(frames));
     for (std::size_t f = 0; f < g.Frames.size(); ++f) {
         const std::string frameName = "frame #" + std::to_string(f + 1) + " of " + name;
