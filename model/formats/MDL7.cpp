@@ -147,15 +147,15 @@ std::optional<std::string> indexFault(const MDL7Group& g, const std::string& nam
     const std::size_t vertices = g.MainVertices.Count();
     const std::size_t texCoords = g.TexCoords.Count();
     const bool secondSet = g.Triangles.RecordSize >= mdl7::kTriangleSecondTexAt + 6;
+    const auto which = [&name](std::size_t t) { return "ERROR:Triangle #" + std::to_string(t + 1) + " of " + name + " refers to "; };
     for (std::size_t t = 0; t < g.Triangles.Count(); ++t) {
         const uint8_t* tri = g.Triangles[t];
-        const std::string which = "ERROR:Triangle #" + std::to_string(t + 1) + " of " + name + " refers to ";
         for (std::size_t j = 0; j < 3; ++j) {
             if (const uint16_t v = mdl7::U16At(tri + 2 * j); v >= vertices)
-                return which + "vertex " + std::to_string(v) + ", beyond its " + std::to_string(vertices) + " main vertices.";
+                return which(t) + "vertex " + std::to_string(v) + ", beyond its " + std::to_string(vertices) + " main vertices.";
             for (std::size_t at : {mdl7::kTriangleTexAt, secondSet ? mdl7::kTriangleSecondTexAt : mdl7::kTriangleTexAt})
                 if (const uint16_t s = mdl7::U16At(tri + at + 2 * j); s >= texCoords && s != kMDL7None)
-                    return which + "texture coordinate " + std::to_string(s) + ", beyond its " + std::to_string(texCoords) +
+                    return which(t) + "texture coordinate " + std::to_string(s) + ", beyond its " + std::to_string(texCoords) +
                            " texture coordinates.";
         }
     }

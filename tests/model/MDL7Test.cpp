@@ -99,6 +99,9 @@ TEST(MDL7Reader, RefusesUnknownTypesAndHostileSizesNamingThemBeforeAllocating)
     const std::size_t group = kMDL7HeaderSize + 2 * 36;
     const std::size_t skin = group + kMDL7GroupHeadSize;
     const std::size_t deformer = source.Header.DataSize - std::size_t(source.Deformers[0].DataSize);
+    const MDL7Group& g = source.Groups[0];
+    const std::size_t frameVertices = group + source.GroupSpan(0) - g.Frames[0].BoneMatrices.Bytes.size() - g.Frames[0].Vertices.Bytes.size();
+    const std::size_t triangles = frameVertices - 24 - g.MainVertices.Bytes.size() - g.Triangles.Bytes.size();
     struct Case {
         std::size_t At;
         std::vector<uint8_t> Value;  // little-endian
@@ -116,6 +119,9 @@ TEST(MDL7Reader, RefusesUnknownTypesAndHostileSizesNamingThemBeforeAllocating)
         {group + 40, {0, 0x94, 0x35, 0x77}, "ERROR:The file ends before the 2000000000 frame heads of group #1."},
         {skin + 4, {0, 0x94, 0x35, 0x77}, "ERROR:The file ends inside the pixels of Skin #1 of group #1."},
         {38, {4, 0}, "ERROR:The header gives triangle records of 4 bytes; they take at least 12."},
+        {triangles, {64, 0}, "ERROR:Triangle #1 of group #1 refers to vertex 64, beyond its 16 main vertices."},
+        {triangles + 6, {48, 0}, "ERROR:Triangle #1 of group #1 refers to texture coordinate 48, beyond its 16 texture coordinates."},
+        {frameVertices + 12, {64, 0}, "ERROR:Vertex #1 of frame #1 of group #1 replaces main vertex 64, beyond its 16."},
         {16, {0xFF, 0xFF, 0xFF, 0x7F}, "ERROR:The header gives 2147483647 bytes of data and 0 of lumps, but the file has " +
                                            std::to_string(good.size()) + " bytes."},
     };
