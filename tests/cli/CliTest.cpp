@@ -16,7 +16,7 @@ TEST(Cli, InfoPrintsTheContainerLinesAndTheWorstStatus)
     const TMDLModel good = MakeOctahedron();
     WriteFile(dir.File("good.mdl"), good.SaveToBytes());
     std::vector<uint8_t> bad = good.SaveToBytes();
-    bad[3] = '7';
+    bad[3] = '9';
     WriteFile(dir.File("bad.mdl"), bad);
 
     CliRun run = RunCli({"info", dir.File("good.mdl")}, dir);
