@@ -93,7 +93,7 @@ Command AddInfoCommand(CLI::App& tool)
 {
     auto options = std::make_shared<InfoOptions>();
     CLI::App* command = tool.add_subcommand("info", "Print each model's summary line, or why it is refused.");
-    command->add_option("FILE", options->Files, "model files (MDL5, Quake MDL, MD2, MD3)")->required();
+    command->add_option("FILE", options->Files, "model files (MDL5, MDL7, Quake MDL, MD2, MD3)")->required();
     command->add_flag("--details", options->Details, "also skins, frames, closed fans and unused skin vertices");
     command->add_flag("--json", options->Json, "one JSON document instead of lines");
     return {command, [options] { return runInfo(*options); }};

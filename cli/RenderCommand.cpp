@@ -236,7 +236,7 @@ Command AddRenderCommand(CLI::App& tool)
     auto words = std::make_shared<RenderWords>();
     CLI::App* render = tool.add_subcommand("render", "Draw a model (one frame, a before/after pair, or a sheet) as a PNG.");
     render->footer(kRenderHelp);
-    render->add_option("MODEL", words->Model, "the model to draw (MDL5, Quake MDL, MD2, MD3)")->required();
+    render->add_option("MODEL", words->Model, "the model to draw (MDL5, MDL7, Quake MDL, MD2, MD3)")->required();
     render->add_option("-o,--output", words->Output, "the PNG file to write; an existing file must be a PNG")->type_name("PNG")->required();
     auto* frame = render->add_option("--frame", words->Options.Frame, "the frame to draw, numbered from 0")
                       ->check(WholeNumberIn(0, std::numeric_limits<int>::max()))

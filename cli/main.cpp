@@ -23,7 +23,7 @@
 int main(int argc, char** argv)
 {
     std::ios::sync_with_stdio(false);
-    CLI::App app{"Kelvane reduces the polygon count of animated models (MDL5, Quake MDL, MD2, MD3);\n"
+    CLI::App app{"Kelvane reduces the polygon count of animated models (MDL5, MDL7, Quake MDL, MD2, MD3);\n"
                  "every animation frame loses the same vertices.",
                  "kelvane-cli"};
     app.set_version_flag("--version", std::string("kelvane-cli ") + KELVANE_VERSION);

@@ -43,6 +43,6 @@ commands=$("$cli" --help | awk 'tolower($0) ~ /^subcommands:$/ { listed = 1; nex
     cat "$include"
 } > "$work/include.h2m"
 
-help2man --no-info --name "reduce the polygon count of animated MDL5, Quake MDL, MD2 and MD3 models" \
+help2man --no-info --name "reduce the polygon count of animated MDL5, MDL7, Quake MDL, MD2 and MD3 models" \
     --include "$work/include.h2m" "$cli" > "$work/page.1"
 mv "$work/page.1" "$output"

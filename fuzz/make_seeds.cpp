@@ -1,6 +1,6 @@
 // Writes the seed corpus: small valid models from the project's own builders,
 // MDL5 ones also with the two-byte prefix that fuzz_reduce reads first, and
-// Quake MDL, MD2 and MD3 ones for their own targets.
+// Quake MDL, MD2, MD3 and MDL7 ones for their own targets.
 
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/MD3Builder.h"
+#include "tests/support/MDL7Builder.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/QuakeModels.h"
 
@@ -37,6 +38,8 @@ int main(int argc, char** argv)
     const std::filesystem::path md2 = std::filesystem::path(argv[1]) / "md2";
     std::filesystem::create_directories(quake);
     std::filesystem::create_directories(md2);
+    const std::filesystem::path mdl7 = std::filesystem::path(argv[1]) / "mdl7";
+    std::filesystem::create_directories(mdl7);
 
     const std::vector<TMDLModel> models = MakeSampleModels(24);
 
@@ -68,7 +71,16 @@ int main(int argc, char** argv)
     TMD2Model odd = MakeMD2Model();
     SetOddLayout(odd);
     write(md2 / "odd-layout.md2", odd.SaveToBytes());
-    std::printf("%zu MDL5, %u Quake MDL, %u MD2 and %zu MD3 seeds in %s\n", models.size(), kOtherSeeds + 1, kOtherSeeds + 2,
-                shapes.size(), argv[1]);
+    // Small MDL7 models of each kind: frames, bones with deformers, the
+    // compact variant, every skin kind with the lumps.
+    const std::vector<MDL7Shape> mdl7Shapes = {{.Groups = 2, .Side = 3, .Frames = 2},
+                                               {.Side = 3, .Frames = 2, .Bones = 2, .Deformer = true},
+                                               {.Side = 3, .Frames = 1, .Compact = true},
+                                               {.Side = 2, .EverySkin = true, .EditorBytes = 4},
+                                               {.Groups = 0}};
+    for (std::size_t i = 0; i < mdl7Shapes.size(); ++i)
+        write(mdl7 / ("model-" + std::to_string(i) + ".mdl"), MakeMDL7Model(mdl7Shapes[i]).SaveToBytes());
+    std::printf("%zu MDL5, %u Quake MDL, %u MD2, %zu MD3 and %zu MDL7 seeds in %s\n", models.size(), kOtherSeeds + 1, kOtherSeeds + 2,
+                shapes.size(), mdl7Shapes.size(), argv[1]);
     return 0;
 }

@@ -12,6 +12,7 @@ std::optional<ModelFormat> FormatOf(std::span<const uint8_t> Bytes)
     if (is("IDPO")) return ModelFormat::QuakeMDL;
     if (is("IDP2")) return ModelFormat::MD2;
     if (is("IDP3")) return ModelFormat::MD3;
+    if (is("MDL7")) return ModelFormat::MDL7;
     return std::nullopt;
 }
 
@@ -22,6 +23,7 @@ std::string FormatName(ModelFormat Format)
     case ModelFormat::QuakeMDL: return "Quake MDL";
     case ModelFormat::MD2: return "MD2";
     case ModelFormat::MD3: return "MD3";
+    case ModelFormat::MDL7: return "MDL7";
     }
     return "";
 }
@@ -37,7 +39,7 @@ bool TAnyModel::LoadFromBytes(std::span<const uint8_t> Bytes)
         return accepted;
     };
     if (!format) {
-        if (LogLines) LogLines("ERROR:Unsupported model format.(This reads MDL5, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)");
+        if (LogLines) LogLines("ERROR:Unsupported model format.(This reads MDL5, MDL7, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)");
         return false;
     }
     switch (*format) {
@@ -45,6 +47,7 @@ bool TAnyModel::LoadFromBytes(std::span<const uint8_t> Bytes)
     case ModelFormat::QuakeMDL: return loadAs(TQuakeModel());
     case ModelFormat::MD2: return loadAs(TMD2Model());
     case ModelFormat::MD3: return loadAs(TMD3Model());
+    case ModelFormat::MDL7: return loadAs(TMDL7Model());
     }
     return false;
 }
@@ -96,6 +99,17 @@ TAnyModel::RecordCounts TAnyModel::Counts() const
     case ModelFormat::MD2: {
         const TMD2Model& model = std::get<TMD2Model>(Held);
         return {model.Header.NumVertices, model.Header.NumTris, model.Header.NumTexCoords, int64_t(model.Frames.size())};
+    }
+    case ModelFormat::MDL7: {
+        const TMDL7Model& model = std::get<TMDL7Model>(Held);
+        RecordCounts counts;
+        for (const MDL7Group& group : model.Groups) {
+            counts.Vertices += int64_t(group.MainVertices.Count());
+            counts.Triangles += int64_t(group.Triangles.Count());
+            counts.TexCoords += int64_t(group.TexCoords.Count());
+        }
+        counts.Frames = model.PoseCount();
+        return counts;
     }
     case ModelFormat::MD3: break;
     }

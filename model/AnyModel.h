@@ -16,14 +16,15 @@
 #include "model/formats/MD3.h"
 #include "model/MDLClass.h"
 #include "model/formats/MDL5.h"
+#include "model/formats/MDL7.h"
 #include "model/formats/QuakeMDL.h"
 
-enum class ModelFormat { MDL5, QuakeMDL, MD2, MD3 };
+enum class ModelFormat { MDL5, QuakeMDL, MD2, MD3, MDL7 };
 
-// The format named by the first four bytes ("MDL5", "IDPO", "IDP2", "IDP3"),
+// The format named by the first four bytes ("MDL5", "IDPO", "IDP2", "IDP3", "MDL7"),
 // or none for anything else, a shorter buffer included.
 std::optional<ModelFormat> FormatOf(std::span<const uint8_t> Bytes);
-// "MDL5", "Quake MDL", "MD2" or "MD3".
+// "MDL5", "Quake MDL", "MD2", "MD3" or "MDL7".
 std::string FormatName(ModelFormat Format);
 
 class TAnyModel {
@@ -47,7 +48,7 @@ public:
 
     // The counts a person reads of a model: vertices, triangles and texture
     // coordinates (MDL5's skin vertices; one per vertex in Quake MDL and MD3),
-    // MD3's summed over its surfaces; and its frames.
+    // MD3's summed over its surfaces and MDL7's over its groups; and its frames.
     struct RecordCounts {
         int64_t Vertices = 0;
         int64_t Triangles = 0;
@@ -69,5 +70,5 @@ public:
 
 private:
     // The alternatives follow ModelFormat's order, so that index() is the format.
-    std::variant<TMDLModel, TQuakeModel, TMD2Model, TMD3Model> Held;
+    std::variant<TMDLModel, TQuakeModel, TMD2Model, TMD3Model, TMDL7Model> Held;
 };

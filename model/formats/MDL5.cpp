@@ -11,64 +11,19 @@
 #include "model/ByteIO.h"
 #include "model/NormalTable.h"
 #include "model/ReadChecks.h"
+#include "model/SkinPixels.h"
 
 namespace {
 
-uint8_t expandBits(unsigned value, int bits)
-{
-    const unsigned top = (1u << bits) - 1;
-    return uint8_t((value * 255 + top / 2) / top);
-}
-
 // The first skin whose type and pixel count can be read, decoded once: a view
-// is built per model, not per picture. Alpha is set opaque: many skins leave it zero.
+// is built per model, not per picture.
 MeshSkin firstReadableSkin(const TMDLModel& model)
 {
-    MeshSkin out;
     for (const TMDLSkin5& skin : model.Skins) {
-        const int bytesPerPixel = SkinBytesPerPixel(skin.SkinType);
-        if (bytesPerPixel == 0 || skin.Width <= 0 || skin.Height <= 0) continue;
-        const std::size_t texels = std::size_t(skin.Width) * std::size_t(skin.Height);
-        // The loader sizes the pixels; a skin built in memory may fall short.
-        if (skin.Pixels.size() / std::size_t(bytesPerPixel) < texels) continue;
-        out.Width = skin.Width;
-        out.Height = skin.Height;
-        if (skin.SkinType == 0) {  // 8 bits without a palette in the file
-            out.Type = MeshSkin::Kind::Indexed8;
-            out.Pixels.assign(skin.Pixels.begin(), skin.Pixels.begin() + std::ptrdiff_t(texels));
-            return out;
-        }
-        out.Type = MeshSkin::Kind::RGBA8;
-        out.Pixels.resize(texels * 4);
-        for (std::size_t texel = 0; texel < texels; ++texel) {
-            uint8_t* rgba = &out.Pixels[4 * texel];
-            rgba[3] = 255;
-            switch (skin.SkinType) {
-            case 2: {  // 5-6-5, red in the top bits
-                const unsigned v = unsigned(skin.Pixels[2 * texel]) | unsigned(skin.Pixels[2 * texel + 1]) << 8;
-                rgba[0] = expandBits(v >> 11, 5);
-                rgba[1] = expandBits((v >> 5) & 0x3F, 6);
-                rgba[2] = expandBits(v & 0x1F, 5);
-                break;
-            }
-            case 3: {  // 4-4-4-4, alpha in the top bits, then red, green, blue
-                const unsigned v = unsigned(skin.Pixels[2 * texel]) | unsigned(skin.Pixels[2 * texel + 1]) << 8;
-                rgba[0] = expandBits((v >> 8) & 0xF, 4);
-                rgba[1] = expandBits((v >> 4) & 0xF, 4);
-                rgba[2] = expandBits(v & 0xF, 4);
-                break;
-            }
-            default: {  // 4 and 5: blue, green, red (then alpha)
-                const uint8_t* bgr = &skin.Pixels[texel * std::size_t(bytesPerPixel)];
-                rgba[0] = bgr[2];
-                rgba[1] = bgr[1];
-                rgba[2] = bgr[0];
-            }
-            }
-        }
-        return out;
+        MeshSkin out = DecodeSkinPixels(skin.SkinType, skin.Width, skin.Height, skin.Pixels);
+        if (out.Width > 0) return out;
     }
-    return out;
+    return {};
 }
 
 // The least and largest packed value on each axis of a list of vertices.

@@ -92,8 +92,9 @@ TEST(CliBatch, RealModelsGiveTheSameFilesInABatchAsAlone)
     const std::string minigun = SharedModel("minigun.mdl");
     if (minigun.empty()) GTEST_SKIP() << "the shared models folder is not beside the project";
     const fs::path shared = fs::path(minigun).parent_path();
-    const std::vector<std::string> names = {"earth.mdl", "minigun.mdl", "tekmechbot.mdl", "faerie.md2",
-                                            "penguin_head.md3", "penguin_lower.md3", "penguin_upper.md3"};
+    const std::vector<std::string> names = {"PhosphoricAcid_MDl7.mdl", "Sphere_DiffPinkBlueSpec_Alpha90.mdl", "earth.mdl", "faerie.md2",
+                                            "mdl7-ball.mdl", "mdl7-earth.mdl", "mdl7-player.mdl", "minigun.mdl", "penguin_head.md3",
+                                            "penguin_lower.md3", "penguin_upper.md3", "tekmechbot.mdl"};
     ScratchDir dir;
     // Every format in one batch; nothing removed gives each file back byte for byte.
     const CliRun same = RunCli({"reduce", "--ratio", "1", "-q", shared.string(), "--out-dir", dir.File("same")}, dir);
@@ -132,7 +133,7 @@ TEST(CliBatch, LinesOfSeveralFilesCarryTheirNames)
     const CliRun refused = RunCli({"reduce", "-q", dir.File("in/notes.txt"), "-o", dir.File("notes.mdl")}, dir);
     EXPECT_EQ(refused.Status, 1);
     EXPECT_EQ(refused.Out, "");
-    EXPECT_EQ(refused.Err, dir.File("in/notes.txt") + ": ERROR:Unsupported model format.(This reads MDL5, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)\n");
+    EXPECT_EQ(refused.Err, dir.File("in/notes.txt") + ": ERROR:Unsupported model format.(This reads MDL5, MDL7, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)\n");
 }
 
 TEST(CliBatch, BudgetClimbsTheLevelsUntilItIsMetOrSaysWhyNot)

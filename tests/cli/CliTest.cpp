@@ -16,7 +16,7 @@ TEST(Cli, InfoPrintsTheContainerLinesAndTheWorstStatus)
     const TMDLModel good = MakeOctahedron();
     WriteFile(dir.File("good.mdl"), good.SaveToBytes());
     std::vector<uint8_t> bad = good.SaveToBytes();
-    bad[3] = '7';
+    bad[3] = '9';
     WriteFile(dir.File("bad.mdl"), bad);
 
     CliRun run = RunCli({"info", dir.File("good.mdl")}, dir);
@@ -27,7 +27,7 @@ TEST(Cli, InfoPrintsTheContainerLinesAndTheWorstStatus)
     run = RunCli({"info", dir.File("good.mdl"), dir.File("bad.mdl")}, dir);
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Out, dir.File("good.mdl") + ": MODEL INFO: 6Vertices, 8Faces, 6Skin Vertices.\n" + dir.File("bad.mdl") +
-                           ": ERROR:Unsupported model format.(This reads MDL5, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)\n");
+                           ": ERROR:Unsupported model format.(This reads MDL5, MDL7, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)\n");
 
     run = RunCli({"info", dir.File("missing.mdl"), dir.File("bad.mdl")}, dir);
     EXPECT_EQ(run.Status, 3);

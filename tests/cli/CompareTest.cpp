@@ -81,7 +81,7 @@ TEST(CompareCli, RefusalsAndFileErrorsNameTheFilesAlsoAsJson)
     WriteFile(dir.File("three.mdl"), MakeTorus(8, 6, 3).SaveToBytes());
     WriteFile(dir.File("two.mdl"), MakeTorus(8, 6, 2).SaveToBytes());
     std::vector<uint8_t> bad = MakeTorus(8, 6, 3).SaveToBytes();
-    bad[3] = '7';
+    bad[3] = '9';
     WriteFile(dir.File("bad.mdl"), bad);
     const struct {
         std::string Other;

@@ -80,17 +80,19 @@ for type in $(entry MimeType | tr ';' ' '); do
     grep -q "type=\"$type\"" "$usr/share/mime/packages/kelvane.xml" || fail "no installed definition of $type"
 done
 # The file type as a desktop finds it: MDL5 by its first bytes, whatever the
-# name; another format's .mdl file is not MDL5.
+# name; another format's .mdl file is not MDL5, and MDL7 is its own.
 mkdir -p "$work/xdg/mime/packages" "$work/typed"
 cp "$usr/share/mime/packages/kelvane.xml" "$work/xdg/mime/packages/"
 update-mime-database "$work/xdg/mime" >/dev/null || fail "update-mime-database rejects kelvane.xml"
 printf 'MDL5\6\0\0\0' >"$work/typed/model.mdl"
 printf 'MDL5\6\0\0\0' >"$work/typed/model.bin"
 printf 'IDPO\6\0\0\0' >"$work/typed/older.mdl"
+printf 'MDL7\0\0\0\0' >"$work/typed/later.mdl"
 typeOf() { XDG_DATA_HOME=$work/xdg XDG_DATA_DIRS=$work/xdg:/usr/share gio info -a standard::content-type "$1" | sed -n 's/.*content-type: //p'; }
 [[ $(typeOf "$work/typed/model.mdl") == model/x-mdl5 ]] || fail "an MDL5 .mdl file is $(typeOf "$work/typed/model.mdl")"
 [[ $(typeOf "$work/typed/model.bin") == model/x-mdl5 ]] || fail "an MDL5 file of another name is $(typeOf "$work/typed/model.bin")"
 [[ $(typeOf "$work/typed/older.mdl") != model/x-mdl5 ]] || fail "a .mdl file that is not MDL5 is taken for MDL5"
+[[ $(typeOf "$work/typed/later.mdl") == model/x-mdl7 ]] || fail "an MDL7 .mdl file is $(typeOf "$work/typed/later.mdl")"
 
 # The manual page as a reader sees it: wide lines, no hyphenation, so every
 # option name stands whole. Each command's options must be in its own subsection.

@@ -35,7 +35,7 @@ TEST(AnyModel, ReadsEachFormatByItsMagicAndSavesItBack)
     const LoadResult result = LoadLogged(model, foreign);
     EXPECT_FALSE(result.Accepted);
     EXPECT_EQ(result.Lines, std::vector<std::string>{
-                                "ERROR:Unsupported model format.(This reads MDL5, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)"});
+                                "ERROR:Unsupported model format.(This reads MDL5, MDL7, Quake MDL (IDPO), MD2 (IDP2) and MD3 (IDP3) models.)"});
     EXPECT_EQ(model.Format(), ModelFormat::MD3);
     EXPECT_EQ(FormatOf(std::vector<uint8_t>{'I', 'D', 'P', '3'}), ModelFormat::MD3);
 }
