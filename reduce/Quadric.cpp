@@ -111,23 +111,6 @@ constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
 
 using Vec3 = std::array<double, 3>;
 
-Vec3 sub(const Vec3& a, const Vec3& b)
-{
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-Vec3 add(const Vec3& a, const Vec3& b)
-{
-    return {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
-}
-Vec3 cross(const Vec3& a, const Vec3& b)
-{
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-double dot(const Vec3& a, const Vec3& b)
-{
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
 // One frame's quadric of a vertex, stored in float to keep the table small;
 // positions are scaled into the unit box first, so that no term dwarfs the
 // errors compared. Evaluated in double.
@@ -717,12 +700,12 @@ private:
             Vec3 shift{0, 0, 0};
             uint32_t count = 0;
             for (uint32_t v = 0; v < vertexCount; v += step, ++count) {
-                const auto d = sub(unitAt(v, f), unitAt(v, g));
-                sum += dot(d, d);
-                shift = add(shift, d);
+                const auto d = Minus(unitAt(v, f), unitAt(v, g));
+                sum += Dot(d, d);
+                shift = Plus(shift, d);
             }
             // About the centres: less the move every vertex makes alike.
-            return count == 0 ? 0.0 : std::max(0.0, sum - dot(shift, shift) / count);
+            return count == 0 ? 0.0 : std::max(0.0, sum - Dot(shift, shift) / count);
         };
         std::vector<double> nearest(frameCount, std::numeric_limits<double>::infinity());
         uint32_t chosen = 0;
@@ -787,11 +770,11 @@ private:
             if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
             for (std::size_t k = 0; k < frames; ++k) {
                 const auto a = errorUnitAt(tri.Vertex[0], k);
-                const auto n = cross(sub(errorUnitAt(tri.Vertex[1], k), a), sub(errorUnitAt(tri.Vertex[2], k), a));
-                const double length = std::sqrt(dot(n, n));
+                const auto n = Cross(Minus(errorUnitAt(tri.Vertex[1], k), a), Minus(errorUnitAt(tri.Vertex[2], k), a));
+                const double length = std::sqrt(Dot(n, n));
                 if (length == 0) continue;
                 const Vec3 unit{n[0] / length, n[1] / length, n[2] / length};
-                for (uint32_t v : tri.Vertex) quadricOf(v, k).AddPlane(unit, -dot(unit, a), 0.5 * length);
+                for (uint32_t v : tri.Vertex) quadricOf(v, k).AddPlane(unit, -Dot(unit, a), 0.5 * length);
             }
         }
 
@@ -863,15 +846,15 @@ private:
         const uint32_t c = tri.Vertex[(j + 2) % 3];
         for (std::size_t k = 0; k < errorFrames.size(); ++k) {
             const auto pa = errorUnitAt(a, k);
-            const auto edge = sub(errorUnitAt(b, k), pa);
-            const auto normal = cross(edge, sub(errorUnitAt(c, k), pa));
-            const auto across = cross(edge, normal);
-            const double length = std::sqrt(dot(across, across));
+            const auto edge = Minus(errorUnitAt(b, k), pa);
+            const auto normal = Cross(edge, Minus(errorUnitAt(c, k), pa));
+            const auto across = Cross(edge, normal);
+            const double length = std::sqrt(Dot(across, across));
             if (length == 0) continue;
             const Vec3 unit{across[0] / length, across[1] / length, across[2] / length};
-            const double weight = kEdgeWeight * dot(edge, edge);
-            quadricOf(a, k).AddPlane(unit, -dot(unit, pa), weight);
-            quadricOf(b, k).AddPlane(unit, -dot(unit, pa), weight);
+            const double weight = kEdgeWeight * Dot(edge, edge);
+            quadricOf(a, k).AddPlane(unit, -Dot(unit, pa), weight);
+            quadricOf(b, k).AddPlane(unit, -Dot(unit, pa), weight);
         }
     }
 
@@ -891,8 +874,8 @@ private:
             const MeshTriangle& tri = triangles[t];
             if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
             const Vec3 p0 = frameZeroAt(tri.Vertex[0]);
-            const Vec3 n = cross(sub(frameZeroAt(tri.Vertex[1]), p0), sub(frameZeroAt(tri.Vertex[2]), p0));
-            surfaceArea += std::sqrt(dot(n, n));
+            const Vec3 n = Cross(Minus(frameZeroAt(tri.Vertex[1]), p0), Minus(frameZeroAt(tri.Vertex[2]), p0));
+            surfaceArea += std::sqrt(Dot(n, n));
             const auto s0 = share(tri.TexCoord[0]), s1 = share(tri.TexCoord[1]), s2 = share(tri.TexCoord[2]);
             skinArea += std::abs((s1[0] - s0[0]) * (s2[1] - s0[1]) - (s1[1] - s0[1]) * (s2[0] - s0[0]));
         }
@@ -953,9 +936,9 @@ private:
             const MeshTriangle& tri = triangles[t];
             if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
             const Vec3 p0 = frameZeroAt(tri.Vertex[0]);
-            const Vec3 e1 = sub(frameZeroAt(tri.Vertex[1]), p0);
-            const Vec3 e2 = sub(frameZeroAt(tri.Vertex[2]), p0);
-            const double e11 = dot(e1, e1), e12 = dot(e1, e2), e22 = dot(e2, e2);
+            const Vec3 e1 = Minus(frameZeroAt(tri.Vertex[1]), p0);
+            const Vec3 e2 = Minus(frameZeroAt(tri.Vertex[2]), p0);
+            const double e11 = Dot(e1, e1), e12 = Dot(e1, e2), e22 = Dot(e2, e2);
             const double det = e11 * e22 - e12 * e12;  // |e1 x e2|^2
             if (!(det > 0)) continue;
             const double area = 0.5 * std::sqrt(det);
@@ -969,7 +952,7 @@ private:
                 const double a = (d1 * e22 - d2 * e12) / det;
                 const double b = (d2 * e11 - d1 * e12) / det;
                 const Vec3 g{a * e1[0] + b * e2[0], a * e1[1] + b * e2[1], a * e1[2] + b * e2[2]};
-                offset = uv[0][channel] - dot(g, p0);
+                offset = uv[0][channel] - Dot(g, p0);
                 return g;
             };
             double du = 0, dv = 0;
@@ -1147,10 +1130,10 @@ private:
                     const PackedPosition& pw = errorPosition(atW, k);
                     return Vec3{(int(p[0]) - int(pw[0])) * scale[0], (int(p[1]) - int(pw[1])) * scale[1], (int(p[2]) - int(pw[2])) * scale[2]};
                 };
-                const auto normal = cross(fromW(errorPosition(atA, k)), fromW(errorPosition(atB, k)));
-                const double twiceArea = std::sqrt(dot(normal, normal));
+                const auto normal = Cross(fromW(errorPosition(atA, k)), fromW(errorPosition(atB, k)));
+                const double twiceArea = std::sqrt(Dot(normal, normal));
                 if (twiceArea == 0) continue;  // flat in this frame: no plane; the flip checks refuse it anyway
-                const double offset = dot(normal, fromW(errorPosition(atV, k)));
+                const double offset = Dot(normal, fromW(errorPosition(atV, k)));
                 errors[k] += newFanWeight * offset * offset / (2.0 * twiceArea);
             }
             if (giveUpAbove < std::numeric_limits<double>::infinity() && rankOf(errors) + extra > giveUpAbove) return false;
@@ -1415,14 +1398,14 @@ private:
                                 double(int(p[at][2]) - int(q[at][2])) * scale[2]};
                 };
                 const auto ab = diff(pb, pa);
-                const auto before = cross(ab, diff(pv, pa));
-                const double beforeLength2 = dot(before, before);
+                const auto before = Cross(ab, diff(pv, pa));
+                const double beforeLength2 = Dot(before, before);
                 if (beforeLength2 == 0) continue;  // flat in this frame already: nothing to keep
-                const auto after = cross(ab, diff(pw, pa));
-                const double agreement = dot(before, after);
+                const auto after = Cross(ab, diff(pw, pa));
+                const double agreement = Dot(before, after);
                 if (agreement <= 0) return false;
-                if (agreement * agreement < kMinNormalCosine * kMinNormalCosine * beforeLength2 * dot(after, after)) return false;
-                if (dot(cross(diff(o1, o0), diff(o2, o0)), after) < 0) return false;
+                if (agreement * agreement < kMinNormalCosine * kMinNormalCosine * beforeLength2 * Dot(after, after)) return false;
+                if (Dot(Cross(diff(o1, o0), diff(o2, o0)), after) < 0) return false;
             }
         }
         return true;
