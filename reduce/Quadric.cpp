@@ -61,6 +61,7 @@
 #include "model/Geometry.h"
 #include "model/MDLClass.h"
 #include "reduce/FanIndex.h"
+#include "reduce/QuadricMath.h"
 #include "reduce/Repick.h"
 
 namespace {
@@ -108,102 +109,6 @@ constexpr uint32_t kEagerFan = 24;
 // change around it: the square of the fan's size.
 constexpr uint32_t kTriesPerLook = 4;
 constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
-
-using Vec3 = std::array<double, 3>;
-
-// One frame's quadric of a vertex, stored in float to keep the table small;
-// positions are scaled into the unit box first, so that no term dwarfs the
-// errors compared. Evaluated in double.
-struct Quadric {
-    float A00 = 0, A01 = 0, A02 = 0, A11 = 0, A12 = 0, A22 = 0;
-    float B0 = 0, B1 = 0, B2 = 0, C = 0;
-
-    // The plane n.x + d = 0 (n of unit length) with weight w.
-    void AddPlane(const Vec3& n, double d, double w)
-    {
-        A00 += float(w * n[0] * n[0]);
-        A01 += float(w * n[0] * n[1]);
-        A02 += float(w * n[0] * n[2]);
-        A11 += float(w * n[1] * n[1]);
-        A12 += float(w * n[1] * n[2]);
-        A22 += float(w * n[2] * n[2]);
-        B0 += float(w * n[0] * d);
-        B1 += float(w * n[1] * d);
-        B2 += float(w * n[2] * d);
-        C += float(w * d * d);
-    }
-    void Add(const Quadric& q)
-    {
-        A00 += q.A00; A01 += q.A01; A02 += q.A02; A11 += q.A11; A12 += q.A12; A22 += q.A22;
-        B0 += q.B0; B1 += q.B1; B2 += q.B2; C += q.C;
-    }
-    // x^T A x + 2 b.x + c; never below 0, whatever the float rounding.
-    double ErrorAt(const Vec3& x) const
-    {
-        const double ax = double(A00) * x[0] + double(A01) * x[1] + double(A02) * x[2];
-        const double ay = double(A01) * x[0] + double(A11) * x[1] + double(A12) * x[2];
-        const double az = double(A02) * x[0] + double(A12) * x[1] + double(A22) * x[2];
-        const double e = x[0] * ax + x[1] * ay + x[2] * az + 2.0 * (double(B0) * x[0] + double(B1) * x[1] + double(B2) * x[2]) + double(C);
-        return std::max(e, 0.0);
-    }
-};
-
-// A side's texture quadric: the sum over its triangles of area times
-// (g_u.p + d_u - u)^2 + (g_v.p + d_v - v)^2, where g.p + d is the triangle's
-// texture coordinate as a linear function of position within its plane.
-// Kept in the parts that do not depend on (u, v) and those that do: 19
-// numbers, stored in float like the shape's quadrics (positions and
-// coordinates are both within the unit box's scale), evaluated in double.
-struct TextureQuadric {
-    float G00 = 0, G01 = 0, G02 = 0, G11 = 0, G12 = 0, G22 = 0;  // sum a (g_u g_u^T + g_v g_v^T)
-    float H0 = 0, H1 = 0, H2 = 0;                                // sum a (g_u d_u + g_v d_v)
-    float E = 0;                                                 // sum a (d_u^2 + d_v^2)
-    std::array<float, 3> KU{}, KV{};                             // sum a g_u, sum a g_v
-    float FU = 0, FV = 0;                                        // sum a d_u, sum a d_v
-    float A = 0;                                                 // sum a
-
-    void AddTriangle(const Vec3& gu, double du, const Vec3& gv, double dv, double a)
-    {
-        G00 += float(a * (gu[0] * gu[0] + gv[0] * gv[0]));
-        G01 += float(a * (gu[0] * gu[1] + gv[0] * gv[1]));
-        G02 += float(a * (gu[0] * gu[2] + gv[0] * gv[2]));
-        G11 += float(a * (gu[1] * gu[1] + gv[1] * gv[1]));
-        G12 += float(a * (gu[1] * gu[2] + gv[1] * gv[2]));
-        G22 += float(a * (gu[2] * gu[2] + gv[2] * gv[2]));
-        for (std::size_t i = 0; i < 3; ++i) {
-            KU[i] += float(a * gu[i]);
-            KV[i] += float(a * gv[i]);
-        }
-        H0 += float(a * (gu[0] * du + gv[0] * dv));
-        H1 += float(a * (gu[1] * du + gv[1] * dv));
-        H2 += float(a * (gu[2] * du + gv[2] * dv));
-        E += float(a * (du * du + dv * dv));
-        FU += float(a * du);
-        FV += float(a * dv);
-        A += float(a);
-    }
-    void Add(const TextureQuadric& q)
-    {
-        G00 += q.G00; G01 += q.G01; G02 += q.G02; G11 += q.G11; G12 += q.G12; G22 += q.G22;
-        H0 += q.H0; H1 += q.H1; H2 += q.H2; E += q.E;
-        for (std::size_t i = 0; i < 3; ++i) {
-            KU[i] += q.KU[i];
-            KV[i] += q.KV[i];
-        }
-        FU += q.FU; FV += q.FV; A += q.A;
-    }
-    double ErrorAt(const Vec3& p, double u, double v) const
-    {
-        const double gx = double(G00) * p[0] + double(G01) * p[1] + double(G02) * p[2];
-        const double gy = double(G01) * p[0] + double(G11) * p[1] + double(G12) * p[2];
-        const double gz = double(G02) * p[0] + double(G12) * p[1] + double(G22) * p[2];
-        const double ku = double(KU[0]) * p[0] + double(KU[1]) * p[1] + double(KU[2]) * p[2] + double(FU);
-        const double kv = double(KV[0]) * p[0] + double(KV[1]) * p[1] + double(KV[2]) * p[2] + double(FV);
-        const double e = p[0] * gx + p[1] * gy + p[2] * gz + 2.0 * (double(H0) * p[0] + double(H1) * p[1] + double(H2) * p[2]) +
-                         double(E) - 2.0 * u * ku - 2.0 * v * kv + double(A) * (u * u + v * v);
-        return std::max(e, 0.0);
-    }
-};
 
 bool hasRepeatedCorner(const MeshTriangle& tri)
 {
@@ -770,11 +675,10 @@ private:
             if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
             for (std::size_t k = 0; k < frames; ++k) {
                 const auto a = errorUnitAt(tri.Vertex[0], k);
-                const auto n = Cross(Minus(errorUnitAt(tri.Vertex[1], k), a), Minus(errorUnitAt(tri.Vertex[2], k), a));
-                const double length = std::sqrt(Dot(n, n));
-                if (length == 0) continue;
-                const Vec3 unit{n[0] / length, n[1] / length, n[2] / length};
-                for (uint32_t v : tri.Vertex) quadricOf(v, k).AddPlane(unit, -Dot(unit, a), 0.5 * length);
+                Vec3 unit{};
+                double twiceArea = 0;
+                if (!TrianglePlane(a, errorUnitAt(tri.Vertex[1], k), errorUnitAt(tri.Vertex[2], k), unit, twiceArea)) continue;
+                for (uint32_t v : tri.Vertex) quadricOf(v, k).AddPlane(unit, -Dot(unit, a), 0.5 * twiceArea);
             }
         }
 
@@ -846,13 +750,10 @@ private:
         const uint32_t c = tri.Vertex[(j + 2) % 3];
         for (std::size_t k = 0; k < errorFrames.size(); ++k) {
             const auto pa = errorUnitAt(a, k);
-            const auto edge = Minus(errorUnitAt(b, k), pa);
-            const auto normal = Cross(edge, Minus(errorUnitAt(c, k), pa));
-            const auto across = Cross(edge, normal);
-            const double length = std::sqrt(Dot(across, across));
-            if (length == 0) continue;
-            const Vec3 unit{across[0] / length, across[1] / length, across[2] / length};
-            const double weight = kEdgeWeight * Dot(edge, edge);
+            Vec3 unit{};
+            double edgeLength2 = 0;
+            if (!EdgePlane(pa, errorUnitAt(b, k), errorUnitAt(c, k), unit, edgeLength2)) continue;
+            const double weight = kEdgeWeight * edgeLength2;
             quadricOf(a, k).AddPlane(unit, -Dot(unit, pa), weight);
             quadricOf(b, k).AddPlane(unit, -Dot(unit, pa), weight);
         }
@@ -938,27 +839,11 @@ private:
             const Vec3 p0 = frameZeroAt(tri.Vertex[0]);
             const Vec3 e1 = Minus(frameZeroAt(tri.Vertex[1]), p0);
             const Vec3 e2 = Minus(frameZeroAt(tri.Vertex[2]), p0);
-            const double e11 = Dot(e1, e1), e12 = Dot(e1, e2), e22 = Dot(e2, e2);
-            const double det = e11 * e22 - e12 * e12;  // |e1 x e2|^2
-            if (!(det > 0)) continue;
-            const double area = 0.5 * std::sqrt(det);
             std::array<std::array<double, 2>, 3> uv{};
             for (std::size_t j = 0; j < 3; ++j) uv[j] = scaled(tri.TexCoord[j]);
-            // The gradient in the triangle's plane: g = a e1 + b e2 with
-            // g.e1 and g.e2 the coordinate's changes along the two edges.
-            const auto gradient = [&](std::size_t channel, double& offset) {
-                const double d1 = uv[1][channel] - uv[0][channel];
-                const double d2 = uv[2][channel] - uv[0][channel];
-                const double a = (d1 * e22 - d2 * e12) / det;
-                const double b = (d2 * e11 - d1 * e12) / det;
-                const Vec3 g{a * e1[0] + b * e2[0], a * e1[1] + b * e2[1], a * e1[2] + b * e2[2]};
-                offset = uv[0][channel] - Dot(g, p0);
-                return g;
-            };
-            double du = 0, dv = 0;
-            const Vec3 gu = gradient(0, du);
-            const Vec3 gv = gradient(1, dv);
-            for (std::size_t j = 0; j < 3; ++j) textureQuadrics[cornerWedge[3 * t + j]].AddTriangle(gu, du, gv, dv, area);
+            TextureGradients gradients;
+            if (!TriangleTextureGradients(p0, e1, e2, uv, gradients)) continue;
+            for (std::size_t j = 0; j < 3; ++j) textureQuadrics[cornerWedge[3 * t + j]].AddTriangle(gradients);
         }
     }
 
