@@ -61,6 +61,7 @@
 #include "model/Geometry.h"
 #include "model/MDLClass.h"
 #include "reduce/FanIndex.h"
+#include "reduce/FrameTables.h"
 #include "reduce/QuadricMath.h"
 #include "reduce/Repick.h"
 #include "reduce/SplitSeams.h"
@@ -88,15 +89,6 @@ constexpr double kTextureWeight = 0.001;
 // A triangle whose normal turns further than about 87 degrees in some frame
 // counts as folded over: a plain "dot > 0" lets slivers stand on edge.
 constexpr double kMinNormalCosine = 0.05;
-// The frames whose errors are weighed are chosen farthest pose first, and
-// no more once every pose left lies near a chosen one: within a sixth of
-// the first pose's distance from frame 0 (its square over this). A smooth
-// motion then weighs a few frames and a wild one more. In quadric_bench, with
-// every model made to choose, the results moved by 4% at most and not at all
-// on the geometric mean; the big torus weighs 9 frames instead of 16.
-constexpr double kPoseCovered = 32;
-// Vertices compared when choosing the frames whose errors are weighed.
-constexpr uint32_t kPoseSampleVertices = 512;
 // A fan of up to this many triangles works out its costs again after every
 // change; a larger one after its size over 4 changes (or when its entry comes
 // up), so that the hub of a wide fan is not read whole after each of the
@@ -167,19 +159,14 @@ struct Candidate {
 
 class Collapser {
 public:
-    Collapser(const AnimatedMesh& mesh, const QuadricOptions& options)
+    Collapser(const AnimatedMesh& mesh, const FrameTables& tables, const QuadricOptions& options)
         : mesh(mesh), vertexCount(mesh.VertexCount), frameCount(mesh.FrameCount), triangles(mesh.Triangles),
           vertexOwned(!mesh.VertexTexCoords.empty()), seamsFromStart(options.CrossSeamsFromStart),
           bordersFromStart(options.MoveBordersFromStart), newFanWeight(options.NewFanWeight), fans(mesh.Triangles, vertexCount, 1, 8),
           triangleRemoved(triangles.size(), 0), vertexDead(vertexCount, 0), onBorder(vertexCount, 0), version(vertexCount, 0),
-          stale(vertexCount, 0), evaluatedFan(vertexCount, 0), neighbourSlot(vertexCount, kNone)
+          stale(vertexCount, 0), evaluatedFan(vertexCount, 0), tables(tables), neighbourSlot(vertexCount, kNone)
     {
         liveTriangles = int64_t(triangles.size());
-        vertexStride = mesh.VertexMajor ? frameCount : 1;
-        frameStride = mesh.VertexMajor ? 1 : vertexCount;
-        unitTransforms();
-        chooseErrorFrames(options);
-        gatherErrorRows();
         buildQuadrics();
         findPieces();
         buildWedges();
@@ -292,7 +279,6 @@ private:
         bool operator<(const Entry& other) const { return Cost != other.Cost ? Cost > other.Cost : Vertex > other.Vertex; }
     };
 
-    const PackedPosition* rowOf(uint32_t v) const { return &mesh.Positions[std::size_t(v) * vertexStride]; }
     uint32_t partOf(uint32_t v) const { return mesh.VertexPart.empty() ? 0 : mesh.VertexPart[v]; }
     bool live(uint32_t t, uint32_t v) const { return !triangleRemoved[t] && cornerOf(triangles[t], v) >= 0; }
     uint32_t allowedNeeds() const { return (level >= 1 || seamsFromStart ? kRelaxSeams : 0u) | (level >= 2 ? kRelaxBorders : 0u); }
@@ -340,126 +326,22 @@ private:
         return false;
     }
 
-    // 1. each frame's packed positions into the unit box of the whole
-    // animation, through that frame's own transform
-    void unitTransforms()
-    {
-        const WorldBox box = AnimationBox(mesh);
-        double extent = 0;
-        for (std::size_t a = 0; a < 3; ++a) extent = std::max(extent, box.Max[a] - box.Min[a]);
-        const double toUnit = extent > 0 ? 1.0 / extent : 1.0;
-        unitScale.resize(frameCount);
-        unitOffset.resize(frameCount);
-        for (uint32_t f = 0; f < frameCount; ++f)
-            for (std::size_t a = 0; a < 3; ++a) {
-                unitScale[f][a] = double(mesh.Transform(f).Scale[a]) * toUnit;
-                unitOffset[f][a] = (double(mesh.Transform(f).Offset[a]) - box.Min[a]) * toUnit;
-            }
-    }
-
-    // Packed position p of frame f in the unit box.
-    Vec3 unitOf(const PackedPosition& p, uint32_t f) const
-    {
-        return {p[0] * unitScale[f][0] + unitOffset[f][0], p[1] * unitScale[f][1] + unitOffset[f][1],
-                p[2] * unitScale[f][2] + unitOffset[f][2]};
-    }
-    Vec3 unitAt(uint32_t v, uint32_t f) const { return unitOf(rowOf(v)[std::size_t(f) * frameStride], f); }
-
-    // 2. the frames whose errors are weighed: every frame of a small model;
-    // else frame 0, then again and again the frame farthest from every frame
-    // chosen so far, so that the extremes of the motion are in, until every
-    // pose left lies near a chosen one (kPoseCovered); frames that repeat a
-    // chosen pose are never chosen. Poses are compared about their centres:
-    // a model that walks across the scene changes no error by moving, and
-    // its stride would otherwise drown the bend of a knee.
-    void chooseErrorFrames(const QuadricOptions& options)
-    {
-        const bool small = double(vertexCount) * frameCount <= double(options.EveryFrameUpTo);
-        const uint32_t wanted =
-            options.ErrorFrames <= 0 || small ? frameCount : std::min<uint32_t>(frameCount, uint32_t(options.ErrorFrames));
-        if (wanted == frameCount) {
-            for (uint32_t f = 0; f < frameCount; ++f) errorFrames.push_back(f);
-            return;
-        }
-        const uint32_t step = std::max<uint32_t>(1, vertexCount / kPoseSampleVertices);
-        auto poseDistance = [&](uint32_t f, uint32_t g) {
-            double sum = 0;
-            Vec3 shift{0, 0, 0};
-            uint32_t count = 0;
-            for (uint32_t v = 0; v < vertexCount; v += step, ++count) {
-                const auto d = Minus(unitAt(v, f), unitAt(v, g));
-                sum += Dot(d, d);
-                shift = Plus(shift, d);
-            }
-            // About the centres: less the move every vertex makes alike.
-            return count == 0 ? 0.0 : std::max(0.0, sum - Dot(shift, shift) / count);
-        };
-        std::vector<double> nearest(frameCount, std::numeric_limits<double>::infinity());
-        uint32_t chosen = 0;
-        double widest = 0;  // the first pose's distance from frame 0, the farthest of any
-        errorFrames.push_back(0);
-        while (errorFrames.size() < wanted) {
-            uint32_t farthest = 0;
-            double farthestDistance = 0;
-            for (uint32_t f = 0; f < frameCount; ++f) {
-                nearest[f] = std::min(nearest[f], poseDistance(f, chosen));
-                if (nearest[f] > farthestDistance) {
-                    farthestDistance = nearest[f];
-                    farthest = f;
-                }
-            }
-            if (farthestDistance == 0) break;  // every pose left is one already chosen
-            if (errorFrames.size() == 1) widest = farthestDistance;
-            else if (farthestDistance * kPoseCovered < widest) break;
-            chosen = farthest;
-            errorFrames.push_back(chosen);
-        }
-        // Frame 0 stays first: the texture quadrics read positions there.
-        std::sort(errorFrames.begin(), errorFrames.end());
-    }
-
-    Quadric& quadricOf(uint32_t v, std::size_t k) { return quadrics[std::size_t(v) * errorFrames.size() + k]; }
-    Vec3 frameZeroAt(uint32_t v) const { return errorUnitAt(v, 0); }
-
-    // Where the chosen frames are some of many, their positions are copied
-    // together, vertex by vertex: a vertex's chosen frames then lie in one
-    // or two cache lines, where they lay a frame's row apart.
-    void gatherErrorRows()
-    {
-        const std::size_t frames = errorFrames.size();
-        if (frames == frameCount) {  // every frame, in order: the view's own rows
-            errorStep = frameStride;
-            return;
-        }
-        errorRows.resize(std::size_t(vertexCount) * frames);
-        for (uint32_t v = 0; v < vertexCount; ++v)
-            for (std::size_t k = 0; k < frames; ++k)
-                errorRows[std::size_t(v) * frames + k] = rowOf(v)[std::size_t(errorFrames[k]) * frameStride];
-        errorStep = 1;
-    }
-    // A vertex's positions in the chosen frames: read the k-th through errorPosition.
-    const PackedPosition* errorRowOf(uint32_t v) const
-    {
-        return errorRows.empty() ? rowOf(v) : &errorRows[std::size_t(v) * errorFrames.size()];
-    }
-    const PackedPosition& errorPosition(const PackedPosition* row, std::size_t k) const { return row[k * errorStep]; }
-    // unitAt(v, errorFrames[k]), read from the chosen frames' rows.
-    Vec3 errorUnitAt(uint32_t v, std::size_t k) const { return unitOf(errorPosition(errorRowOf(v), k), errorFrames[k]); }
+    Quadric& quadricOf(uint32_t v, std::size_t k) { return quadrics[std::size_t(v) * tables.ErrorFrames.size() + k]; }
 
     // 3. each vertex's quadric in each chosen frame: its triangles' planes
     // weighted by area, and planes along border edges that are no split seam
     void buildQuadrics()
     {
-        const std::size_t frames = errorFrames.size();
+        const std::size_t frames = tables.ErrorFrames.size();
         quadrics.assign(std::size_t(vertexCount) * frames, Quadric{});
         for (uint32_t t = 0; t < triangles.size(); ++t) {
             const MeshTriangle& tri = triangles[t];
             if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
             for (std::size_t k = 0; k < frames; ++k) {
-                const auto a = errorUnitAt(tri.Vertex[0], k);
+                const auto a = tables.ErrorUnitAt(tri.Vertex[0], k);
                 Vec3 unit{};
                 double twiceArea = 0;
-                if (!TrianglePlane(a, errorUnitAt(tri.Vertex[1], k), errorUnitAt(tri.Vertex[2], k), unit, twiceArea)) continue;
+                if (!TrianglePlane(a, tables.ErrorUnitAt(tri.Vertex[1], k), tables.ErrorUnitAt(tri.Vertex[2], k), unit, twiceArea)) continue;
                 for (uint32_t v : tri.Vertex) quadricOf(v, k).AddPlane(unit, -Dot(unit, a), 0.5 * twiceArea);
             }
         }
@@ -530,11 +412,11 @@ private:
         const uint32_t a = tri.Vertex[j];
         const uint32_t b = tri.Vertex[(j + 1) % 3];
         const uint32_t c = tri.Vertex[(j + 2) % 3];
-        for (std::size_t k = 0; k < errorFrames.size(); ++k) {
-            const auto pa = errorUnitAt(a, k);
+        for (std::size_t k = 0; k < tables.ErrorFrames.size(); ++k) {
+            const auto pa = tables.ErrorUnitAt(a, k);
             Vec3 unit{};
             double edgeLength2 = 0;
-            if (!EdgePlane(pa, errorUnitAt(b, k), errorUnitAt(c, k), unit, edgeLength2)) continue;
+            if (!EdgePlane(pa, tables.ErrorUnitAt(b, k), tables.ErrorUnitAt(c, k), unit, edgeLength2)) continue;
             const double weight = kEdgeWeight * edgeLength2;
             quadricOf(a, k).AddPlane(unit, -Dot(unit, pa), weight);
             quadricOf(b, k).AddPlane(unit, -Dot(unit, pa), weight);
@@ -556,8 +438,8 @@ private:
         for (uint32_t t = 0; t < triangles.size(); ++t) {
             const MeshTriangle& tri = triangles[t];
             if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
-            const Vec3 p0 = frameZeroAt(tri.Vertex[0]);
-            const Vec3 n = Cross(Minus(frameZeroAt(tri.Vertex[1]), p0), Minus(frameZeroAt(tri.Vertex[2]), p0));
+            const Vec3 p0 = tables.FrameZeroAt(tri.Vertex[0]);
+            const Vec3 n = Cross(Minus(tables.FrameZeroAt(tri.Vertex[1]), p0), Minus(tables.FrameZeroAt(tri.Vertex[2]), p0));
             surfaceArea += std::sqrt(Dot(n, n));
             const auto s0 = share(tri.TexCoord[0]), s1 = share(tri.TexCoord[1]), s2 = share(tri.TexCoord[2]);
             skinArea += std::abs((s1[0] - s0[0]) * (s2[1] - s0[1]) - (s1[1] - s0[1]) * (s2[0] - s0[0]));
@@ -618,9 +500,9 @@ private:
         for (uint32_t t = 0; t < triangles.size(); ++t) {
             const MeshTriangle& tri = triangles[t];
             if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
-            const Vec3 p0 = frameZeroAt(tri.Vertex[0]);
-            const Vec3 e1 = Minus(frameZeroAt(tri.Vertex[1]), p0);
-            const Vec3 e2 = Minus(frameZeroAt(tri.Vertex[2]), p0);
+            const Vec3 p0 = tables.FrameZeroAt(tri.Vertex[0]);
+            const Vec3 e1 = Minus(tables.FrameZeroAt(tri.Vertex[1]), p0);
+            const Vec3 e2 = Minus(tables.FrameZeroAt(tri.Vertex[2]), p0);
             std::array<std::array<double, 2>, 3> uv{};
             for (std::size_t j = 0; j < 3; ++j) uv[j] = scaled(tri.TexCoord[j]);
             TextureGradients gradients;
@@ -688,7 +570,7 @@ private:
 
     double textureError(uint32_t side, uint32_t w, uint32_t target) const
     {
-        return kTextureWeight * textureQuadrics[side].ErrorAt(frameZeroAt(w), wedges[target].U, wedges[target].V);
+        return kTextureWeight * textureQuadrics[side].ErrorAt(tables.FrameZeroAt(w), wedges[target].U, wedges[target].V);
     }
 
     // Where each side of s's vertex goes when it collapses into w along edge:
@@ -752,7 +634,7 @@ private:
     // collapse costs nothing hide the one where it costs much.
     double rankOf(const double* errors) const
     {
-        const std::size_t frames = errorFrames.size();
+        const std::size_t frames = tables.ErrorFrames.size();
         double sum = 0;
         double worst = 0;
         for (std::size_t k = 0; k < frames; ++k) {
@@ -765,9 +647,9 @@ private:
     // v's planes at w's position, frame by frame, added to errors.
     void addPlaneErrors(uint32_t v, uint32_t w, double* errors) const
     {
-        const std::size_t frames = errorFrames.size();
+        const std::size_t frames = tables.ErrorFrames.size();
         const Quadric* q = &quadrics[std::size_t(v) * frames];
-        for (std::size_t k = 0; k < frames; ++k) errors[k] += q[k].ErrorAt(errorUnitAt(w, k));
+        for (std::size_t k = 0; k < frames; ++k) errors[k] += q[k].ErrorAt(tables.ErrorUnitAt(w, k));
     }
 
     // The planes v gathered say how far w lies from the surface removed so
@@ -781,26 +663,26 @@ private:
     bool addNewFanErrors(const FanScratch& s, uint32_t w, double* errors, double extra, double giveUpAbove) const
     {
         const uint32_t v = s.Vertex;
-        const std::size_t frames = errorFrames.size();
-        const PackedPosition* atW = errorRowOf(w);
-        const PackedPosition* atV = errorRowOf(v);
+        const std::size_t frames = tables.ErrorFrames.size();
+        const PackedPosition* atW = tables.ErrorRowOf(w);
+        const PackedPosition* atV = tables.ErrorRowOf(v);
         for (uint32_t t : s.Fan) {
             const MeshTriangle& tri = triangles[t];
             if (cornerOf(tri, w) >= 0) continue;
             const int j = cornerOf(tri, v);
-            const PackedPosition* atA = errorRowOf(tri.Vertex[std::size_t((j + 1) % 3)]);
-            const PackedPosition* atB = errorRowOf(tri.Vertex[std::size_t((j + 2) % 3)]);
+            const PackedPosition* atA = tables.ErrorRowOf(tri.Vertex[std::size_t((j + 1) % 3)]);
+            const PackedPosition* atB = tables.ErrorRowOf(tri.Vertex[std::size_t((j + 2) % 3)]);
             for (std::size_t k = 0; k < frames; ++k) {
                 // Differences of packed positions: the offset cancels.
-                const Vec3& scale = unitScale[errorFrames[k]];
+                const Vec3& scale = tables.UnitScale[tables.ErrorFrames[k]];
                 const auto fromW = [&](const PackedPosition& p) {
-                    const PackedPosition& pw = errorPosition(atW, k);
+                    const PackedPosition& pw = tables.ErrorPosition(atW, k);
                     return Vec3{(int(p[0]) - int(pw[0])) * scale[0], (int(p[1]) - int(pw[1])) * scale[1], (int(p[2]) - int(pw[2])) * scale[2]};
                 };
-                const auto normal = Cross(fromW(errorPosition(atA, k)), fromW(errorPosition(atB, k)));
+                const auto normal = Cross(fromW(tables.ErrorPosition(atA, k)), fromW(tables.ErrorPosition(atB, k)));
                 const double twiceArea = std::sqrt(Dot(normal, normal));
                 if (twiceArea == 0) continue;  // flat in this frame: no plane; the flip checks refuse it anyway
-                const double offset = Dot(normal, fromW(errorPosition(atV, k)));
+                const double offset = Dot(normal, fromW(tables.ErrorPosition(atV, k)));
                 errors[k] += newFanWeight * offset * offset / (2.0 * twiceArea);
             }
             if (giveUpAbove < std::numeric_limits<double>::infinity() && rankOf(errors) + extra > giveUpAbove) return false;
@@ -904,7 +786,7 @@ private:
         planSides(s, w, edge, plan);
         needs |= plan.Needs;
         texture += plan.Texture;
-        std::fill(errors, errors + errorFrames.size(), 0.0);
+        std::fill(errors, errors + tables.ErrorFrames.size(), 0.0);
         addPlaneErrors(v, w, errors);
         if (out.Members != kNone)
             for (uint32_t i = 1; i < members; ++i) {
@@ -951,7 +833,7 @@ private:
         memberTargets.clear();
         const uint32_t members = readMembers(v);
         if (members == 0) return 0;
-        const std::size_t frames = errorFrames.size();
+        const std::size_t frames = tables.ErrorFrames.size();
         const std::size_t need = scratch[0].Neighbours.size() * frames;
         if (candidateErrors.size() < need) candidateErrors.resize(need);
         for (const Neighbour& n : scratch[0].Neighbours) {
@@ -1036,8 +918,8 @@ private:
                 opposite = opposite || cornerOf(triangles[edge->Shared[e]], n.Vertex) >= 0;
             if (!opposite) return false;
         }
-        const PackedPosition* pv = rowOf(v);
-        const PackedPosition* pw = rowOf(w);
+        const PackedPosition* pv = tables.RowOf(v);
+        const PackedPosition* pw = tables.RowOf(w);
         for (uint32_t t : s.Fan) {
             const MeshTriangle& tri = triangles[t];
             if (cornerOf(tri, w) >= 0) continue;
@@ -1045,21 +927,21 @@ private:
             const uint32_t a = tri.Vertex[std::size_t((j + 1) % 3)];
             const uint32_t b = tri.Vertex[std::size_t((j + 2) % 3)];
             if (triangleExists(w, a, b)) return false;
-            const PackedPosition* pa = rowOf(a);
-            const PackedPosition* pb = rowOf(b);
+            const PackedPosition* pa = tables.RowOf(a);
+            const PackedPosition* pb = tables.RowOf(b);
             // Triangle t as it came in: vertices never move, so its normal in
             // any frame is at hand. Checking against it too keeps small turns,
             // each allowed, from adding up to a triangle facing backwards.
-            const PackedPosition* o0 = rowOf(mesh.Triangles[t].Vertex[0]);
-            const PackedPosition* o1 = rowOf(mesh.Triangles[t].Vertex[1]);
-            const PackedPosition* o2 = rowOf(mesh.Triangles[t].Vertex[2]);
+            const PackedPosition* o0 = tables.RowOf(mesh.Triangles[t].Vertex[0]);
+            const PackedPosition* o1 = tables.RowOf(mesh.Triangles[t].Vertex[1]);
+            const PackedPosition* o2 = tables.RowOf(mesh.Triangles[t].Vertex[2]);
             for (uint32_t f = 0; f < frameCount; ++f) {
                 // Differences of 16-bit coordinates through the frame's axis
                 // scales into the unit box; the offset cancels, the angles are
                 // the world's. The difference of two 16-bit coordinates is
                 // exact in an int: one conversion each.
-                const Vec3& scale = unitScale[f];
-                const std::size_t at = std::size_t(f) * frameStride;
+                const Vec3& scale = tables.UnitScale[f];
+                const std::size_t at = std::size_t(f) * tables.FrameStride;
                 const auto diff = [&](const PackedPosition* p, const PackedPosition* q) {
                     return Vec3{double(int(p[at][0]) - int(q[at][0])) * scale[0], double(int(p[at][1]) - int(q[at][1])) * scale[1],
                                 double(int(p[at][2]) - int(q[at][2])) * scale[2]};
@@ -1105,7 +987,7 @@ private:
         if (read == 0) return;
         if (const Neighbour* edge = neighbourOf(scratch[0], entry.Target)) {
             memberTargets.clear();
-            if (candidateErrors.size() < errorFrames.size()) candidateErrors.resize(errorFrames.size());
+            if (candidateErrors.size() < tables.ErrorFrames.size()) candidateErrors.resize(tables.ErrorFrames.size());
             Candidate queued;
             if (evaluate(*edge, read, queued, candidateErrors.data()) && allowedAll(queued, read)) {
                 perform(queued, read);
@@ -1189,7 +1071,7 @@ private:
             wedgeSlot[s.Sides[i]] = kNone;
             textureQuadrics[plan.Targets[i]].Add(textureQuadrics[s.Sides[i]]);
         }
-        for (std::size_t k = 0; k < errorFrames.size(); ++k) quadricOf(w, k).Add(quadricOf(v, k));
+        for (std::size_t k = 0; k < tables.ErrorFrames.size(); ++k) quadricOf(w, k).Add(quadricOf(v, k));
         if (s.BorderEdges > 0) onBorder[w] = 1;
         vertexDead[v] = 1;
     }
@@ -1216,14 +1098,8 @@ private:
     uint32_t relaxationsUsed = kRelaxNone;
     uint64_t collapses = 0;
 
-    std::size_t vertexStride = 0;  // positions of vertex v start at v * vertexStride
-    std::size_t frameStride = 0;   // and frame f lies f * frameStride further
-    std::vector<Vec3> unitScale;   // per frame
-    std::vector<Vec3> unitOffset;
-    std::vector<uint32_t> errorFrames;
-    std::vector<PackedPosition> errorRows;  // [v * errorFrames.size() + k]; empty when every frame is chosen
-    std::size_t errorStep = 0;              // the k-th chosen frame lies k * errorStep into a vertex's row
-    std::vector<Quadric> quadrics;  // vertex-major: [v * errorFrames.size() + k]
+    const FrameTables& tables;  // built once, before the first collapse
+    std::vector<Quadric> quadrics;  // vertex-major: [v * tables.ErrorFrames.size() + k]
 
     std::vector<Wedge> wedges;
     std::vector<uint32_t> wedgeStart;   // the wedges of v: [wedgeStart[v], wedgeStart[v + 1])
@@ -1302,7 +1178,8 @@ QuadricResult ReduceQuadric(const AnimatedMesh& mesh, int64_t targetTriangles, M
     }
     uint32_t relaxations = kRelaxNone;
     const auto collapse = [&](const AnimatedMesh& view, MeshSurvivors& out, const QuadricWaypoint& passing) {
-        Collapser collapser(view, options);
+        const FrameTables tables = BuildFrameTables(view, options);
+        Collapser collapser(view, tables, options);
         collapser.Run(target, progress, passing);
         collapser.Survivors(out);
         relaxations = collapser.Relaxations();
