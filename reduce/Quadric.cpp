@@ -65,16 +65,10 @@
 #include "reduce/QuadricMath.h"
 #include "reduce/Repick.h"
 #include "reduce/SplitSeams.h"
+#include "reduce/SurfaceQuadrics.h"
 
 namespace {
 
-// Border edges add a plane at right angles to their triangle, weighted by the
-// squared edge length times this: an outline then moves only where it is
-// straight, while an open sheet's inside stays cheap to thin out. Seams, split
-// or not, get no such plane: their texture quadrics charge a seam that bends
-// in the texture, and a seam shortened along a curve within a smooth surface
-// moves no surface at all.
-constexpr double kEdgeWeight = 10.0;
 // Texture slid by a distance weighs this much against the surface moved by
 // as much. At 1 the collapses keep textures still at a visible price in shape
 // (a sphere's poles, where its map stretches, stay dense while its equator
@@ -101,29 +95,6 @@ constexpr uint32_t kEagerFan = 24;
 // target fold or cost much would otherwise work through them all after each
 // change around it: the square of the fan's size.
 constexpr uint32_t kTriesPerLook = 4;
-
-bool hasRepeatedCorner(const MeshTriangle& tri)
-{
-    const auto& c = tri.Vertex;
-    return c[0] == c[1] || c[1] == c[2] || c[0] == c[2];
-}
-
-int cornerOf(const MeshTriangle& tri, uint32_t v)
-{
-    for (int j = 0; j < 3; ++j)
-        if (tri.Vertex[std::size_t(j)] == v) return j;
-    return -1;
-}
-
-// A side of a vertex: the corners that share one texture coordinate value
-// (and, where coordinates belong to vertices, one facing). U and V are in
-// surface units, as the texture quadrics measure them.
-struct Wedge {
-    uint32_t Vertex = 0;
-    uint32_t TexCoord = 0;  // the record a corner moved onto this side takes
-    float U = 0;
-    float V = 0;
-};
 
 struct Neighbour {
     uint32_t Vertex = 0;
@@ -163,13 +134,13 @@ public:
         : mesh(mesh), vertexCount(mesh.VertexCount), frameCount(mesh.FrameCount), triangles(mesh.Triangles),
           vertexOwned(!mesh.VertexTexCoords.empty()), seamsFromStart(options.CrossSeamsFromStart),
           bordersFromStart(options.MoveBordersFromStart), newFanWeight(options.NewFanWeight), fans(mesh.Triangles, vertexCount, 1, 8),
-          triangleRemoved(triangles.size(), 0), vertexDead(vertexCount, 0), onBorder(vertexCount, 0), version(vertexCount, 0),
+          triangleRemoved(triangles.size(), 0), vertexDead(vertexCount, 0), version(vertexCount, 0),
           stale(vertexCount, 0), evaluatedFan(vertexCount, 0), tables(tables), neighbourSlot(vertexCount, kNone)
     {
         liveTriangles = int64_t(triangles.size());
-        buildQuadrics();
+        surface = BuildSurfaceQuadrics(mesh, tables, triangles, triangleRemoved, fans);
         findPieces();
-        buildWedges();
+        wedgeSlot.assign(surface.Wedges.size(), kNone);
     }
 
     int64_t LiveTriangles() const { return liveTriangles; }
@@ -244,12 +215,10 @@ private:
     void restart()
     {
         fans = FanIndex(triangles, vertexCount, 1, 8);
-        std::fill(onBorder.begin(), onBorder.end(), 0);
-        wedges.clear();
         queue = {};
         thorough = false;
-        buildQuadrics();
-        buildWedges();
+        surface = BuildSurfaceQuadrics(mesh, tables, triangles, triangleRemoved, fans);
+        wedgeSlot.assign(surface.Wedges.size(), kNone);
     }
 
 public:
@@ -280,7 +249,7 @@ private:
     };
 
     uint32_t partOf(uint32_t v) const { return mesh.VertexPart.empty() ? 0 : mesh.VertexPart[v]; }
-    bool live(uint32_t t, uint32_t v) const { return !triangleRemoved[t] && cornerOf(triangles[t], v) >= 0; }
+    bool live(uint32_t t, uint32_t v) const { return !triangleRemoved[t] && CornerOf(triangles[t], v) >= 0; }
     uint32_t allowedNeeds() const { return (level >= 1 || seamsFromStart ? kRelaxSeams : 0u) | (level >= 2 ? kRelaxBorders : 0u); }
 
     // The connected pieces of surface, and how many triangles each has: a
@@ -300,8 +269,8 @@ private:
             pieceOf[root(tri.Vertex[0])] = root(tri.Vertex[1]);
             pieceOf[root(tri.Vertex[1])] = root(tri.Vertex[2]);
         }
-        for (uint32_t group = 0; group < seams.Count(); ++group)
-            for (uint32_t twin : seams.Of(group)) pieceOf[root(twin)] = root(seams.Of(group)[0]);
+        for (uint32_t group = 0; group < surface.Seams.Count(); ++group)
+            for (uint32_t twin : surface.Seams.Of(group)) pieceOf[root(twin)] = root(surface.Seams.Of(group)[0]);
         for (uint32_t v = 0; v < vertexCount; ++v) pieceOf[v] = root(v);
         pieceTriangles.assign(vertexCount, 0);
         for (const MeshTriangle& tri : triangles) ++pieceTriangles[pieceOf[tri.Vertex[0]]];
@@ -326,190 +295,7 @@ private:
         return false;
     }
 
-    Quadric& quadricOf(uint32_t v, std::size_t k) { return quadrics[std::size_t(v) * tables.ErrorFrames.size() + k]; }
-
-    // 3. each vertex's quadric in each chosen frame: its triangles' planes
-    // weighted by area, and planes along border edges that are no split seam
-    void buildQuadrics()
-    {
-        const std::size_t frames = tables.ErrorFrames.size();
-        quadrics.assign(std::size_t(vertexCount) * frames, Quadric{});
-        for (uint32_t t = 0; t < triangles.size(); ++t) {
-            const MeshTriangle& tri = triangles[t];
-            if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
-            for (std::size_t k = 0; k < frames; ++k) {
-                const auto a = tables.ErrorUnitAt(tri.Vertex[0], k);
-                Vec3 unit{};
-                double twiceArea = 0;
-                if (!TrianglePlane(a, tables.ErrorUnitAt(tri.Vertex[1], k), tables.ErrorUnitAt(tri.Vertex[2], k), unit, twiceArea)) continue;
-                for (uint32_t v : tri.Vertex) quadricOf(v, k).AddPlane(unit, -Dot(unit, a), 0.5 * twiceArea);
-            }
-        }
-
-        // Edges in order of (low vertex, high vertex, triangle): a run of one
-        // is a border. Each low vertex's edges come from its fan, which lists
-        // its triangles in ascending order, and a sort of those few gives the
-        // same order as one sort of every edge, without its time or memory.
-        struct EdgeUse {
-            uint32_t High, Triangle, Corner;
-        };
-        std::vector<EdgeUse> edges;
-        std::vector<std::pair<uint32_t, uint32_t>> borderEdges;  // (triangle, corner where the edge starts)
-        for (uint32_t low = 0; low < vertexCount; ++low) {
-            edges.clear();
-            for (uint32_t t : fans.Of(low)) {
-                const MeshTriangle& tri = triangles[t];
-                if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
-                const auto j = uint32_t(cornerOf(tri, low));
-                // The edge that starts at low's corner and the one that ends there.
-                const uint32_t next = tri.Vertex[(j + 1) % 3];
-                const uint32_t previous = tri.Vertex[(j + 2) % 3];
-                if (next > low) edges.push_back({next, t, j});
-                if (previous > low) edges.push_back({previous, t, (j + 2) % 3});
-            }
-            std::sort(edges.begin(), edges.end(), [](const EdgeUse& x, const EdgeUse& y) {
-                return x.High != y.High ? x.High < y.High : x.Triangle < y.Triangle;
-            });
-            for (std::size_t first = 0; first < edges.size();) {
-                std::size_t end = first + 1;
-                while (end < edges.size() && edges[end].High == edges[first].High) ++end;
-                if (end - first == 1) {
-                    borderEdges.push_back({edges[first].Triangle, edges[first].Corner});
-                    onBorder[low] = 1;
-                    onBorder[edges[first].High] = 1;
-                }
-                first = end;
-            }
-        }
-        groupSplitSeams();
-        for (const auto& [t, j] : borderEdges)
-            if (!isSplitSeamEdge(triangles[t].Vertex[j], triangles[t].Vertex[(j + 1) % 3])) addEdgePlanes(t, j);
-    }
-
-    // Border vertices that share a position in every frame, within one part,
-    // are the two (or more) sides of a split seam.
-    void groupSplitSeams() { seams = GroupSamePlaces(mesh, onBorder); }
-
-    // An edge whose ends each have a twin at their place, joined by an edge
-    // of their own: the surface goes on across it.
-    bool isSplitSeamEdge(uint32_t a, uint32_t b) const
-    {
-        if (seams.GroupOf[a] == kNone || seams.GroupOf[b] == kNone) return false;
-        for (uint32_t twin : seams.Of(seams.GroupOf[a])) {
-            if (twin == a) continue;
-            for (uint32_t t : fans.Of(twin))
-                if (!triangleRemoved[t])
-                    for (uint32_t x : triangles[t].Vertex)
-                    if (x != b && seams.GroupOf[x] == seams.GroupOf[b]) return true;
-        }
-        return false;
-    }
-
-    // The plane through corner j's edge at right angles to its triangle.
-    void addEdgePlanes(uint32_t t, uint32_t j)
-    {
-        const MeshTriangle& tri = triangles[t];
-        const uint32_t a = tri.Vertex[j];
-        const uint32_t b = tri.Vertex[(j + 1) % 3];
-        const uint32_t c = tri.Vertex[(j + 2) % 3];
-        for (std::size_t k = 0; k < tables.ErrorFrames.size(); ++k) {
-            const auto pa = tables.ErrorUnitAt(a, k);
-            Vec3 unit{};
-            double edgeLength2 = 0;
-            if (!EdgePlane(pa, tables.ErrorUnitAt(b, k), tables.ErrorUnitAt(c, k), unit, edgeLength2)) continue;
-            const double weight = kEdgeWeight * edgeLength2;
-            quadricOf(a, k).AddPlane(unit, -Dot(unit, pa), weight);
-            quadricOf(b, k).AddPlane(unit, -Dot(unit, pa), weight);
-        }
-    }
-
-    // 4. the sides of every vertex and their texture quadrics. Texture
-    // coordinates are measured in surface units: shares of the skin times the
-    // square root of the surface's area (frame 0) over its area in the skin,
-    // so that a texture slid by some distance costs what a surface moved by
-    // that distance costs.
-    void buildWedges()
-    {
-        const double width = mesh.SkinWidth > 0 ? double(mesh.SkinWidth) : 1.0;
-        const double height = mesh.SkinHeight > 0 ? double(mesh.SkinHeight) : 1.0;
-        const auto share = [&](uint32_t s) { return std::array<double, 2>{mesh.TexCoords[s][0] / width, mesh.TexCoords[s][1] / height}; };
-        double surfaceArea = 0;
-        double skinArea = 0;
-        for (uint32_t t = 0; t < triangles.size(); ++t) {
-            const MeshTriangle& tri = triangles[t];
-            if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
-            const Vec3 p0 = tables.FrameZeroAt(tri.Vertex[0]);
-            const Vec3 n = Cross(Minus(tables.FrameZeroAt(tri.Vertex[1]), p0), Minus(tables.FrameZeroAt(tri.Vertex[2]), p0));
-            surfaceArea += std::sqrt(Dot(n, n));
-            const auto s0 = share(tri.TexCoord[0]), s1 = share(tri.TexCoord[1]), s2 = share(tri.TexCoord[2]);
-            skinArea += std::abs((s1[0] - s0[0]) * (s2[1] - s0[1]) - (s1[1] - s0[1]) * (s2[0] - s0[0]));
-        }
-        // Without a texture laid out over the surface there is nothing to keep.
-        const double toSurface = skinArea > 0 ? std::sqrt(surfaceArea / skinArea) : 0.0;
-        const auto scaled = [&](uint32_t s) {
-            const auto uv = share(s);
-            return std::array<double, 2>{uv[0] * toSurface, uv[1] * toSurface};
-        };
-
-        cornerWedge.assign(triangles.size() * 3, kNone);
-        wedgeStart.assign(std::size_t(vertexCount) + 1, 0);
-        if (vertexOwned) {
-            // Two sides per vertex, front and back: a corner moved to w takes
-            // w's coordinate for its triangle's facing, whatever else holds.
-            for (uint32_t v = 0; v < vertexCount; ++v) {
-                wedgeStart[v] = uint32_t(wedges.size());
-                for (uint32_t s : mesh.VertexTexCoords[v]) {
-                    const auto uv = scaled(s);
-                    wedges.push_back({v, s, float(uv[0]), float(uv[1])});
-                }
-            }
-            for (uint32_t t = 0; t < triangles.size(); ++t)
-                for (std::size_t j = 0; j < 3; ++j) cornerWedge[3 * t + j] = wedgeStart[triangles[t].Vertex[j]] + (mesh.TriangleBack[t] ? 1 : 0);
-        } else {
-            // One side per distinct coordinate value among a vertex's corners;
-            // records of equal value are interchangeable, the first stands for them.
-            struct CornerValue {
-                float U, V;
-                uint32_t TexCoord, Corner;
-            };
-            std::vector<CornerValue> values;
-            for (uint32_t v = 0; v < vertexCount; ++v) {
-                wedgeStart[v] = uint32_t(wedges.size());
-                values.clear();
-                for (uint32_t t : fans.Of(v))
-                    for (uint32_t j = 0; j < 3; ++j)
-                        if (!triangleRemoved[t] && triangles[t].Vertex[j] == v) {
-                            const auto uv = scaled(triangles[t].TexCoord[j]);
-                            values.push_back({float(uv[0]), float(uv[1]), triangles[t].TexCoord[j], 3 * t + j});
-                        }
-                std::sort(values.begin(), values.end(), [](const CornerValue& a, const CornerValue& b) {
-                    return a.U != b.U ? a.U < b.U : a.V != b.V ? a.V < b.V : a.Corner < b.Corner;
-                });
-                for (std::size_t i = 0; i < values.size(); ++i) {
-                    if (i == 0 || values[i].U != values[i - 1].U || values[i].V != values[i - 1].V)
-                        wedges.push_back({v, values[i].TexCoord, values[i].U, values[i].V});
-                    cornerWedge[values[i].Corner] = uint32_t(wedges.size() - 1);
-                }
-            }
-        }
-        wedgeStart[vertexCount] = uint32_t(wedges.size());
-        wedgeSlot.assign(wedges.size(), kNone);
-
-        textureQuadrics.assign(wedges.size(), TextureQuadric{});
-        if (toSurface == 0) return;
-        for (uint32_t t = 0; t < triangles.size(); ++t) {
-            const MeshTriangle& tri = triangles[t];
-            if (triangleRemoved[t] || hasRepeatedCorner(tri)) continue;
-            const Vec3 p0 = tables.FrameZeroAt(tri.Vertex[0]);
-            const Vec3 e1 = Minus(tables.FrameZeroAt(tri.Vertex[1]), p0);
-            const Vec3 e2 = Minus(tables.FrameZeroAt(tri.Vertex[2]), p0);
-            std::array<std::array<double, 2>, 3> uv{};
-            for (std::size_t j = 0; j < 3; ++j) uv[j] = scaled(tri.TexCoord[j]);
-            TextureGradients gradients;
-            if (!TriangleTextureGradients(p0, e1, e2, uv, gradients)) continue;
-            for (std::size_t j = 0; j < 3; ++j) textureQuadrics[cornerWedge[3 * t + j]].AddTriangle(gradients);
-        }
-    }
+    Quadric& quadricOf(uint32_t v, std::size_t k) { return surface.Planes[std::size_t(v) * tables.ErrorFrames.size() + k]; }
 
     // Reads v's live fan into s: its triangles, its sides, its neighbours with
     // the triangles each shares with v. False when v may not go: on a
@@ -529,11 +315,11 @@ private:
         bool movable = true;
         for (uint32_t t : s.Fan) {
             const MeshTriangle& tri = triangles[t];
-            if (hasRepeatedCorner(tri)) {
+            if (HasRepeatedCorner(tri)) {
                 movable = false;
                 break;
             }
-            const uint32_t side = cornerWedge[3 * std::size_t(t) + std::size_t(cornerOf(tri, v))];
+            const uint32_t side = surface.CornerWedge[3 * std::size_t(t) + std::size_t(CornerOf(tri, v))];
             if (wedgeSlot[side] == kNone) {
                 wedgeSlot[side] = uint32_t(s.Sides.size());
                 s.Sides.push_back(side);
@@ -570,7 +356,8 @@ private:
 
     double textureError(uint32_t side, uint32_t w, uint32_t target) const
     {
-        return kTextureWeight * textureQuadrics[side].ErrorAt(tables.FrameZeroAt(w), wedges[target].U, wedges[target].V);
+        const Wedge& to = surface.Wedges[target];
+        return kTextureWeight * surface.TextureQuadrics[side].ErrorAt(tables.FrameZeroAt(w), to.U, to.V);
     }
 
     // Where each side of s's vertex goes when it collapses into w along edge:
@@ -581,6 +368,9 @@ private:
     void planSides(const FanScratch& s, uint32_t w, const Neighbour& edge, SidePlan& plan) const
     {
         const uint32_t v = s.Vertex;
+        const std::vector<Wedge>& wedges = surface.Wedges;
+        const std::vector<uint32_t>& wedgeStart = surface.WedgeStart;
+        const std::vector<uint32_t>& cornerWedge = surface.CornerWedge;
         plan.Targets.assign(s.Sides.size(), kNone);
         plan.Texture = 0;
         plan.Needs = kRelaxNone;
@@ -593,10 +383,10 @@ private:
             for (uint32_t e = 0; e < std::min<uint32_t>(edge.Triangles, 2); ++e) {
                 const uint32_t t = edge.Shared[e];
                 const MeshTriangle& tri = triangles[t];
-                const Wedge& at = wedges[cornerWedge[3 * std::size_t(t) + std::size_t(cornerOf(tri, v))]];
+                const Wedge& at = wedges[cornerWedge[3 * std::size_t(t) + std::size_t(CornerOf(tri, v))]];
                 if (at.U != from.U || at.V != from.V) continue;
                 const uint32_t beside =
-                    vertexOwned ? wedgeStart[w] + (side - wedgeStart[v]) : cornerWedge[3 * std::size_t(t) + std::size_t(cornerOf(tri, w))];
+                    vertexOwned ? wedgeStart[w] + (side - wedgeStart[v]) : cornerWedge[3 * std::size_t(t) + std::size_t(CornerOf(tri, w))];
                 const double error = textureError(side, w, beside);
                 // Two triangles that disagree: the seam ends at w; either side
                 // of it takes texture from across.
@@ -648,7 +438,7 @@ private:
     void addPlaneErrors(uint32_t v, uint32_t w, double* errors) const
     {
         const std::size_t frames = tables.ErrorFrames.size();
-        const Quadric* q = &quadrics[std::size_t(v) * frames];
+        const Quadric* q = &surface.Planes[std::size_t(v) * frames];
         for (std::size_t k = 0; k < frames; ++k) errors[k] += q[k].ErrorAt(tables.ErrorUnitAt(w, k));
     }
 
@@ -668,8 +458,8 @@ private:
         const PackedPosition* atV = tables.ErrorRowOf(v);
         for (uint32_t t : s.Fan) {
             const MeshTriangle& tri = triangles[t];
-            if (cornerOf(tri, w) >= 0) continue;
-            const int j = cornerOf(tri, v);
+            if (CornerOf(tri, w) >= 0) continue;
+            const int j = CornerOf(tri, v);
             const PackedPosition* atA = tables.ErrorRowOf(tri.Vertex[std::size_t((j + 1) % 3)]);
             const PackedPosition* atB = tables.ErrorRowOf(tri.Vertex[std::size_t((j + 2) % 3)]);
             for (std::size_t k = 0; k < frames; ++k) {
@@ -694,9 +484,9 @@ private:
     bool twinnedWith(const FanScratch& twin, const FanScratch& v) const
     {
         for (const Neighbour& a : twin.Neighbours) {
-            if (a.Triangles != 1 || seams.GroupOf[a.Vertex] == kNone) continue;
+            if (a.Triangles != 1 || surface.Seams.GroupOf[a.Vertex] == kNone) continue;
             for (const Neighbour& b : v.Neighbours)
-                if (b.Triangles == 1 && seams.GroupOf[b.Vertex] == seams.GroupOf[a.Vertex]) return true;
+                if (b.Triangles == 1 && surface.Seams.GroupOf[b.Vertex] == surface.Seams.GroupOf[a.Vertex]) return true;
         }
         return false;
     }
@@ -710,8 +500,8 @@ private:
         if (!readFan(v, scratch[0])) return 0;
         membersFollow = true;
         uint32_t count = 1;
-        if (seams.GroupOf[v] == kNone || scratch[0].BorderEdges != 2) return count;
-        for (uint32_t twin : seams.Of(seams.GroupOf[v])) {
+        if (surface.Seams.GroupOf[v] == kNone || scratch[0].BorderEdges != 2) return count;
+        for (uint32_t twin : surface.Seams.Of(surface.Seams.GroupOf[v])) {
             if (twin == v || vertexDead[twin]) continue;
             // Twins joined by an edge are no split seam to close together,
             // whether or not the twin may go: one of them could be the
@@ -735,12 +525,12 @@ private:
     // at the texture's cost.
     bool isSlitEnd(const FanScratch& s) const
     {
-        if (seams.GroupOf[s.Vertex] != kNone) return false;
+        if (surface.Seams.GroupOf[s.Vertex] != kNone) return false;
         std::array<uint32_t, 2> ends{kNone, kNone};
         std::size_t found = 0;
         for (const Neighbour& n : s.Neighbours)
             if (n.Triangles == 1 && found < 2) ends[found++] = n.Vertex;
-        return found == 2 && seams.GroupOf[ends[0]] != kNone && seams.GroupOf[ends[0]] == seams.GroupOf[ends[1]];
+        return found == 2 && surface.Seams.GroupOf[ends[0]] != kNone && surface.Seams.GroupOf[ends[0]] == surface.Seams.GroupOf[ends[1]];
     }
 
     // The candidate v -> edge.Vertex by the rules that need only the fans
@@ -754,7 +544,7 @@ private:
         if (partOf(v) != partOf(w)) return false;
         uint32_t needs = kRelaxNone;
         if (s.BorderEdges == 2 && edge.Triangles != 1) {
-            if (onBorder[w]) return false;  // would pinch the surface at w
+            if (surface.OnBorder[w]) return false;  // would pinch the surface at w
             if (!bordersFromStart && !isSlitEnd(s)) needs |= kRelaxBorders;
         }
         out.Members = kNone;
@@ -763,12 +553,13 @@ private:
             // seam through v) follows along its own border edge to a twin of
             // w; one that only shares v's place stays.
             bool follow = membersFollow && needs == kRelaxNone;
+            const std::vector<uint32_t>& seamOf = surface.Seams.GroupOf;
             const auto start = uint32_t(memberTargets.size());
             for (uint32_t i = 1; follow && i < members; ++i) {
                 uint32_t target = kNone;
                 if (twinnedWith(scratch[i], scratch[0])) {
                     for (const Neighbour& n : scratch[i].Neighbours)
-                        if (n.Triangles == 1 && seams.GroupOf[w] != kNone && seams.GroupOf[n.Vertex] == seams.GroupOf[w]) target = n.Vertex;
+                        if (n.Triangles == 1 && seamOf[w] != kNone && seamOf[n.Vertex] == seamOf[w]) target = n.Vertex;
                     if (target == kNone) follow = false;  // the seam would open
                 }
                 memberTargets.push_back(target);
@@ -885,7 +676,7 @@ private:
         const uint32_t by = fans.Of(a).size() <= fans.Of(b).size() ? a : b;
         const uint32_t other = by == a ? b : a;
         for (uint32_t t : fans.Of(by))
-            if (live(t, by) && cornerOf(triangles[t], other) >= 0) return true;
+            if (live(t, by) && CornerOf(triangles[t], other) >= 0) return true;
         return false;
     }
 
@@ -895,7 +686,7 @@ private:
         if (fans.Of(b).size() < fans.Of(by).size()) by = b;
         if (fans.Of(c).size() < fans.Of(by).size()) by = c;
         for (uint32_t t : fans.Of(by))
-            if (!triangleRemoved[t] && cornerOf(triangles[t], a) >= 0 && cornerOf(triangles[t], b) >= 0 && cornerOf(triangles[t], c) >= 0)
+            if (!triangleRemoved[t] && CornerOf(triangles[t], a) >= 0 && CornerOf(triangles[t], b) >= 0 && CornerOf(triangles[t], c) >= 0)
                 return true;
         return false;
     }
@@ -915,15 +706,15 @@ private:
             // A common neighbour is fine only as the third corner of a removed triangle.
             bool opposite = false;
             for (uint32_t e = 0; e < std::min<uint32_t>(edge->Triangles, 2); ++e)
-                opposite = opposite || cornerOf(triangles[edge->Shared[e]], n.Vertex) >= 0;
+                opposite = opposite || CornerOf(triangles[edge->Shared[e]], n.Vertex) >= 0;
             if (!opposite) return false;
         }
         const PackedPosition* pv = tables.RowOf(v);
         const PackedPosition* pw = tables.RowOf(w);
         for (uint32_t t : s.Fan) {
             const MeshTriangle& tri = triangles[t];
-            if (cornerOf(tri, w) >= 0) continue;
-            const int j = cornerOf(tri, v);
+            if (CornerOf(tri, w) >= 0) continue;
+            const int j = CornerOf(tri, v);
             const uint32_t a = tri.Vertex[std::size_t((j + 1) % 3)];
             const uint32_t b = tri.Vertex[std::size_t((j + 2) % 3)];
             if (triangleExists(w, a, b)) return false;
@@ -1038,8 +829,8 @@ private:
         // The sides of a split seam cost together: a change on one side changes the other's costs.
         const std::size_t direct = touched.size();
         for (std::size_t i = 0; i < direct; ++i)
-            if (seams.GroupOf[touched[i]] != kNone)
-                for (uint32_t twin : seams.Of(seams.GroupOf[touched[i]]))
+            if (surface.Seams.GroupOf[touched[i]] != kNone)
+                for (uint32_t twin : surface.Seams.Of(surface.Seams.GroupOf[touched[i]]))
                     if (twin != touched[i]) touched.push_back(twin);
         std::sort(touched.begin(), touched.end());
         touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
@@ -1054,25 +845,25 @@ private:
         for (const Neighbour& n : s.Neighbours) touched.push_back(n.Vertex);
         for (uint32_t t : s.Fan) {
             MeshTriangle& tri = triangles[t];
-            if (cornerOf(tri, w) >= 0) {
+            if (CornerOf(tri, w) >= 0) {
                 triangleRemoved[t] = 1;
                 --liveTriangles;
                 --pieceTriangles[pieceOf[v]];
                 continue;
             }
-            const auto j = std::size_t(cornerOf(tri, v));
-            const uint32_t target = plan.Targets[wedgeSlot[cornerWedge[3 * std::size_t(t) + j]]];
+            const auto j = std::size_t(CornerOf(tri, v));
+            const uint32_t target = plan.Targets[wedgeSlot[surface.CornerWedge[3 * std::size_t(t) + j]]];
             tri.Vertex[j] = w;  // in v's place: the winding stays
-            tri.TexCoord[j] = wedges[target].TexCoord;
-            cornerWedge[3 * std::size_t(t) + j] = target;
+            tri.TexCoord[j] = surface.Wedges[target].TexCoord;
+            surface.CornerWedge[3 * std::size_t(t) + j] = target;
             fans.AppendPruning(w, t, [&](uint32_t u) { return live(u, w); });
         }
         for (std::size_t i = 0; i < s.Sides.size(); ++i) {
             wedgeSlot[s.Sides[i]] = kNone;
-            textureQuadrics[plan.Targets[i]].Add(textureQuadrics[s.Sides[i]]);
+            surface.TextureQuadrics[plan.Targets[i]].Add(surface.TextureQuadrics[s.Sides[i]]);
         }
         for (std::size_t k = 0; k < tables.ErrorFrames.size(); ++k) quadricOf(w, k).Add(quadricOf(v, k));
-        if (s.BorderEdges > 0) onBorder[w] = 1;
+        if (s.BorderEdges > 0) surface.OnBorder[w] = 1;
         vertexDead[v] = 1;
     }
 
@@ -1087,7 +878,6 @@ private:
     FanIndex fans;
     std::vector<uint8_t> triangleRemoved;
     std::vector<uint8_t> vertexDead;
-    std::vector<uint8_t> onBorder;        // once on a border, always: it only ever forbids
     std::vector<uint32_t> version;        // bumped whenever a vertex's costs are worked out again
     std::vector<uint32_t> stale;          // fan changes since its costs were worked out
     std::vector<uint32_t> evaluatedFan;   // its fan's size then
@@ -1099,16 +889,10 @@ private:
     uint64_t collapses = 0;
 
     const FrameTables& tables;  // built once, before the first collapse
-    std::vector<Quadric> quadrics;  // vertex-major: [v * tables.ErrorFrames.size() + k]
-
-    std::vector<Wedge> wedges;
-    std::vector<uint32_t> wedgeStart;   // the wedges of v: [wedgeStart[v], wedgeStart[v + 1])
-    std::vector<uint32_t> cornerWedge;  // [3 * t + j]
-    std::vector<TextureQuadric> textureQuadrics;  // beside wedges
+    SurfaceQuadrics surface;    // built again at each fresh start
 
     std::vector<uint32_t> pieceOf;         // the connected piece of surface of each vertex
     std::vector<uint32_t> pieceTriangles;  // live triangles of each piece
-    PlaceGroups seams;  // the split seams: the sides of each, and each vertex's (kNone for none)
 
     std::priority_queue<Entry> queue;
 
