@@ -7,7 +7,7 @@
 //
 // The rules, and where each is asked:
 //  1. v's fan is manifold, its triangles have three corners, and at most
-//     one border passes through v                               readFan
+//     one border passes through v                                ReadFan (reduce/LiveFan.h)
 //  2. v and w belong to one part                                 evaluate
 //  3. an open border only shortens along itself (a split seam's
 //     end, inside a whole surface, may go inward)                evaluate  (relaxable, level 2)
@@ -15,15 +15,15 @@
 //  5. the sides of a split seam collapse together, along their
 //     own border edges, so that no crack opens                   readMembers, evaluate  (relaxable, level 2)
 //  6. a texture seam only shortens along itself                  planSides  (relaxable, level 1)
-//  7. no piece of surface loses its last triangle                emptiesAPiece
+//  7. no piece of surface loses its last triangle                emptiesAPiece (reduce/SurfacePieces.h)
 //  8. no two fans join apart from along the edge (link)          allowed
 //  9. no triangle is made twice                                  allowed
 // 10. no triangle turns over or flattens in any frame, nor
 //     turns away from its input self                             allowed
 // Rules 1 to 7 need only the fans read and cost little: every candidate
 // meets them before its cost is worked out. Rules 8 to 10 read other fans
-// and every frame: only the cheapest candidate meets them, just before it
-// is taken.
+// and every frame: a candidate meets them only when it is the cheapest left
+// and about to be taken.
 //
 // When every collapse left is refused and the budget is not met, every
 // vertex is looked at again (a refusal may have gone with its neighbours'
@@ -47,7 +47,6 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
-#include <numeric>
 #include <queue>
 #include <utility>
 #include <vector>
@@ -55,7 +54,9 @@
 #include "model/AnimatedMesh.h"
 #include "reduce/FanIndex.h"
 #include "reduce/FrameTables.h"
+#include "reduce/LiveFan.h"
 #include "reduce/Quadric.h"
+#include "reduce/SurfacePieces.h"
 #include "reduce/SurfaceQuadrics.h"
 
 namespace {
@@ -87,21 +88,6 @@ constexpr uint32_t kEagerFan = 24;
 // change around it: the square of the fan's size.
 constexpr uint32_t kTriesPerLook = 4;
 
-struct Neighbour {
-    uint32_t Vertex = 0;
-    uint32_t Triangles = 0;                   // triangles of the fan that hold both
-    std::array<uint32_t, 2> Shared{kNone, kNone};  // the first two of them
-};
-
-// One vertex's live fan as read for a collapse.
-struct FanScratch {
-    uint32_t Vertex = 0;
-    int BorderEdges = 0;
-    std::vector<uint32_t> Fan;
-    std::vector<uint32_t> Sides;  // the distinct wedges of its corners
-    std::vector<Neighbour> Neighbours;
-};
-
 // Where each side of a vertex goes at its target, and what that costs.
 struct SidePlan {
     std::vector<uint32_t> Targets;  // beside FanScratch::Sides
@@ -117,13 +103,6 @@ struct Candidate {
     uint32_t Needs = kRelaxNone;
     double Texture = 0;
     bool Whole = false;
-};
-
-// Tables by vertex and by side, kNone but within the read that fills them:
-// each read starts from clean ones and leaves them so.
-struct SlotTables {
-    std::vector<uint32_t> OfNeighbour;  // by vertex
-    std::vector<uint32_t> OfWedge;      // by side
 };
 
 // One look at a vertex v: the fans read (v's, then the other live sides of
@@ -154,7 +133,7 @@ public:
     {
         liveTriangles = int64_t(triangles.size());
         surface = BuildSurfaceQuadrics(mesh, tables, triangles, triangleRemoved, fans);
-        findPieces();
+        pieces = FindSurfacePieces(triangles, vertexCount, surface.Seams);
     }
 
     int64_t LiveTriangles() const { return liveTriangles; }
@@ -269,30 +248,6 @@ private:
     bool live(uint32_t t, uint32_t v) const { return !triangleRemoved[t] && CornerOf(triangles[t], v) >= 0; }
     uint32_t allowedNeeds() const { return (level >= 1 || seamsFromStart ? kRelaxSeams : 0u) | (level >= 2 ? kRelaxBorders : 0u); }
 
-    // The connected pieces of surface, and how many triangles each has: a
-    // collapse joins nothing, so the pieces stay while their counts fall.
-    // The sides of a split seam are one piece: an island of texture may
-    // shrink away while the surface around it closes, but the two faces of
-    // a wing, twins all round, would go together and leave nothing.
-    void findPieces()
-    {
-        pieceOf.resize(vertexCount);
-        std::iota(pieceOf.begin(), pieceOf.end(), 0u);
-        const auto root = [&](uint32_t v) {
-            while (pieceOf[v] != v) v = pieceOf[v] = pieceOf[pieceOf[v]];
-            return v;
-        };
-        for (const MeshTriangle& tri : triangles) {
-            pieceOf[root(tri.Vertex[0])] = root(tri.Vertex[1]);
-            pieceOf[root(tri.Vertex[1])] = root(tri.Vertex[2]);
-        }
-        for (uint32_t group = 0; group < surface.Seams.Count(); ++group)
-            for (uint32_t twin : surface.Seams.Of(group)) pieceOf[root(twin)] = root(surface.Seams.Of(group)[0]);
-        for (uint32_t v = 0; v < vertexCount; ++v) pieceOf[v] = root(v);
-        pieceTriangles.assign(vertexCount, 0);
-        for (const MeshTriangle& tri : triangles) ++pieceTriangles[pieceOf[tri.Vertex[0]]];
-    }
-
     // True when taking v to its target, with its members to theirs, would
     // leave some piece of surface without a triangle.
     bool emptiesAPiece(const Look& look, const Neighbour& edge, uint32_t memberStart) const
@@ -300,77 +255,26 @@ private:
         const FanScratch& s = look.Fans[0];
         const uint32_t members = look.Members;
         const auto removedFrom = [&](uint32_t piece) {
-            uint32_t removed = pieceOf[s.Vertex] == piece ? edge.Triangles : 0;
+            uint32_t removed = pieces.Of[s.Vertex] == piece ? edge.Triangles : 0;
             for (uint32_t i = 1; memberStart != kNone && i < members; ++i) {
                 const uint32_t target = look.MemberTargets[memberStart + i - 1];
-                if (target != kNone && pieceOf[look.Fans[i].Vertex] == piece)
-                    removed += neighbourOf(look.Fans[i], target)->Triangles;
+                if (target != kNone && pieces.Of[look.Fans[i].Vertex] == piece)
+                    removed += NeighbourOf(look.Fans[i], target)->Triangles;
             }
             return removed;
         };
-        if (removedFrom(pieceOf[s.Vertex]) >= pieceTriangles[pieceOf[s.Vertex]]) return true;
+        if (removedFrom(pieces.Of[s.Vertex]) >= pieces.Triangles[pieces.Of[s.Vertex]]) return true;
         for (uint32_t i = 1; memberStart != kNone && i < members; ++i)
-            if (removedFrom(pieceOf[look.Fans[i].Vertex]) >= pieceTriangles[pieceOf[look.Fans[i].Vertex]]) return true;
+            if (removedFrom(pieces.Of[look.Fans[i].Vertex]) >= pieces.Triangles[pieces.Of[look.Fans[i].Vertex]]) return true;
         return false;
     }
 
     Quadric& quadricOf(uint32_t v, std::size_t k) { return surface.Planes[std::size_t(v) * tables.ErrorFrames.size() + k]; }
 
-    // Reads v's live fan into s: its triangles, its sides, its neighbours with
-    // the triangles each shares with v. False when v may not go: on a
-    // non-manifold edge, where borders meet, in a triangle with a repeated
-    // corner, or with no fan left.
+    // v's live fan into s (see ReadFan); false when v may not go.
     bool readFan(uint32_t v, FanScratch& s, SlotTables& slots) const
     {
-        s.Vertex = v;
-        s.Fan.clear();
-        s.Sides.clear();
-        s.Neighbours.clear();
-        s.BorderEdges = 0;
-        if (vertexDead[v]) return false;
-        for (uint32_t t : fans.Of(v))
-            if (live(t, v)) s.Fan.push_back(t);
-        if (s.Fan.empty()) return false;
-        bool movable = true;
-        for (uint32_t t : s.Fan) {
-            const MeshTriangle& tri = triangles[t];
-            if (HasRepeatedCorner(tri)) {
-                movable = false;
-                break;
-            }
-            const uint32_t side = surface.CornerWedge[3 * std::size_t(t) + std::size_t(CornerOf(tri, v))];
-            if (slots.OfWedge[side] == kNone) {
-                slots.OfWedge[side] = uint32_t(s.Sides.size());
-                s.Sides.push_back(side);
-            }
-            for (uint32_t x : tri.Vertex) {
-                if (x == v) continue;
-                uint32_t& slot = slots.OfNeighbour[x];
-                if (slot == kNone) {
-                    slot = uint32_t(s.Neighbours.size());
-                    s.Neighbours.push_back({x, 1, {t, kNone}});
-                } else {
-                    Neighbour& n = s.Neighbours[slot];
-                    if (n.Triangles < 2) n.Shared[n.Triangles] = t;
-                    ++n.Triangles;
-                }
-            }
-        }
-        // The slots are only this call's: the next read starts from clean ones.
-        for (uint32_t side : s.Sides) slots.OfWedge[side] = kNone;
-        for (const Neighbour& n : s.Neighbours) {
-            slots.OfNeighbour[n.Vertex] = kNone;
-            if (n.Triangles > 2) movable = false;
-            s.BorderEdges += n.Triangles == 1 ? 1 : 0;
-        }
-        return movable && (s.BorderEdges == 0 || s.BorderEdges == 2);
-    }
-
-    const Neighbour* neighbourOf(const FanScratch& s, uint32_t w) const
-    {
-        for (const Neighbour& n : s.Neighbours)
-            if (n.Vertex == w) return &n;
-        return nullptr;
+        return ReadFan(v, triangles, triangleRemoved, vertexDead, fans, surface.CornerWedge, s, slots);
     }
 
     double textureError(uint32_t side, uint32_t w, uint32_t target) const
@@ -529,7 +433,7 @@ private:
             // whether or not the twin may go: one of them could be the
             // target, or share a triangle that the first collapse changes.
             for (uint32_t i = 0; i < count; ++i)
-                if (neighbourOf(scratch[i], twin)) look.MembersFollow = false;
+                if (NeighbourOf(scratch[i], twin)) look.MembersFollow = false;
             if (count == scratch.size()) scratch.resize(count + 1);
             FanScratch& s = scratch[count];
             if (!readFan(twin, s, look.Slots)) {
@@ -611,7 +515,7 @@ private:
             for (uint32_t i = 1; i < members; ++i) {
                 const uint32_t target = memberTargets[out.Members + i - 1];
                 if (target == kNone) continue;
-                planSides(scratch[i], target, *neighbourOf(scratch[i], target), plan);
+                planSides(scratch[i], target, *NeighbourOf(scratch[i], target), plan);
                 needs |= plan.Needs;
                 texture += plan.Texture;
                 addPlaneErrors(scratch[i].Vertex, target, errors);
@@ -731,7 +635,7 @@ private:
     bool allowed(const FanScratch& s, uint32_t w) const
     {
         const uint32_t v = s.Vertex;
-        const Neighbour* edge = neighbourOf(s, w);
+        const Neighbour* edge = NeighbourOf(s, w);
         assert(edge);
         for (const Neighbour& n : s.Neighbours) {
             if (n.Vertex == w || !edgeExists(n.Vertex, w)) continue;
@@ -809,7 +713,7 @@ private:
         // the queued target is still its cheapest, and only the rules that
         // need other fans and every frame are left to ask.
         if (readMembers(v, look) == 0) return;
-        if (const Neighbour* edge = neighbourOf(look.Fans[0], entry.Target)) {
+        if (const Neighbour* edge = NeighbourOf(look.Fans[0], entry.Target)) {
             look.MemberTargets.clear();
             if (look.Errors.size() < tables.ErrorFrames.size()) look.Errors.resize(tables.ErrorFrames.size());
             Candidate queued;
@@ -883,7 +787,7 @@ private:
     void collapseOne(const FanScratch& s, uint32_t w, SidePlan& plan, SlotTables& slots, std::vector<uint32_t>& touched)
     {
         const uint32_t v = s.Vertex;
-        planSides(s, w, *neighbourOf(s, w), plan);
+        planSides(s, w, *NeighbourOf(s, w), plan);
         for (std::size_t i = 0; i < s.Sides.size(); ++i) slots.OfWedge[s.Sides[i]] = uint32_t(i);
         for (const Neighbour& n : s.Neighbours) touched.push_back(n.Vertex);
         for (uint32_t t : s.Fan) {
@@ -891,7 +795,7 @@ private:
             if (CornerOf(tri, w) >= 0) {
                 triangleRemoved[t] = 1;
                 --liveTriangles;
-                --pieceTriangles[pieceOf[v]];
+                --pieces.Triangles[pieces.Of[v]];
                 continue;
             }
             const auto j = std::size_t(CornerOf(tri, v));
@@ -934,8 +838,7 @@ private:
     const FrameTables& tables;  // built once, before the first collapse
     SurfaceQuadrics surface;    // built again at each fresh start
 
-    std::vector<uint32_t> pieceOf;         // the connected piece of surface of each vertex
-    std::vector<uint32_t> pieceTriangles;  // live triangles of each piece
+    SurfacePieces pieces;       // found once: a collapse joins no pieces
 
     std::priority_queue<Entry> queue;
 };
