@@ -154,7 +154,7 @@ public:
         Look look;
         look.Slots.OfNeighbour.assign(vertexCount, kNone);
         for (;;) {
-            look.Slots.OfWedge.assign(surface.Wedges.size(), kNone);
+            look.Slots.OfWedge.assign(surface.Wedges.size(), kNone);  // a fresh start makes new sides
             runLevels(target, toRemove, lastShown, progress, look);
             // Stuck: start afresh from what is left, as a further level of
             // detail would: planes of the triangles as they are now, borders
@@ -424,9 +424,9 @@ private:
         look.Members = 0;
         if (!readFan(v, scratch[0], look.Slots)) return 0;
         look.MembersFollow = true;
+        look.Members = 1;
+        if (surface.Seams.GroupOf[v] == kNone || scratch[0].BorderEdges != 2) return 1;
         uint32_t count = 1;
-        look.Members = count;
-        if (surface.Seams.GroupOf[v] == kNone || scratch[0].BorderEdges != 2) return count;
         for (uint32_t twin : surface.Seams.Of(surface.Seams.GroupOf[v])) {
             if (twin == v || vertexDead[twin]) continue;
             // Twins joined by an edge are no split seam to close together,
@@ -837,7 +837,6 @@ private:
 
     const FrameTables& tables;  // built once, before the first collapse
     SurfaceQuadrics surface;    // built again at each fresh start
-
     SurfacePieces pieces;       // found once: a collapse joins no pieces
 
     std::priority_queue<Entry> queue;

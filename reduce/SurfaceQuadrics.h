@@ -43,14 +43,15 @@ struct SurfaceQuadrics {
     // Vertex-major, [v * ErrorFrames.size() + k]: the planes of v's triangles
     // weighted by area, and planes along border edges that are no split seam.
     std::vector<Quadric> Planes;
-    // On a border when built; a collapse that takes a border vertex onto
-    // another sets it there too. A vertex stays on a border until the next
-    // fresh start builds these again: within one it only ever forbids.
+    // On a border when built, or the target of a collapse of a border
+    // vertex since. Marks are never taken back between fresh starts (an
+    // over-marked vertex is only refused more), and each fresh start builds
+    // them anew from the borders as they are then.
     std::vector<uint8_t> OnBorder;
     PlaceGroups Seams;  // the split seams: the sides of each, and each vertex's (kNone for none)
     std::vector<Wedge> Wedges;
-    std::vector<uint32_t> WedgeStart;              // the wedges of v: [WedgeStart[v], WedgeStart[v + 1])
-    std::vector<uint32_t> CornerWedge;             // [3 * t + j]
+    std::vector<uint32_t> WedgeStart;             // the wedges of v: [WedgeStart[v], WedgeStart[v + 1])
+    std::vector<uint32_t> CornerWedge;            // [3 * t + j]
     std::vector<TextureQuadric> TextureQuadrics;  // beside Wedges
 };
 
