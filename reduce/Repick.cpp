@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "model/AnimatedMesh.h"
+#include "model/Geometry.h"
 #include "reduce/FanIndex.h"
 
 namespace {
@@ -39,24 +40,18 @@ constexpr int kPasses = 3;
 
 using Point = WorldPoint;
 
-Point minus(const Point& a, const Point& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-double dot(const Point& a, const Point& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-Point cross(const Point& a, const Point& b)
-{
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
 Point along(const Point& a, const Point& d, double t) { return {a[0] + d[0] * t, a[1] + d[1] * t, a[2] + d[2] * t}; }
 double gap2(const Point& a, const Point& b)
 {
-    const Point d = minus(a, b);
-    return dot(d, d);
+    const Point d = Minus(a, b);
+    return Dot(d, d);
 }
 
 double segment2(const Point& p, const Point& a, const Point& b)
 {
-    const Point ab = minus(b, a);
-    const double length2 = dot(ab, ab);
-    const double t = length2 > 0 ? std::clamp(dot(minus(p, a), ab) / length2, 0.0, 1.0) : 0.0;
+    const Point ab = Minus(b, a);
+    const double length2 = Dot(ab, ab);
+    const double t = length2 > 0 ? std::clamp(Dot(Minus(p, a), ab) / length2, 0.0, 1.0) : 0.0;
     return gap2(p, along(a, ab, t));
 }
 
@@ -64,21 +59,21 @@ double segment2(const Point& p, const Point& a, const Point& b)
 // region of the triangle's plane that p falls in (corners, edges, inside).
 double triangle2(const Point& p, const Point& a, const Point& b, const Point& c)
 {
-    const Point ab = minus(b, a), ac = minus(c, a), ap = minus(p, a);
-    const double d1 = dot(ab, ap), d2 = dot(ac, ap);
-    if (d1 <= 0 && d2 <= 0) return dot(ap, ap);
-    const Point bp = minus(p, b);
-    const double d3 = dot(ab, bp), d4 = dot(ac, bp);
-    if (d3 >= 0 && d4 <= d3) return dot(bp, bp);
+    const Point ab = Minus(b, a), ac = Minus(c, a), ap = Minus(p, a);
+    const double d1 = Dot(ab, ap), d2 = Dot(ac, ap);
+    if (d1 <= 0 && d2 <= 0) return Dot(ap, ap);
+    const Point bp = Minus(p, b);
+    const double d3 = Dot(ab, bp), d4 = Dot(ac, bp);
+    if (d3 >= 0 && d4 <= d3) return Dot(bp, bp);
     const double vc = d1 * d4 - d3 * d2;
     if (vc <= 0 && d1 >= 0 && d3 <= 0) return gap2(p, along(a, ab, d1 / (d1 - d3)));
-    const Point cp = minus(p, c);
-    const double d5 = dot(ab, cp), d6 = dot(ac, cp);
-    if (d6 >= 0 && d5 <= d6) return dot(cp, cp);
+    const Point cp = Minus(p, c);
+    const double d5 = Dot(ab, cp), d6 = Dot(ac, cp);
+    if (d6 >= 0 && d5 <= d6) return Dot(cp, cp);
     const double vb = d5 * d2 - d1 * d6;
     if (vb <= 0 && d2 >= 0 && d6 <= 0) return gap2(p, along(a, ac, d2 / (d2 - d6)));
     const double va = d3 * d6 - d5 * d4;
-    if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0) return gap2(p, along(b, minus(c, b), (d4 - d3) / ((d4 - d3) + (d5 - d6))));
+    if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0) return gap2(p, along(b, Minus(c, b), (d4 - d3) / ((d4 - d3) + (d5 - d6))));
     const double sum = va + vb + vc;
     // A triangle without area is its edges.
     if (!(sum > 0)) return std::min({segment2(p, a, b), segment2(p, b, c), segment2(p, c, a)});
@@ -389,8 +384,8 @@ private:
                 error += weight[region.Vertices[i]] * nearest;
             }
             for (const auto& c : fan) {
-                const Point normal = cross(minus(c[1], c[0]), minus(c[2], c[0]));
-                const double share = 0.5 * std::sqrt(dot(normal, normal)) / double(samples);
+                const Point normal = Cross(Minus(c[1], c[0]), Minus(c[2], c[0]));
+                const double share = 0.5 * std::sqrt(Dot(normal, normal)) / double(samples);
                 for (std::size_t k = 0; k < samples; ++k) {
                     const std::array<double, 3>& w = kSamples[k];
                     const Point p{w[0] * c[0][0] + w[1] * c[1][0] + w[2] * c[2][0], w[0] * c[0][1] + w[1] * c[1][1] + w[2] * c[2][1],
@@ -417,15 +412,15 @@ private:
                     before[j] = mesh.World(tri.Vertex[j], frame);
                     after[j] = tri.Vertex[j] == v ? moved : before[j];
                 }
-                const Point was = cross(minus(before[1], before[0]), minus(before[2], before[0]));
-                if (dot(was, was) == 0) continue;  // flat in this frame already: nothing to keep
-                const Point now = cross(minus(after[1], after[0]), minus(after[2], after[0]));
-                const double agree = dot(was, now);
-                if (!(agree > 0) || agree * agree < kLeastTurnCosine * kLeastTurnCosine * dot(was, was) * dot(now, now)) return false;
+                const Point was = Cross(Minus(before[1], before[0]), Minus(before[2], before[0]));
+                if (Dot(was, was) == 0) continue;  // flat in this frame already: nothing to keep
+                const Point now = Cross(Minus(after[1], after[0]), Minus(after[2], after[0]));
+                const double agree = Dot(was, now);
+                if (!(agree > 0) || agree * agree < kLeastTurnCosine * kLeastTurnCosine * Dot(was, was) * Dot(now, now)) return false;
                 // Nor against the input's triangle it came from, so that turns, each allowed, do not add up.
                 const MeshTriangle& input = mesh.Triangles[source[t]];
                 const Point a = mesh.World(input.Vertex[0], frame);
-                if (dot(cross(minus(mesh.World(input.Vertex[1], frame), a), minus(mesh.World(input.Vertex[2], frame), a)), now) < 0) return false;
+                if (Dot(Cross(Minus(mesh.World(input.Vertex[1], frame), a), Minus(mesh.World(input.Vertex[2], frame), a)), now) < 0) return false;
             }
         }
         return true;
@@ -504,8 +499,8 @@ private:
         weight.assign(mesh.VertexCount, 0);
         for (const MeshTriangle& tri : mesh.Triangles) {
             const Point &a = point(0, tri.Vertex[0]), &b = point(0, tri.Vertex[1]), &c = point(0, tri.Vertex[2]);
-            const Point normal = cross(minus(b, a), minus(c, a));
-            const double share = std::sqrt(dot(normal, normal)) / 6;
+            const Point normal = Cross(Minus(b, a), Minus(c, a));
+            const double share = std::sqrt(Dot(normal, normal)) / 6;
             for (const uint32_t v : tri.Vertex) weight[v] += share;
         }
     }
