@@ -40,45 +40,12 @@ constexpr int kPasses = 3;
 
 using Point = WorldPoint;
 
-Point along(const Point& a, const Point& d, double t) { return {a[0] + d[0] * t, a[1] + d[1] * t, a[2] + d[2] * t}; }
 double gap2(const Point& a, const Point& b)
 {
     const Point d = Minus(a, b);
     return Dot(d, d);
 }
 
-double segment2(const Point& p, const Point& a, const Point& b)
-{
-    const Point ab = Minus(b, a);
-    const double length2 = Dot(ab, ab);
-    const double t = length2 > 0 ? std::clamp(Dot(Minus(p, a), ab) / length2, 0.0, 1.0) : 0.0;
-    return gap2(p, along(a, ab, t));
-}
-
-// The squared distance from p to the nearest point of triangle abc, by the
-// region of the triangle's plane that p falls in (corners, edges, inside).
-double triangle2(const Point& p, const Point& a, const Point& b, const Point& c)
-{
-    const Point ab = Minus(b, a), ac = Minus(c, a), ap = Minus(p, a);
-    const double d1 = Dot(ab, ap), d2 = Dot(ac, ap);
-    if (d1 <= 0 && d2 <= 0) return Dot(ap, ap);
-    const Point bp = Minus(p, b);
-    const double d3 = Dot(ab, bp), d4 = Dot(ac, bp);
-    if (d3 >= 0 && d4 <= d3) return Dot(bp, bp);
-    const double vc = d1 * d4 - d3 * d2;
-    if (vc <= 0 && d1 >= 0 && d3 <= 0) return gap2(p, along(a, ab, d1 / (d1 - d3)));
-    const Point cp = Minus(p, c);
-    const double d5 = Dot(ab, cp), d6 = Dot(ac, cp);
-    if (d6 >= 0 && d5 <= d6) return Dot(cp, cp);
-    const double vb = d5 * d2 - d1 * d6;
-    if (vb <= 0 && d2 >= 0 && d6 <= 0) return gap2(p, along(a, ac, d2 / (d2 - d6)));
-    const double va = d3 * d6 - d5 * d4;
-    if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0) return gap2(p, along(b, Minus(c, b), (d4 - d3) / ((d4 - d3) + (d5 - d6))));
-    const double sum = va + vb + vc;
-    // A triangle without area is its edges.
-    if (!(sum > 0)) return std::min({segment2(p, a, b), segment2(p, b, c), segment2(p, c, a)});
-    return gap2(p, along(along(a, ab, vb / sum), ac, vc / sum));
-}
 
 // Lists of numbers per index, in one block: items of i are
 // Items[Start[i] .. Start[i + 1]).
@@ -278,7 +245,7 @@ private:
         const std::size_t count = near.Triangles.size();
         for (std::size_t i = f * count; i < (f + 1) * count; ++i) {
             if (!inReach(p, near.Balls[i], reach)) continue;
-            const double found = triangle2(p, near.Corners[i][0], near.Corners[i][1], near.Corners[i][2]);
+            const double found = PointTriangleDistance2(p, {near.Corners[i][0], near.Corners[i][1], near.Corners[i][2]});
             if (found < nearest) {
                 nearest = found;
                 reach = std::sqrt(found);
@@ -380,7 +347,7 @@ private:
                 double nearest = region.Fixed[f * region.Vertices.size() + i];
                 const double reach = std::sqrt(nearest);
                 for (std::size_t k = 0; k < fan.size(); ++k)
-                    if (inReach(p, fanBalls[k], reach)) nearest = std::min(nearest, triangle2(p, fan[k][0], fan[k][1], fan[k][2]));
+                    if (inReach(p, fanBalls[k], reach)) nearest = std::min(nearest, PointTriangleDistance2(p, {fan[k][0], fan[k][1], fan[k][2]}));
                 error += weight[region.Vertices[i]] * nearest;
             }
             for (const auto& c : fan) {
