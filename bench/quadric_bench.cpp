@@ -9,7 +9,8 @@
 // and speed and memory end to end on the largest benchmark model.
 // Run by hand: quadric_bench [runs], 0 for quality alone; quadric_bench tune
 // prints the npm peer with poses at several attribute weights and flags;
-// quadric_bench write FILE writes the speed table's model to FILE.
+// quadric_bench write FILE writes the speed table's model to FILE;
+// quadric_bench corpus DIR compares every model under DIR (bench/CorpusBench.h).
 
 #include <meshoptimizer.h>
 
@@ -26,7 +27,6 @@
 #include <map>
 #include <numeric>
 #include <optional>
-#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -34,6 +34,8 @@
 #include <variant>
 #include <vector>
 
+#include "bench/CorpusBench.h"
+#include "bench/NpmPeer.h"
 #include "model/formats/MDL5.h"
 #include "pipeline/BestReduction.h"
 #include "measure/Measure.h"
@@ -49,8 +51,6 @@
 #include "tests/support/AnimatedModels.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TestFiles.h"
-
-extern char** environ;
 
 namespace {
 
@@ -161,49 +161,6 @@ std::vector<Sample> samples()
 
 // ---- the Debian peer (linked) and the written passes
 
-// Keeps the given triangles and the vertices and skin vertices they use,
-// in every frame, in their order.
-void keepTriangles(TMDLModel& model, std::vector<MDLTriangle> triangles)
-{
-    std::vector<uint32_t> vertexNumber(model.Frames[0].Items.size(), UINT32_MAX);
-    std::vector<uint32_t> skinNumber(model.SkinVerts.Items.size(), UINT32_MAX);
-    for (const MDLTriangle& tri : triangles) {
-        for (uint32_t v : tri.VertIndex) vertexNumber[v] = 0;
-        for (uint32_t s : tri.SkinIndex) skinNumber[s] = 0;
-    }
-    const auto renumber = [](std::vector<uint32_t>& number) {
-        std::vector<uint32_t> kept;
-        for (uint32_t i = 0; i < number.size(); ++i)
-            if (number[i] == 0) {
-                number[i] = uint32_t(kept.size());
-                kept.push_back(i);
-            }
-        return kept;
-    };
-    const std::vector<uint32_t> keptVertices = renumber(vertexNumber);
-    const std::vector<uint32_t> keptSkins = renumber(skinNumber);
-    for (MDLTriangle& tri : triangles) {
-        for (uint32_t& v : tri.VertIndex) v = vertexNumber[v];
-        for (uint32_t& s : tri.SkinIndex) s = skinNumber[s];
-    }
-    for (TMDLFrame& frame : model.Frames) {
-        std::vector<FrameVert> items;
-        items.reserve(keptVertices.size());
-        for (uint32_t v : keptVertices) items.push_back(frame.Items[v]);
-        frame.Items = std::move(items);
-        frame.Count = int32_t(keptVertices.size());
-    }
-    std::vector<SkinVert> skins;
-    for (uint32_t s : keptSkins) skins.push_back(model.SkinVerts.Items[s]);
-    model.SkinVerts.Items = std::move(skins);
-    model.SkinVerts.Count = int32_t(keptSkins.size());
-    model.Triangles.Items = std::move(triangles);
-    model.Triangles.Count = int32_t(model.Triangles.Items.size());
-    model.Header.NumVerts = int32_t(keptVertices.size());
-    model.Header.NumTris = model.Triangles.Count;
-    model.Header.NumSkinVerts = model.SkinVerts.Count;
-}
-
 // The peer: meshopt_simplify on frame 0's world positions, its triangles then
 // used in every frame. Given the model's vertices, it sees no texture seams
 // and each corner takes the first skin vertex its vertex had; given one
@@ -239,7 +196,7 @@ void peerReduce(TMDLModel& model, int64_t targetTriangles, bool withSeams = fals
         const auto& c = peerVertices[result[i + 2]];
         triangles.push_back(Tri(a.first, b.first, c.first, a.second, b.second, c.second));
     }
-    keepTriangles(model, std::move(triangles));
+    KeepTriangles(model, std::move(triangles));
 }
 
 // The written pass's budget mode: passes at level 0, 1... until the budget is met.
@@ -255,177 +212,6 @@ void passesReduce(TMDLModel& model, int64_t budget)
         if (level == kMaxLevel) break;
         ++level;
     }
-}
-
-// ---- the npm peer: meshoptimizer 1.3 under node
-
-// How the npm peer is run. The chosen setup is the one quadric_bench tune
-// found best for the peer (see bench/README.md).
-struct NpmSetup {
-    int PoseFrames = 10;  // further frames, spread over the animation, given as attributes; 0: frame 0 alone
-    double Weight = 16;   // of each attribute coordinate, in the simplifier's units
-    std::string Flags;    // the simplifier's flags, comma-separated
-    // Welded vertices (false) let it collapse across texture seams, as a
-    // modder who gives it positions alone would; one vertex per pair of
-    // vertex and texture coordinate (true) makes it keep them.
-    bool KeepSeams = false;
-};
-
-// Runs a program found on PATH with its output to /dev/null unless shown;
-// returns its exit status, or -1 when it could not be started or was killed.
-int runProgram(const std::vector<std::string>& args, bool showOutput)
-{
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!showOutput) posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) return -1;
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
-const std::filesystem::path kPeerFolder = KELVANE_PEER_DIR;
-
-// Why the npm peer cannot run here, or "" when it can.
-std::string npmPeerMissing()
-{
-    if (runProgram({"node", "--version"}, false) != 0) return "node is not installed";
-    if (!std::filesystem::exists(kPeerFolder / "node_modules/meshoptimizer/package.json"))
-        return "meshoptimizer is not in " + (kPeerFolder / "node_modules").string() + " (make bench runs npm ci there)";
-    return "";
-}
-
-void appendU32(std::vector<uint8_t>& bytes, uint32_t value)
-{
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(uint8_t(value >> shift));
-}
-
-void appendF32(std::vector<uint8_t>& bytes, float value)
-{
-    uint32_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    appendU32(bytes, bits);
-}
-
-// meshoptimizer 1.3 run by node on frame 0's positions and, as attributes,
-// those of setup.PoseFrames further frames; its triangles are then used in
-// every frame. Welded (see NpmSetup), each corner then takes a texture
-// coordinate its vertex had. False when node failed; model is then as it was.
-bool npmPeerReduce(TMDLModel& model, int64_t targetTriangles, const NpmSetup& setup, const ScratchDir& scratch)
-{
-    MeshOptions viewOptions;
-    viewOptions.VertexMajor = true;
-    viewOptions.Normals = false;
-    viewOptions.Skin = false;
-    const AnimatedMesh mesh = MeshOf(model, viewOptions);
-    const uint32_t frameCount = mesh.FrameCount;
-
-    // 1. the peer's vertices, numbered in the order of the first corner that
-    // uses them. Welded: vertices with the same packed position in every
-    // frame are one, whatever their texture coordinates. Seams kept: one per
-    // pair of vertex and texture coordinate, as an exporter writes them.
-    std::vector<uint32_t> groupOf(mesh.VertexCount);  // welded: the first vertex, in path order, of one's group
-    if (!setup.KeepSeams) {
-        const auto path = [&](uint32_t v) { return mesh.Positions.begin() + std::ptrdiff_t(mesh.At(v, 0)); };
-        std::vector<uint32_t> byPath(mesh.VertexCount);
-        std::iota(byPath.begin(), byPath.end(), 0u);
-        std::stable_sort(byPath.begin(), byPath.end(), [&](uint32_t a, uint32_t b) {
-            return std::lexicographical_compare(path(a), path(a) + frameCount, path(b), path(b) + frameCount);
-        });
-        for (std::size_t i = 0; i < byPath.size(); ++i)
-            groupOf[byPath[i]] = i > 0 && std::equal(path(byPath[i]), path(byPath[i]) + frameCount, path(byPath[i - 1]))
-                                     ? groupOf[byPath[i - 1]]
-                                     : byPath[i];
-    }
-    std::map<std::pair<uint32_t, uint32_t>, uint32_t> numberOf;
-    std::vector<std::array<uint32_t, 2>> peerVertices;  // the vertex and texture coordinate each stands for
-    std::vector<uint32_t> cornerVertices;               // the peer's vertex at each corner
-    for (const MeshTriangle& tri : mesh.Triangles)
-        for (std::size_t k = 0; k < 3; ++k) {
-            const std::pair<uint32_t, uint32_t> key =
-                setup.KeepSeams ? std::pair{tri.Vertex[k], tri.TexCoord[k]} : std::pair{groupOf[tri.Vertex[k]], 0u};
-            const auto [it, added] = numberOf.try_emplace(key, uint32_t(peerVertices.size()));
-            if (added) peerVertices.push_back({tri.Vertex[k], tri.TexCoord[k]});
-            cornerVertices.push_back(it->second);
-        }
-
-    // 2. the file: frame 0's positions, further frames' as attributes, the corners.
-    std::vector<int> poseFrames;
-    if (setup.PoseFrames > 0)
-        for (int f : SpreadFrames(int(frameCount), setup.PoseFrames + 1))
-            if (f != 0) poseFrames.push_back(f);
-    const auto vertexCount = uint32_t(peerVertices.size());
-    std::vector<uint8_t> bytes{'K', 'Q', 'B', 'P'};
-    appendU32(bytes, 1);
-    appendU32(bytes, vertexCount);
-    appendU32(bytes, uint32_t(mesh.Triangles.size() * 3));
-    appendU32(bytes, uint32_t(poseFrames.size() * 3));
-    appendU32(bytes, uint32_t(targetTriangles * 3));
-    for (const auto& [v, texCoord] : peerVertices)
-        for (double c : mesh.World(v, 0)) appendF32(bytes, float(c));
-    for (const auto& [v, texCoord] : peerVertices)
-        for (int f : poseFrames)
-            for (double c : mesh.World(v, uint32_t(f))) appendF32(bytes, float(c));
-    for (uint32_t corner : cornerVertices) appendU32(bytes, corner);
-    const std::string meshFile = scratch.File("peer-mesh.bin");
-    const std::string indexFile = scratch.File("peer-indices.bin");
-    WriteFile(meshFile, bytes);
-    std::filesystem::remove(indexFile);
-    char weight[32];
-    std::snprintf(weight, sizeof weight, "%g", setup.Weight);
-    if (runProgram({"node", (kPeerFolder / "simplify.mjs").string(), meshFile, indexFile, "--weight", weight, "--flags", setup.Flags},
-                   true) != 0)
-        return false;
-    const std::vector<uint8_t> kept = ReadWholeFile(indexFile);
-    if (kept.size() % 12 != 0) return false;
-
-    // 3. texture coordinates: kept with the seams; welded, each peer vertex's
-    // choices are the (vertex, texture coordinate) pairs of the corners that used it.
-    std::vector<std::vector<std::array<uint32_t, 2>>> choices(vertexCount);
-    for (std::size_t i = 0; i < cornerVertices.size(); ++i) {
-        auto& list = choices[cornerVertices[i]];
-        const MeshTriangle& tri = mesh.Triangles[i / 3];
-        const std::array<uint32_t, 2> pair{tri.Vertex[i % 3], tri.TexCoord[i % 3]};
-        if (setup.KeepSeams ? list.empty() : std::find(list.begin(), list.end(), pair) == list.end()) list.push_back(pair);
-    }
-    const auto texelDistance = [&](uint32_t a, uint32_t b) {
-        return std::hypot(mesh.TexCoords[a][0] - mesh.TexCoords[b][0], mesh.TexCoords[a][1] - mesh.TexCoords[b][1]);
-    };
-    std::vector<MDLTriangle> triangles;
-    for (std::size_t i = 0; i < kept.size(); i += 12) {
-        std::array<uint32_t, 3> corner{};
-        for (std::size_t k = 0; k < 3; ++k) {
-            std::memcpy(&corner[k], &kept[i + 4 * k], 4);  // both sides little-endian
-            if (corner[k] >= vertexCount) return false;
-        }
-        // Of every choice for the three corners, the one of shortest
-        // perimeter in the skin: a triangle that crossed a seam keeps the
-        // texture of one side where one side has the three, instead of
-        // spreading over the skin between the two (first found on a tie).
-        const auto& ca = choices[corner[0]];
-        const auto& cb = choices[corner[1]];
-        const auto& cc = choices[corner[2]];
-        double shortest = INFINITY;
-        std::array<std::array<uint32_t, 2>, 3> best{ca[0], cb[0], cc[0]};
-        for (const auto& a : ca)
-            for (const auto& b : cb)
-                for (const auto& c : cc) {
-                    const double perimeter = texelDistance(a[1], b[1]) + texelDistance(b[1], c[1]) + texelDistance(c[1], a[1]);
-                    if (perimeter < shortest) {
-                        shortest = perimeter;
-                        best = {a, b, c};
-                    }
-                }
-        triangles.push_back(Tri(best[0][0], best[1][0], best[2][0], best[0][1], best[1][1], best[2][1]));
-    }
-    keepTriangles(model, std::move(triangles));
-    return true;
 }
 
 // ---- the tables
@@ -495,7 +281,7 @@ Figures oursFigures(const Sample& sample, int64_t budget, const std::optional<Qu
 Figures npmFigures(const TMDLModel& model, int32_t target, const NpmSetup& setup, const ScratchDir& scratch)
 {
     TMDLModel peer = model;
-    if (!npmPeerReduce(peer, target, setup, scratch)) {
+    if (!NpmPeerReduce(peer, target, setup, scratch)) {
         std::fprintf(stderr, "the npm peer failed on a model\n");
         return {};
     }
@@ -683,7 +469,7 @@ void tuneTable(const std::vector<Sample>& list, const ScratchDir& scratch)
         for (const Sample* sample : chosen)
             for (std::size_t r = 0; r < std::size(kRatios); ++r, ++at) {
                 TMDLModel peer = sample->Model;
-                if (!npmPeerReduce(peer, ours[at].first, setup, scratch)) return;
+                if (!NpmPeerReduce(peer, ours[at].first, setup, scratch)) return;
                 ratios.push_back(ours[at].second / figuresOf(sample->Model, peer, false).Rms);
                 std::printf(" %5.2f", ratios.back());
             }
@@ -875,6 +661,7 @@ int main(int argc, char** argv)
 {
     // quadric_bench 0 prints the quality tables alone; quadric_bench -1 the wide
     // fans alone; quadric_bench tune the npm peer's setups.
+    if (argc > 1 && std::strcmp(argv[1], "corpus") == 0) return RunCorpusBench(argc, argv);
     const bool tune = argc > 1 && std::strcmp(argv[1], "tune") == 0;
     const int asked = argc > 1 && !tune ? std::atoi(argv[1]) : 5;
     if (asked < -1) {  // one open fan of -asked triangles, for a profiler
@@ -892,7 +679,7 @@ int main(int argc, char** argv)
     }
     const int runs = std::max(0, asked);
     const std::vector<Sample> list = samples();
-    const std::string npmMissing = npmPeerMissing();
+    const std::string npmMissing = NpmPeerMissing();
     if (!npmMissing.empty()) std::printf("(meshoptimizer 1.3 rows skipped: %s)\n", npmMissing.c_str());
     const ScratchDir scratch;
     if (tune) {
