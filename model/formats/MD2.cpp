@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -55,17 +56,23 @@ std::string TMD2Model::ModelInfoLine() const
 
 bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
 {
-    bool result = true;
-    // Every way out of the reading below still writes the summary line.
-    auto finish = [&](bool accepted) {
-        Log(ModelInfoLine());
-        return accepted;
-    };
-    auto refuse = [&](const std::string& line) {
-        Log(line);
-        return finish(false);
-    };
+    SectionPlan plan;
+    FirstFault normalFault;
+    std::optional<std::string> refusal = readHeader(Bytes);
+    if (!refusal) refusal = placeSections(Bytes, plan);
+    if (!refusal) {
+        keepLayout(Bytes, plan);
+        refusal = readRecords(Bytes, plan, normalFault);
+    }
+    if (refusal) Log(*refusal);
+    // Every way out of the reading still writes the summary line.
+    const bool accepted = !refusal && checkIndices(normalFault);
+    Log(ModelInfoLine());
+    return accepted;
+}
 
+std::optional<std::string> TMD2Model::readHeader(std::span<const uint8_t> Bytes)
+{
     // 1. the header; a short file leaves the rest of it zero
     uint8_t head[kMD2HeaderSize] = {};
     const bool headerComplete = Bytes.size() >= kMD2HeaderSize;
@@ -80,8 +87,8 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
             *field = fields.I32();
     }
     if (Header.Ident != std::array<char, 4>{'I', 'D', 'P', '2'} || (headerComplete && Header.Version != 8))
-        return refuse("ERROR:Unsupported MD2 format." + kFormatHint);
-    if (!headerComplete) return refuse("ERROR:The file ends inside its 68-byte header.");
+        return ("ERROR:Unsupported MD2 format." + kFormatHint);
+    if (!headerComplete) return ("ERROR:The file ends inside its 68-byte header.");
 
     SkinNames.clear();
     TexCoords.clear();
@@ -93,6 +100,11 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
     Layout = MD2Layout{};
     TrailingBytes.clear();
 
+    return std::nullopt;
+}
+
+std::optional<std::string> TMD2Model::placeSections(std::span<const uint8_t> Bytes, SectionPlan& plan)
+{
     // 2. where the sections are: each one that holds records lies within the
     // file, after the header and apart from the others. Compared in 64-bit
     // arithmetic before any list is sized.
@@ -102,41 +114,50 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
                                                            Header.OfsGLCommands};
     for (std::size_t s = 0; s < kMD2SectionCount; ++s)
         if (counts[s] < 0)
-            return refuse("ERROR:The header gives a negative " + std::string(sectionName(MD2Section(s))) + " count (" +
+            return ("ERROR:The header gives a negative " + std::string(sectionName(MD2Section(s))) + " count (" +
                           std::to_string(counts[s]) + ").");
-    if (Header.NumVertices < 0) return refuse("ERROR:The header gives a negative vertex count (" + std::to_string(Header.NumVertices) + ").");
+    if (Header.NumVertices < 0) return ("ERROR:The header gives a negative vertex count (" + std::to_string(Header.NumVertices) + ").");
     // Vertices live only in frames: without one, a vertex count has nothing
     // behind it, and a view of that many vertices could cost any amount.
     if (Header.NumVertices > 0 && Header.NumFrames == 0)
-        return refuse("ERROR:The header gives " + std::to_string(Header.NumVertices) + " vertices but no frames to hold them.");
+        return ("ERROR:The header gives " + std::to_string(Header.NumVertices) + " vertices but no frames to hold them.");
     const uint64_t vertexBytes = uint64_t(Header.NumVertices) * kTriVertexSize;
     if (Header.NumFrames > 0 && uint64_t(std::max(Header.FrameSize, 0)) < kMD2FrameHeadSize + vertexBytes)
-        return refuse("ERROR:The frame size of " + std::to_string(Header.FrameSize) + " bytes is less than the " +
+        return ("ERROR:The frame size of " + std::to_string(Header.FrameSize) + " bytes is less than the " +
                       std::to_string(kMD2FrameHeadSize + vertexBytes) + " bytes of a frame of " + std::to_string(Header.NumVertices) +
                       " vertices.");
     const std::array<uint64_t, kMD2SectionCount> recordSizes = {kMD2SkinNameSize, kMD2TexCoordSize, kMD2TriangleSize,
                                                                 uint64_t(std::max(Header.FrameSize, 0)), kMD2GLWordSize};
     std::array<uint64_t, kMD2SectionCount> sizes{};
-    std::vector<MD2Section> order;
+    std::vector<MD2Section>& order = plan.Order;
     for (std::size_t s = 0; s < kMD2SectionCount; ++s) {
         sizes[s] = uint64_t(counts[s]) * recordSizes[s];
         if (sizes[s] == 0) continue;
         const std::string what = std::to_string(counts[s]) + " " + sectionName(MD2Section(s)) + " records";
         if (offsets[s] < int64_t(kMD2HeaderSize))
-            return refuse("ERROR:The " + what + " at offset " + std::to_string(offsets[s]) + " overlap the header.");
-        if (uint64_t(offsets[s]) + sizes[s] > Bytes.size()) return refuse("ERROR:The file ends before its " + what + ".");
+            return ("ERROR:The " + what + " at offset " + std::to_string(offsets[s]) + " overlap the header.");
+        if (uint64_t(offsets[s]) + sizes[s] > Bytes.size()) return ("ERROR:The file ends before its " + what + ".");
         order.push_back(MD2Section(s));
     }
-    const auto startOf = [&](MD2Section s) { return uint64_t(offsets[std::size_t(s)]); };
-    const auto endOf = [&](MD2Section s) { return startOf(s) + sizes[std::size_t(s)]; };
+    for (std::size_t s = 0; s < kMD2SectionCount; ++s) plan.Offsets[s] = offsets[s];
+    plan.Sizes = sizes;
+    const auto startOf = [&plan](MD2Section s) { return plan.StartOf(s); };
+    const auto endOf = [&plan](MD2Section s) { return plan.EndOf(s); };
     std::stable_sort(order.begin(), order.end(), [&](MD2Section a, MD2Section b) { return startOf(a) < startOf(b); });
     for (std::size_t i = 1; i < order.size(); ++i)
         if (startOf(order[i]) < endOf(order[i - 1]))
-            return refuse("ERROR:The " + std::string(sectionName(order[i - 1])) + " records and the " + sectionName(order[i]) +
+            return ("ERROR:The " + std::string(sectionName(order[i - 1])) + " records and the " + sectionName(order[i]) +
                           " records overlap in the file.");
 
-    // 3. the layout, so that writing gives back these bytes
-    Layout.Order = order;
+    return std::nullopt;
+}
+
+void TMD2Model::keepLayout(std::span<const uint8_t> Bytes, const SectionPlan& plan)
+{
+    Layout.Order = plan.Order;
+    const auto startOf = [&plan](MD2Section s) { return plan.StartOf(s); };
+    const auto endOf = [&plan](MD2Section s) { return plan.EndOf(s); };
+    const auto& order = plan.Order;
     uint64_t previousEnd = kMD2HeaderSize;
     for (MD2Section s : order) {
         Layout.GapBefore[std::size_t(s)].assign(Bytes.begin() + std::ptrdiff_t(previousEnd), Bytes.begin() + std::ptrdiff_t(startOf(s)));
@@ -157,15 +178,20 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
         return anchor;
     };
     for (std::size_t s = 0; s < kMD2SectionCount; ++s)
-        if (sizes[s] == 0) Layout.EmptyAt[s] = anchorFor(offsets[s]);
+        if (plan.Sizes[s] == 0) Layout.EmptyAt[s] = anchorFor(plan.Offsets[s]);
     Layout.EmptyAt[kMD2SectionCount] = anchorFor(Header.OfsEnd);
 
+}
+
+std::optional<std::string> TMD2Model::readRecords(std::span<const uint8_t> Bytes, const SectionPlan& plan, FirstFault& normalFault)
+{
     // 4. the records
     // An empty section's offset may point anywhere: it is never read.
     const auto sectionReader = [&](MD2Section s) {
-        const uint64_t size = sizes[std::size_t(s)];
-        return ByteReader(size == 0 ? std::span<const uint8_t>() : Bytes.subspan(std::size_t(startOf(s)), std::size_t(size)));
+        const uint64_t size = plan.Sizes[std::size_t(s)];
+        return ByteReader(size == 0 ? std::span<const uint8_t>() : Bytes.subspan(std::size_t(plan.StartOf(s)), std::size_t(size)));
     };
+    const uint64_t vertexBytes = uint64_t(Header.NumVertices) * kTriVertexSize;
     {
         ByteReader in = sectionReader(MD2Section::Skins);
         SkinNames.resize(std::size_t(Header.NumSkins));
@@ -187,7 +213,6 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
             for (uint16_t& v : tri.TexCoord) v = in.U16();
         }
     }
-    FirstFault normalFault;
     {
         ByteReader in = sectionReader(MD2Section::Frames);
         const std::size_t vertexCount = std::size_t(Header.NumVertices);
@@ -198,6 +223,12 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
         for (std::size_t f = 0; f < Frames.size(); ++f) {
             for (float& v : Frames[f].Scale) v = in.F32();
             for (float& v : Frames[f].Translate) v = in.F32();
+            // Every position is packed * scale + translate: a field that is
+            // not a number would put every vertex of the frame nowhere.
+            for (int axis = 0; axis < 3; ++axis)
+                for (auto [value, field] : {std::pair{Frames[f].Scale[axis], "position scale"}, std::pair{Frames[f].Translate[axis], "position offset"}})
+                    if (!std::isfinite(value))
+                        return "ERROR:Frame #" + std::to_string(f + 1) + "'s " + field + " (" + "xyz"[axis] + ") is not a finite number.";
             in.Read(Frames[f].Name.data(), Frames[f].Name.size());
             TriVertex* verts = FrameVerts.data() + f * vertexCount;
             in.Read(verts, vertexCount * kTriVertexSize);
@@ -211,7 +242,13 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
         for (int32_t& word : GLCommands) word = in.I32();
     }
 
+    return std::nullopt;
+}
+
+bool TMD2Model::checkIndices(const FirstFault& normalFault) const
+{
     // 5. indices: nothing later may read outside a list or the normal table
+    bool result = true;
     FirstFault vertexFault;
     FirstFault texCoordFault;
     for (std::size_t t = 0; t < Triangles.size() && !(vertexFault.Line && texCoordFault.Line); ++t) {
@@ -247,12 +284,12 @@ bool TMD2Model::LoadFromBytes(std::span<const uint8_t> Bytes)
         }
         if (!ended) glFault.Note("ERROR:The GL command list runs past its " + std::to_string(GLCommands.size()) + " words without an end.");
     }
-    for (const FirstFault* fault : {&vertexFault, &texCoordFault, &normalFault, &glFault}) {
+    for (const FirstFault* fault : std::initializer_list<const FirstFault*>{&vertexFault, &texCoordFault, &normalFault, &glFault}) {
         if (!fault->Line) continue;
         Log(*fault->Line);
         result = false;
     }
-    return finish(result);
+    return result;
 }
 
 void TMD2Model::WriteTo(ByteWriter& out) const

@@ -8,12 +8,14 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
+#include "model/ReadChecks.h"
 #include "model/formats/QuakeMDL.h"  // TriVertex, the frame vertex both formats share
 
 class ByteReader;
@@ -118,6 +120,23 @@ public:
 
     // "MODEL INFO: " followed by the header's counts, as the MDL5 model writes it.
     std::string ModelInfoLine() const;
+
+private:
+    // Where each section with records stands in the file, and its bytes.
+    struct SectionPlan {
+        std::array<int64_t, kMD2SectionCount> Offsets{};
+        std::array<uint64_t, kMD2SectionCount> Sizes{};
+        std::vector<MD2Section> Order;  // those that hold records, in file order
+        uint64_t StartOf(MD2Section s) const { return uint64_t(Offsets[std::size_t(s)]); }
+        uint64_t EndOf(MD2Section s) const { return StartOf(s) + Sizes[std::size_t(s)]; }
+    };
+    // The steps of a load, in file order; each returns the ERROR: line of a
+    // refusal, or nothing. checkIndices logs the first fault of each kind.
+    std::optional<std::string> readHeader(std::span<const uint8_t> Bytes);
+    std::optional<std::string> placeSections(std::span<const uint8_t> Bytes, SectionPlan& plan);
+    void keepLayout(std::span<const uint8_t> Bytes, const SectionPlan& plan);
+    std::optional<std::string> readRecords(std::span<const uint8_t> Bytes, const SectionPlan& plan, FirstFault& normalFault);
+    bool checkIndices(const FirstFault& normalFault) const;
 };
 
 // A GL command list for the triangles as they stand: strips and fans, each

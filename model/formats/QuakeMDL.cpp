@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <limits>
+#include <optional>
 
 #include "model/ByteIO.h"
 #include "model/NormalTable.h"
@@ -35,17 +37,38 @@ std::string TQuakeModel::ModelInfoLine() const
 bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
 {
     ByteReader in(Bytes);
-    bool result = true;
-    // Every way out of the reading below still writes the summary line.
-    auto finish = [&](bool accepted) {
+    std::optional<std::string> refusal = readHeader(in);
+    if (!refusal) refusal = readSkins(in);
+    if (!refusal) refusal = readMeshLists(in);
+    FirstFault normalFault;
+    if (!refusal) refusal = readFrames(in, normalFault);
+    if (refusal) {
+        Log(*refusal);
         Log(ModelInfoLine());
-        return accepted;
-    };
-    auto refuse = [&](const std::string& line) {
-        Log(line);
-        return finish(false);
-    };
+        return false;
+    }
+    TrailingBytes.resize(std::size_t(in.BytesLeft()));
+    in.Read(TrailingBytes.data(), TrailingBytes.size());
 
+    // 6. indices: nothing later may read outside a list or the normal table
+    bool result = true;
+    FirstFault vertexFault;
+    for (std::size_t t = 0; t < Triangles.size() && !vertexFault.Line; ++t)
+        for (int32_t v : Triangles[t].Vertex)
+            if (v < 0 || v >= Header.NumVerts)
+                vertexFault.Note("ERROR:Triangle #" + std::to_string(t + 1) + " refers to vertex " + std::to_string(v) +
+                                 ", outside the " + std::to_string(Header.NumVerts) + " vertices of the model.");
+    for (const FirstFault* fault : {&vertexFault, &normalFault}) {
+        if (!fault->Line) continue;
+        Log(*fault->Line);
+        result = false;
+    }
+    Log(ModelInfoLine());
+    return result;
+}
+
+std::optional<std::string> TQuakeModel::readHeader(ByteReader& in)
+{
     // 1. the header; a short file leaves the rest of it zero
     uint8_t head[kQuakeHeaderSize] = {};
     const bool headerComplete = in.BytesLeft() >= kQuakeHeaderSize;
@@ -64,8 +87,8 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
         Header.Size = fields.F32();
     }
     if (Header.Ident != std::array<char, 4>{'I', 'D', 'P', 'O'} || (headerComplete && Header.Version != 6))
-        return refuse("ERROR:Unsupported Quake MDL format." + kFormatHint);
-    if (!headerComplete) return refuse("ERROR:The file ends inside its 84-byte header.");
+        return "ERROR:Unsupported Quake MDL format." + kFormatHint;
+    if (!headerComplete) return "ERROR:The file ends inside its 84-byte header.";
 
     Skins.clear();
     SkinIntervals.clear();
@@ -79,46 +102,60 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
     TrailingBytes.clear();
     for (auto [count, what] : {std::pair{Header.NumSkins, "skin"}, std::pair{Header.NumVerts, "vertex"},
                                std::pair{Header.NumTris, "triangle"}, std::pair{Header.NumFrames, "frame"}})
-        if (count < 0) return refuse("ERROR:The header gives a negative " + std::string(what) + " count (" + std::to_string(count) + ").");
+        if (count < 0) return "ERROR:The header gives a negative " + std::string(what) + " count (" + std::to_string(count) + ").";
+    // Every position is packed * scale + translate: a field that is not a
+    // number would put every vertex nowhere.
+    for (int axis = 0; axis < 3; ++axis) {
+        const char* name = axis == 0 ? "x" : axis == 1 ? "y" : "z";
+        if (!std::isfinite(Header.Scale[axis])) return "ERROR:The header's position scale (" + std::string(name) + ") is not a finite number.";
+        if (!std::isfinite(Header.Translate[axis]))
+            return "ERROR:The header's position offset (" + std::string(name) + ") is not a finite number.";
+    }
+    return std::nullopt;
+}
 
+std::optional<std::string> TQuakeModel::readSkins(ByteReader& in)
+{
     // Header counts are untrusted: each list is compared with the bytes left,
     // in 64-bit arithmetic, before it is sized.
     // 2. skins: every picture has the header's size
     const uint64_t pictureSize = uint64_t(std::max<int64_t>(0, int64_t(Header.SkinWidth) * Header.SkinHeight));
-    if (Header.NumSkins > 0) {
-        if (Header.SkinWidth <= 0 || Header.SkinHeight <= 0 || pictureSize > uint64_t(std::numeric_limits<int32_t>::max()))
-            return refuse("ERROR:The skins' size of " + std::to_string(Header.SkinWidth) + " x " + std::to_string(Header.SkinHeight) +
-                          " texels is empty or does not fit in 32 bits.");
-        // A single skin takes its type and a picture, a group at least its type and count.
-        if (uint64_t(Header.NumSkins) * (4 + std::min<uint64_t>(pictureSize, 4)) > in.BytesLeft())
-            return refuse("ERROR:The file ends before its " + std::to_string(Header.NumSkins) + " skins.");
-        Skins.reserve(std::size_t(Header.NumSkins));
-        for (int32_t n = 1; n <= Header.NumSkins; ++n) {
-            const std::string endsInside = "ERROR:The file ends inside Skin #" + std::to_string(n) + ".";
-            if (in.BytesLeft() < 4) return refuse(endsInside);
-            QuakeSkin& skin = Skins.emplace_back();
-            skin.Type = in.I32();
-            skin.FirstPicture = uint32_t(SkinPixels.size() / pictureSize);
-            skin.FirstInterval = uint32_t(SkinIntervals.size());
-            if (skin.Type != 0) {
-                if (in.BytesLeft() < 4) return refuse(endsInside);
-                const int32_t count = in.I32();
-                if (count < 0)
-                    return refuse("ERROR:Skin #" + std::to_string(n) + " is a group of " + std::to_string(count) + " pictures.");
-                if (uint64_t(count) * (4 + pictureSize) > in.BytesLeft()) return refuse(endsInside);
-                skin.PictureCount = uint32_t(count);
-                for (int32_t i = 0; i < count; ++i) SkinIntervals.push_back(in.F32());
-            }
-            const uint64_t pixelBytes = skin.PictureCount * pictureSize;
-            if (pixelBytes > in.BytesLeft()) return refuse(endsInside);
-            SkinPixels.resize(SkinPixels.size() + std::size_t(pixelBytes));
-            in.Read(SkinPixels.data() + SkinPixels.size() - pixelBytes, std::size_t(pixelBytes));
+    if (Header.NumSkins == 0) return std::nullopt;
+    if (Header.SkinWidth <= 0 || Header.SkinHeight <= 0 || pictureSize > uint64_t(std::numeric_limits<int32_t>::max()))
+        return "ERROR:The skins' size of " + std::to_string(Header.SkinWidth) + " x " + std::to_string(Header.SkinHeight) +
+               " texels is empty or does not fit in 32 bits.";
+    // A single skin takes its type and a picture, a group at least its type and count.
+    if (uint64_t(Header.NumSkins) * (4 + std::min<uint64_t>(pictureSize, 4)) > in.BytesLeft())
+        return "ERROR:The file ends before its " + std::to_string(Header.NumSkins) + " skins.";
+    Skins.reserve(std::size_t(Header.NumSkins));
+    for (int32_t n = 1; n <= Header.NumSkins; ++n) {
+        const std::string endsInside = "ERROR:The file ends inside Skin #" + std::to_string(n) + ".";
+        if (in.BytesLeft() < 4) return endsInside;
+        QuakeSkin& skin = Skins.emplace_back();
+        skin.Type = in.I32();
+        skin.FirstPicture = uint32_t(SkinPixels.size() / pictureSize);
+        skin.FirstInterval = uint32_t(SkinIntervals.size());
+        if (skin.Type != 0) {
+            if (in.BytesLeft() < 4) return endsInside;
+            const int32_t count = in.I32();
+            if (count < 0) return "ERROR:Skin #" + std::to_string(n) + " is a group of " + std::to_string(count) + " pictures.";
+            if (uint64_t(count) * (4 + pictureSize) > in.BytesLeft()) return endsInside;
+            skin.PictureCount = uint32_t(count);
+            for (int32_t i = 0; i < count; ++i) SkinIntervals.push_back(in.F32());
         }
+        const uint64_t pixelBytes = skin.PictureCount * pictureSize;
+        if (pixelBytes > in.BytesLeft()) return endsInside;
+        SkinPixels.resize(SkinPixels.size() + std::size_t(pixelBytes));
+        in.Read(SkinPixels.data() + SkinPixels.size() - pixelBytes, std::size_t(pixelBytes));
     }
+    return std::nullopt;
+}
 
+std::optional<std::string> TQuakeModel::readMeshLists(ByteReader& in)
+{
     // 3. skin vertices, one per vertex
     if (uint64_t(Header.NumVerts) * kQuakeSkinVertSize > in.BytesLeft())
-        return refuse("ERROR:The file ends before its " + std::to_string(Header.NumVerts) + " skin vertex records.");
+        return "ERROR:The file ends before its " + std::to_string(Header.NumVerts) + " skin vertex records.";
     SkinVerts.resize(std::size_t(Header.NumVerts));
     for (QuakeSkinVert& sv : SkinVerts) {
         sv.OnSeam = in.I32();
@@ -128,19 +165,22 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
 
     // 4. triangles
     if (uint64_t(Header.NumTris) * kQuakeTriangleSize > in.BytesLeft())
-        return refuse("ERROR:The file ends before its " + std::to_string(Header.NumTris) + " triangle records.");
+        return "ERROR:The file ends before its " + std::to_string(Header.NumTris) + " triangle records.";
     Triangles.resize(std::size_t(Header.NumTris));
     for (QuakeTriangle& tri : Triangles) {
         tri.FacesFront = in.I32();
         for (int32_t& v : tri.Vertex) v = in.I32();
     }
+    return std::nullopt;
+}
 
+std::optional<std::string> TQuakeModel::readFrames(ByteReader& in, FirstFault& normalFault)
+{
     // 5. frames: a single frame takes its type and a simple frame, a group at
     // least its type, count and bounds (16 bytes)
-    FirstFault normalFault;
     const uint64_t frameSize = kQuakeFrameHeadSize + uint64_t(Header.NumVerts) * kTriVertexSize;
     if (uint64_t(Header.NumFrames) * 16 > in.BytesLeft())
-        return refuse("ERROR:The file ends before its " + std::to_string(Header.NumFrames) + " frames.");
+        return "ERROR:The file ends before its " + std::to_string(Header.NumFrames) + " frames.";
     FrameEntries.reserve(std::size_t(Header.NumFrames));
     auto readSimpleFrame = [&] {
         QuakeFrame& frame = Frames.emplace_back();
@@ -154,42 +194,31 @@ bool TQuakeModel::LoadFromBytes(std::span<const uint8_t> Bytes)
     };
     for (int32_t n = 1; n <= Header.NumFrames; ++n) {
         const std::string endsInside = "ERROR:The file ends inside frame entry #" + std::to_string(n) + ".";
-        if (in.BytesLeft() < 4) return refuse(endsInside);
+        if (in.BytesLeft() < 4) return endsInside;
         QuakeFrameEntry& entry = FrameEntries.emplace_back();
         entry.Type = in.I32();
         entry.FirstFrame = uint32_t(Frames.size());
         entry.FirstInterval = uint32_t(FrameIntervals.size());
         if (entry.Type == 0) {
-            if (frameSize > in.BytesLeft()) return refuse(endsInside);
+            if (frameSize > in.BytesLeft()) return endsInside;
             readSimpleFrame();
             continue;
         }
-        if (in.BytesLeft() < 4 + 2 * kTriVertexSize) return refuse(endsInside);
+        if (in.BytesLeft() < 4 + 2 * kTriVertexSize) return endsInside;
         const int32_t count = in.I32();
-        if (count < 0) return refuse("ERROR:Frame entry #" + std::to_string(n) + " is a group of " + std::to_string(count) + " frames.");
+        if (count < 0) return "ERROR:Frame entry #" + std::to_string(n) + " is a group of " + std::to_string(count) + " frames.";
         entry.BoundsMin = readTriVertex(in);
         entry.BoundsMax = readTriVertex(in);
-        if (uint64_t(count) * (4 + frameSize) > in.BytesLeft()) return refuse(endsInside);
+        if (uint64_t(count) * (4 + frameSize) > in.BytesLeft()) return endsInside;
         entry.FrameCount = uint32_t(count);
         for (int32_t i = 0; i < count; ++i) FrameIntervals.push_back(in.F32());
         for (int32_t i = 0; i < count; ++i) readSimpleFrame();
     }
-    TrailingBytes.resize(std::size_t(in.BytesLeft()));
-    in.Read(TrailingBytes.data(), TrailingBytes.size());
-
-    // 6. indices: nothing later may read outside a list or the normal table
-    FirstFault vertexFault;
-    for (std::size_t t = 0; t < Triangles.size() && !vertexFault.Line; ++t)
-        for (int32_t v : Triangles[t].Vertex)
-            if (v < 0 || v >= Header.NumVerts)
-                vertexFault.Note("ERROR:Triangle #" + std::to_string(t + 1) + " refers to vertex " + std::to_string(v) +
-                                          ", outside the " + std::to_string(Header.NumVerts) + " vertices of the model.");
-    for (const FirstFault* fault : {&vertexFault, &normalFault}) {
-        if (!fault->Line) continue;
-        Log(*fault->Line);
-        result = false;
-    }
-    return finish(result);
+    // Vertices live only in frames (a header of no frames, or only empty
+    // groups): without one, a vertex count has nothing behind it.
+    if (Header.NumVerts > 0 && Frames.empty())
+        return "ERROR:The header gives " + std::to_string(Header.NumVerts) + " vertices but no frames to hold them.";
+    return std::nullopt;
 }
 
 void TQuakeModel::WriteTo(ByteWriter& out) const

@@ -9,12 +9,14 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "model/AnimatedMesh.h"
 #include "model/MDLClass.h"
+#include "model/ReadChecks.h"
 
 class ByteReader;
 class ByteWriter;
@@ -124,6 +126,14 @@ public:
 
     // "MODEL INFO: " followed by the header's counts, as the MDL5 model writes it.
     std::string ModelInfoLine() const;
+
+private:
+    // The steps of a load, in file order; each returns the ERROR: line of a
+    // refusal, or nothing.
+    std::optional<std::string> readHeader(ByteReader& in);
+    std::optional<std::string> readSkins(ByteReader& in);
+    std::optional<std::string> readMeshLists(ByteReader& in);
+    std::optional<std::string> readFrames(ByteReader& in, FirstFault& normalFault);
 };
 
 // The view: every simple frame (groups' frames included, in file order) is

@@ -147,6 +147,8 @@ TEST(MD2, RefusesHostileCountsOffsetsAndIndicesWithoutLargeAllocations)
         {52, 200, 4, "ERROR:The texture coordinate records and the triangle records overlap in the file."},
         {224 + 12 + 2, 5, 2, "ERROR:Triangle #2 refers to vertex 5, beyond the 5 vertices of the model."},
         {224 + 6, 7, 2, "ERROR:Triangle #1 refers to texture coordinate 7, beyond the 7 texture coordinates of the model."},
+        {272 + 60 + 4, 0x7FC00000, 4, "ERROR:Frame #2's position scale (y) is not a finite number."},
+        {272 + 3 * 60 + 12, 0x7F800000, 4, "ERROR:Frame #4's position offset (x) is not a finite number."},
         {272 + 60 + 40 + 3, 162, 1, "ERROR:Vertex #1 of frame #2 has normal index 162, beyond the 162 normals of the table."},
         {512 + 3 * 4, 5, 4, "ERROR:GL command word #4 refers to vertex 5, beyond the 5 vertices of the model."},
         {512 + 26 * 4, 4, 4, "ERROR:The GL command list runs past its 27 words without an end."},
