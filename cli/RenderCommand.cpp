@@ -28,10 +28,13 @@ namespace {
 
 const char* kRenderHelp = R"(The camera:
   Z is up. Yaw 0 looks at the model from +X, yaw 90 from +Y; pitch 90 looks
-  straight down. One frame alone is framed on itself, so it fills the
-  picture; --sheet and --compare frame every frame of the animation (with
-  --compare, of both models), so frames and models compare at one scale.
-  --fit chooses either way for any picture.
+  straight down. A picture is framed on the model as that camera sees it:
+  one frame fills the picture; --compare frames that frame of both models
+  under one camera, so their sizes compare; --sheet draws every cell at one
+  scale, the largest pose shown filling its cell, each pose in the middle of
+  its own. --fit animation frames every frame of the animation instead, so
+  that a series of pictures keeps one scale and place; --fit frame frames
+  each cell of a sheet on its own frame.
 
 Skins of 8-bit indices carry no palette: --palette FILE gives one (768 bytes
 of red, green, blue, as .lmp and raw .pal files hold it); without it the
@@ -170,9 +173,10 @@ int runRender(RenderWords& words)
         return kUsage;
     }
 
-    // One frame fills the picture; pictures of several compare at one scale.
+    // The frame drawn fills the picture (of both models at once for a pair);
+    // a sheet keeps one scale over the poses it shows.
     const bool single = !words.Sheet && words.Other.empty();
-    words.Options.Fit = words.Fit.empty() ? (single ? CameraFit::Frame : CameraFit::Animation)
+    words.Options.Fit = words.Fit.empty() ? (words.Sheet ? CameraFit::Animation : CameraFit::Frame)
                                           : (words.Fit == "frame" ? CameraFit::Frame : CameraFit::Animation);
     if (!words.Palette.empty())
         if (const ExitStatus status = loadPalette(words.Palette, words.Options); status != kAccepted) return status;
@@ -258,7 +262,7 @@ Command AddRenderCommand(CLI::App& tool)
     auto* compare = render->add_option("--compare", words->Other, "a second model drawn on the right, with the same camera")->type_name("MODEL");
     auto* sheet = render->add_flag("--sheet", words->Sheet, "up to 16 frames spread evenly over the animation, in a grid");
     sheet->excludes(compare)->excludes(frame);
-    render->add_option("--fit", words->Fit, "frame the camera on the frame drawn or on the whole animation (default: frame for one picture, animation with --sheet or --compare)")
+    render->add_option("--fit", words->Fit, "frame the camera on the frame drawn or on the whole animation (default: the frame; a sheet keeps one scale over its poses)")
         ->check(CLI::IsMember({"frame", "animation"}));
     render->add_option("--palette", words->Palette, "768 bytes of RGB for 8-bit skins, as in .lmp and raw .pal files")->type_name("FILE");
     render->add_option("--skin", words->Skin, "a PNG picture to draw as the skin, for models that name their skin without holding it")
