@@ -204,7 +204,7 @@ int runRender(RenderWords& words)
         }
         // A skin named on the command line stands in for the one the file
         // names but does not hold; texture coordinates count its texels.
-        if (skin.Width > 0) view->Skin = skin;
+        if (skin.Width > 0) view->Skins.assign(1, skin), view->TriangleSkin.clear();
     }
 
     // Said before any pixel is drawn; a sheet's size depends on its frames.

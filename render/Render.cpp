@@ -190,12 +190,11 @@ struct SkinImage {
     }
 };
 
-// The mesh's skin, when it is there, whole, and the picture wants it. Texels
-// were decoded with the view, once per model rather than once per picture.
-SkinImage skinFor(const AnimatedMesh& mesh, const RenderOptions& options)
+// One of the mesh's skins, when it is there, whole, and the picture wants it.
+// Texels were decoded with the view, once per model rather than once per picture.
+SkinImage skinFor(const AnimatedMesh& mesh, const MeshSkin& skin, const RenderOptions& options)
 {
     SkinImage image;
-    const MeshSkin& skin = mesh.Skin;
     if (!options.Textured || skin.Width <= 0 || skin.Height <= 0 || mesh.TexCoords.empty()) return image;
     const std::size_t texels = std::size_t(skin.Width) * std::size_t(skin.Height);
     const bool indexed = skin.Type == MeshSkin::Kind::Indexed8;
@@ -316,7 +315,7 @@ RGBAImage background(int width, int height)
 struct Rasterizer {
     RGBAImage& Image;
     std::vector<float>& Depth;  // 1/depth of the nearest surface so far; 0 is nothing
-    const SkinImage& Skin;
+    const SkinImage* Skin = nullptr;  // the skin of the triangle being drawn; one of Width 0 draws untextured
 
     // Fills one triangle, corners a, b, c; light and texel positions per corner.
     void Triangle(const ScreenVert* a, const ScreenVert* b, const ScreenVert* c, std::array<float, 3> light,
@@ -368,12 +367,13 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
     // Perspective: 1/depth, and each quantity over depth, are linear on screen.
     const float invArea = 1.0f / float(area);
     const float z0 = a->InvDepth, z1 = b->InvDepth, z2 = c->InvDepth;
-    const bool textured = Skin.Width > 0 && u != nullptr;
-    const float maxU = float(Skin.Width - 1), maxV = float(Skin.Height - 1);
+    const SkinImage& skin = *Skin;
+    const bool textured = skin.Width > 0 && u != nullptr;
+    const float maxU = float(skin.Width - 1), maxV = float(skin.Height - 1);
     if (textured)
         for (int k = 0; k < 3; ++k) {
-            us[std::size_t(k)] *= Skin.ScaleU;
-            vs[std::size_t(k)] *= Skin.ScaleV;
+            us[std::size_t(k)] *= skin.ScaleU;
+            vs[std::size_t(k)] *= skin.ScaleV;
         }
     for (int64_t y = minY; y <= maxY; ++y, row0 += stepY0, row1 += stepY1, row2 += stepY2) {
         // Each edge function is linear along the row, so each bounds the
@@ -407,7 +407,7 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
                 // max(0, NaN) is 0: no texel position, however damaged, reads outside the skin.
                 const float su = std::min(maxU, std::max(0.0f, (p0 * us[0] + p1 * us[1] + p2 * us[2]) * toWeight));
                 const float sv = std::min(maxV, std::max(0.0f, (p0 * vs[0] + p1 * vs[1] + p2 * vs[2]) * toWeight));
-                Skin.Colour(std::size_t(sv) * std::size_t(Skin.Width) + std::size_t(su), texel);
+                skin.Colour(std::size_t(sv) * std::size_t(skin.Width) + std::size_t(su), texel);
                 colour = texel;
             }
             uint8_t* pixel = &Image.Pixels[at * 4];
@@ -507,13 +507,18 @@ RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, co
     }
 
     // 2. every triangle, in list order, so that equal depths always resolve alike
-    const SkinImage skin = skinFor(mesh, options);
+    // Each triangle takes its slot's skin; a slot past the skins, or empty, draws untextured.
+    std::vector<SkinImage> skins;
+    for (const MeshSkin& skin : mesh.Skins) skins.push_back(skinFor(mesh, skin, options));
+    const SkinImage untextured;
+    const bool perTriangle = mesh.TriangleSkin.size() == mesh.Triangles.size();
     std::vector<float> depth(std::size_t(image.Width) * std::size_t(image.Height), 0.0f);
-    Rasterizer rasterizer{image, depth, skin};
+    Rasterizer rasterizer{image, depth, &untextured};
     const auto inRange = [](const std::array<uint32_t, 3>& index, std::size_t size) {
         return index[0] < size && index[1] < size && index[2] < size;
     };
-    for (const MeshTriangle& tri : mesh.Triangles) {
+    for (std::size_t t = 0; t < mesh.Triangles.size(); ++t) {
+        const MeshTriangle& tri = mesh.Triangles[t];
         // Views from files are consistent; these guards are for views built in memory.
         if (!inRange(tri.Vertex, screen.size())) continue;
         const ScreenVert& a = screen[tri.Vertex[0]];
@@ -535,7 +540,9 @@ RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, co
             light = seenFromFront ? std::array<float, 3>{a.LightFront, b.LightFront, c.LightFront}
                                   : std::array<float, 3>{a.LightBack, b.LightBack, c.LightBack};
         }
-        if (skin.Width > 0 && inRange(tri.TexCoord, mesh.TexCoords.size())) {
+        const std::size_t slot = perTriangle ? mesh.TriangleSkin[t] : 0;
+        rasterizer.Skin = slot < skins.size() ? &skins[slot] : &untextured;
+        if (rasterizer.Skin->Width > 0 && inRange(tri.TexCoord, mesh.TexCoords.size())) {
             const auto& s0 = mesh.TexCoords[tri.TexCoord[0]];
             const auto& s1 = mesh.TexCoords[tri.TexCoord[1]];
             const auto& s2 = mesh.TexCoords[tri.TexCoord[2]];

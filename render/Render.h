@@ -1,7 +1,7 @@
 #pragma once
 // One frame of an animated mesh drawn into an RGBA image: a z-buffered
 // rasterizer with perspective, lit through the stored vertex normals, textured
-// with the mesh's first skin. Plain C++ over the format-neutral view: the
+// with each triangle's skin. Plain C++ over the format-neutral view: the
 // window, the command line and the tests draw the same pixels of any format.
 
 #include <cstddef>

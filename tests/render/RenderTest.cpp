@@ -490,3 +490,41 @@ TEST(Render, SheetKeepsOneScaleWhileEachPoseFillsItsCell)
     EXPECT_EQ(turned.Pixels, RenderFrame(mesh, options, framing.Box).Pixels);
     EXPECT_FALSE(allBackground(turned));
 }
+
+TEST(Render, EachSurfaceTakesItsOwnSkinAtItsOwnSize)
+{
+    AnimatedMesh mesh = MeshOf(MakeTwoSurfaceMD3("left", "right"));
+    ASSERT_EQ(mesh.Skins.size(), 2u);
+    const auto plain = [](int side, std::array<uint8_t, 3> rgb) {
+        MeshSkin skin;
+        skin.Width = skin.Height = side;
+        for (int i = 0; i < side * side; ++i) skin.Pixels.insert(skin.Pixels.end(), {rgb[0], rgb[1], rgb[2], 255});
+        return skin;
+    };
+    // The right skin blue above green, 8 texels high: the nominal 256 texels
+    // of MD3's coordinates scale to these.
+    mesh.Skins[1] = plain(8, {0, 0, 255});
+    for (std::size_t i = 4 * 32; i < 4 * 64; i += 4) mesh.Skins[1].Pixels[i + 1] = 255, mesh.Skins[1].Pixels[i + 2] = 0;
+    RenderOptions options;
+    options.Width = 80;
+    options.Height = 40;
+    options.YawDegrees = options.PitchDegrees = 0;
+    const auto seen = [&](const AnimatedMesh& view) {
+        const RGBAImage image = RenderFrame(view, options);
+        return std::string{colourName(pixel(image, 20, 20)), colourName(pixel(image, 60, 10)), colourName(pixel(image, 60, 30))};
+    };
+    EXPECT_EQ(seen(mesh), "WBG");  // the left surface has no skin yet: untextured grey
+    mesh.Skins[0] = plain(2, {255, 0, 0});
+    EXPECT_EQ(seen(mesh), "RBG");
+    // A reduction's view keeps each kept triangle's skin: the right square alone.
+    MeshSurvivors survivors;
+    survivors.Vertices = {4, 5, 6, 7};
+    survivors.TexCoords = {4, 5, 6, 7};
+    survivors.Triangles = {{{0, 2, 1}, {0, 2, 1}}, {{1, 2, 3}, {1, 2, 3}}};
+    survivors.TriangleSource = {2, 3};
+    const AnimatedMesh kept = KeptView(mesh, survivors);
+    EXPECT_TRUE(kept.IsConsistent());
+    options.Fit = CameraFit::Frame;
+    const RGBAImage right = RenderFrame(kept, options);
+    EXPECT_EQ(colourName(pixel(right, 40, 10)), 'B');
+}
