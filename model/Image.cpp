@@ -48,7 +48,9 @@ ImageKind kindOf(std::span<const uint8_t> bytes)
         return bytes.size() >= head.size() && std::equal(head.begin(), head.end(), bytes.begin());
     };
     if (starts({0x89, 'P', 'N', 'G'})) return ImageKind::PNG;
-    if (starts({0xFF, 0xD8, 0xFF})) return ImageKind::JPEG;
+    // A JPEG as stb_image tells one: 0xFF, any fill bytes 0xFF, then the start marker.
+    const auto fill = std::find_if(bytes.begin(), bytes.end(), [](uint8_t b) { return b != 0xFF; });
+    if (!bytes.empty() && bytes[0] == 0xFF && fill != bytes.end() && *fill == 0xD8) return ImageKind::JPEG;
     if (starts({'B', 'M'})) return ImageKind::BMP;
     if (bytes.size() >= 3 && bytes[0] == 0x0A && bytes[1] <= 5 && bytes[1] != 1 && bytes[2] <= 1) return ImageKind::PCX;
     return ImageKind::TGA;
@@ -164,27 +166,46 @@ bool tgaShortOfPixels(std::span<const uint8_t> bytes)
 
 // Whether a JPEG holds a Huffman table of more than the 256 codes a table
 // has room for: stb_image (as Debian has it) would write past its tables.
-// Every 0xFF 0xC4 in the file is read as stb_image reads a table segment, so
-// that no segment it may meet escapes, whatever stands around it.
+// The walk visits every segment stb_image may process, and perhaps more: it
+// goes on past markers stb_image stops at, skips stray bytes to the next
+// 0xFF as stb_image does between the header's segments, and takes the end
+// of a scan's coded data at the first marker in it other than a restart,
+// which stb_image's reader never passes.
 bool jpegTableOverflows(std::span<const uint8_t> bytes)
 {
     constexpr std::size_t kMostCodes = 256;
-    for (std::size_t marker = 0; marker + 4 <= bytes.size(); ++marker) {
-        if (bytes[marker] != 0xFF || bytes[marker + 1] != 0xC4) continue;
-        int64_t left = (int64_t(bytes[marker + 2]) << 8 | bytes[marker + 3]) - 2;
-        std::size_t at = marker + 4;
-        // As stb_image walks it: a class and number byte, sixteen counts, the
-        // codes; bytes past the end read as 0.
-        const auto byteAt = [&](std::size_t i) { return i < bytes.size() ? bytes[i] : uint8_t(0); };
-        while (left > 0 && at < bytes.size()) {
-            std::size_t codes = 0;
-            for (std::size_t i = 1; i <= 16; ++i) codes += byteAt(at + i);
-            if (codes > kMostCodes) return true;
-            at += 17 + codes;
-            left -= int64_t(17 + codes);
+    const std::size_t size = bytes.size();
+    std::size_t at = 0;
+    const auto byteAt = [&](std::size_t i) { return i < size ? bytes[i] : uint8_t(0); };  // past the end: 0, as stb_image reads it
+    const auto nextMarker = [&]() -> int {
+        while (at < size && bytes[at] != 0xFF) ++at;
+        while (at < size && bytes[at] == 0xFF) ++at;
+        return at < size ? bytes[at++] : -1;
+    };
+    if (nextMarker() != 0xD8) return false;
+    for (;;) {
+        const int marker = nextMarker();
+        if (marker < 0 || marker == 0xD9) return false;
+        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length follows
+        const std::size_t end = at + (std::size_t(byteAt(at)) << 8 | byteAt(at + 1));
+        if (marker == 0xC4) {
+            // As stb_image reads the segment: a class and number byte, sixteen counts, the codes.
+            int64_t left = int64_t(end - at) - 2;
+            std::size_t table = at + 2;
+            while (left > 0) {
+                std::size_t codes = 0;
+                for (std::size_t i = 1; i <= 16; ++i) codes += byteAt(table + i);
+                if (codes > kMostCodes) return true;
+                table += 17 + codes;
+                left -= int64_t(17 + codes);
+            }
         }
+        at = end;
+        if (marker != 0xDA) continue;
+        // The scan's coded data: a 0xFF in it is followed by 0 (a coded 0xFF) or a restart marker.
+        while (at + 1 < size && !(bytes[at] == 0xFF && bytes[at + 1] != 0 && bytes[at + 1] != 0xFF && (bytes[at + 1] < 0xD0 || bytes[at + 1] > 0xD7)))
+            ++at;
     }
-    return false;
 }
 
 }  // namespace
@@ -193,9 +214,7 @@ std::variant<MeshSkin, std::string> DecodeImage(std::span<const uint8_t> bytes, 
 {
     const ImageKind kind = kindOf(bytes);
     if (kind == ImageKind::PCX) return decodePcx(bytes, maxPixels);
-    // stb_image takes a file for a JPEG by more than its first bytes (fill
-    // bytes may stand before them): every file it reads is checked.
-    if (jpegTableOverflows(bytes))
+    if (kind == ImageKind::JPEG && jpegTableOverflows(bytes))
         return std::string("the JPEG picture is damaged (a Huffman table of more than 256 codes)");
     // The header's size first, so that nothing is allocated for a size the
     // bytes cannot back; stb_image's reason when it refuses.
@@ -211,5 +230,9 @@ std::variant<MeshSkin, std::string> DecodeImage(std::span<const uint8_t> bytes, 
     if (!decoded.Error.empty()) return std::string("the ") + kindName(kind) + " picture is damaged or cut short (" + decoded.Error + ")";
     if (decoded.PastEnd || (kind == ImageKind::TGA && tgaShortOfPixels(bytes)))
         return std::string("the ") + kindName(kind) + " picture is cut short";
+    // Found by fuzz_image: stb_image may give a damaged PNG back empty,
+    // without a reason.
+    if (decoded.Picture.Width != header.Width || decoded.Picture.Height != header.Height)
+        return std::string("the ") + kindName(kind) + " picture is damaged (its size changes as it is read)";
     return std::move(decoded.Picture);
 }

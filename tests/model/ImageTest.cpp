@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <variant>
@@ -25,6 +26,8 @@ std::vector<uint8_t> samplePixels()
 const std::vector<std::pair<PictureKind, const char*>> kKinds = {
     {PictureKind::TGA, "TGA"},   {PictureKind::TGARunLengths, "TGA, run lengths"}, {PictureKind::PCX8, "PCX 8-bit"},
     {PictureKind::PCX24, "PCX 24-bit"}, {PictureKind::PNG, "PNG"}, {PictureKind::JPEG, "JPEG"}, {PictureKind::BMP, "BMP"}};
+
+const std::vector<uint8_t> kHuffmanTable = {0xFF, 0xC4};
 
 std::string refusal(std::span<const uint8_t> bytes)
 {
@@ -75,6 +78,10 @@ TEST(Image, RefusesEveryCutAndEveryDamageWithAReason)
         return bytes;
     };
     std::vector<uint8_t> png = EncodePicture(PictureKind::PNG, kWidth, kHeight, samplePixels());
+    // Found by fuzz_image: a table of more codes than stb_image has room for.
+    std::vector<uint8_t> jpeg = EncodePicture(PictureKind::JPEG, kWidth, kHeight, samplePixels());
+    const std::size_t table = std::size_t(std::search(jpeg.begin(), jpeg.end(), kHuffmanTable.begin(), kHuffmanTable.end()) - jpeg.begin());
+    ASSERT_LT(table, jpeg.size());
     struct Row {
         const char* Name;
         std::vector<uint8_t> Bytes;
@@ -88,6 +95,7 @@ TEST(Image, RefusesEveryCutAndEveryDamageWithAReason)
         {"a PCX with no size", changed(pcx, 4, {0x50}), "has no size"},
         {"a PNG of 4000 x 4000", changed(png, 16, {0, 0, 0x0F, 0xA0, 0, 0, 0x0F, 0xA0}), "more than its"},
         {"a PNG of 20000 x 1", changed(png, 16, {0, 0, 0x4E, 0x20, 0, 0, 0, 1}), "PNG picture is damaged"},
+        {"a JPEG table of 355 codes", changed(jpeg, table + 5, {255, 100}), "a Huffman table of more than 256 codes"},
         {"a GIF", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, "not a picture of a kind read here"},
     };
     for (const Row& row : rows) {
