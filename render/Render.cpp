@@ -86,6 +86,10 @@ Camera eyeFor(const WorldBox& view, double yawDegrees, double pitchDegrees)
     return camera;
 }
 
+// How much wider or taller than a sheet's first pose its scale allows
+// another pose to be: at kFrameFill, the first fills at least half its cell.
+constexpr double kMostPoseSpread = kFrameFill / 0.5;
+
 // Extents of poses narrower than this share of the ball's are taken for none:
 // a flat pose seen edge on, or a single point, is framed by its other side or its ball.
 constexpr double kLeastPoseSpan = 1e-9;
@@ -617,6 +621,12 @@ RGBAImage RenderSheet(const AnimatedMesh& mesh, const RenderOptions& options, in
     double across = 0, upwards = 0;
     for (const Extent& pose : poses)
         if (pose.Finite()) across = std::max(across, pose.Right - pose.Left), upwards = std::max(upwards, pose.Top - pose.Bottom);
+    // A pose far larger than the first (a body flung apart) may reach past
+    // its cell, so that the first never fills less than half of its own.
+    if (!poses.empty() && poses[0].Finite()) {
+        across = std::min(across, kMostPoseSpread * (poses[0].Right - poses[0].Left));
+        upwards = std::min(upwards, kMostPoseSpread * (poses[0].Top - poses[0].Bottom));
+    }
     RenderOptions cell = options;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         cell.Frame = frames[i];

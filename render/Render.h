@@ -121,8 +121,10 @@ std::vector<int> SheetFrames(int frameCount, int maxFrames);
 // cells, left to right then top to bottom, as near square as the count
 // allows; options.Frame is not used. Every cell at one scale, the largest
 // of the poses shown filling its cell, and each pose in the middle of its
-// own cell (a pose lying far from another still fills its cell); each frame
-// framed alone when options.Fit is Frame. No frames gives one background cell.
+// own cell (a pose lying far from another still fills its cell); a pose
+// more than 1.8 times as wide or tall as the first may reach past its cell,
+// so that the first fills at least half of its own. Each frame framed alone
+// when options.Fit is Frame. No frames gives one background cell.
 RGBAImage RenderSheet(const AnimatedMesh& mesh, const RenderOptions& options, int maxFrames = 16);
 
 // The MDL5 model's forms: the same pictures of MeshOf(model). Each builds the
