@@ -14,6 +14,7 @@
 #include <regex>
 #include <string>
 #include <system_error>
+#include <variant>
 
 #include "cli/Batch.h"
 #include "cli/Commands.h"
@@ -22,6 +23,8 @@
 #include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
 #include "model/ByteIO.h"
+#include "model/Image.h"
+#include "model/SkinFiles.h"
 #include "render/Render.h"
 
 namespace {
@@ -31,10 +34,20 @@ const char* kRenderHelp = R"(The camera:
   straight down. A picture is framed on the model as that camera sees it:
   one frame fills the picture; --compare frames that frame of both models
   under one camera, so their sizes compare; --sheet draws every cell at one
-  scale, the largest pose shown filling its cell, each pose in the middle of
-  its own. --fit animation frames every frame of the animation instead, so
+  scale, the largest pose shown filling its cell (up to 1.8 times the
+  first's), each pose in the middle of its own. --fit animation frames every frame of the animation instead, so
   that a series of pictures keeps one scale and place; --fit frame frames
   each cell of a sheet on its own frame.
+
+Skins: MDL5 and Quake MDL files hold theirs. MD2 and MD3 files name them,
+and render looks for each (a picture, TGA, PCX, PNG, JPEG or BMP): beside the
+model, then by its trailing folders under each folder above it (a game's data
+tree: models/players/sarge/skin.tga under the folder that holds models/),
+also with the other kinds' extensions, regardless of case. A player model's
+part takes the surfaces' paths of the .skin file beside it first
+(upper_default.skin for upper.md3). A skin not found is said on standard
+error and its surfaces are drawn untextured. --skin IMAGE draws that picture
+on every triangle instead, whatever the model names or holds.
 
 Skins of 8-bit indices carry no palette: --palette FILE gives one (768 bytes
 of red, green, blue, as .lmp and raw .pal files hold it); without it the
@@ -45,7 +58,9 @@ Examples:
   kelvane-cli render hero.mdl --frame 12 --size 1024x768 --yaw 90 --wire -o side.png
   kelvane-cli render hero.mdl --compare hero-low.mdl -o before-after.png
   kelvane-cli render hero.mdl --sheet --size 256x256 -o frames.png
-  kelvane-cli render hero.mdl --palette palette.lmp -o hero.png)";
+  kelvane-cli render hero.mdl --palette palette.lmp -o hero.png
+  kelvane-cli render models/players/sarge/upper.md3 -o upper.png
+  kelvane-cli render faerie.md2 --skin faerie.pcx -o faerie.png)";
 
 // Each side of --size; a sheet of 4 x 4 cells still fits the renderer's limit.
 constexpr int kMaxSizeSide = kMaxImageSide / 4;
@@ -59,7 +74,7 @@ struct RenderWords {
     bool Sheet = false;
     std::string Fit;      // "frame" or "animation"; empty: as the picture's kind says
     std::string Palette;  // a palette file, or empty
-    std::string Skin;     // a PNG skin, or empty
+    std::string Skin;     // a picture drawn as every triangle's skin, or empty
     RenderOptions Options;
 };
 
@@ -123,23 +138,27 @@ ExitStatus loadPalette(const std::string& file, RenderOptions& options)
     return kUsage;
 }
 
-// Reads a PNG skin for models whose files name their skins but do not hold
-// them. A skin larger than any picture we draw is refused: it would only cost memory.
+// Reads the picture --skin names. One that is no picture of a kind read, or
+// is damaged, is a usage mistake, as is a file larger than any skin could be
+// (said before it is read).
 ExitStatus loadSkin(const std::string& file, MeshSkin& skin)
 {
+    std::error_code ec;
+    if (const auto size = std::filesystem::file_size(file, ec); !ec && size > kMaxSkinFileBytes) {
+        Complain(file + ": " + std::to_string(size) + " bytes is more than any skin picture read here takes");
+        return kUsage;
+    }
     try {
-        RGBAImage image = DecodePng(ReadWholeFile(file), kMaxImagePixels);
-        skin.Type = MeshSkin::Kind::RGBA8;
-        skin.Width = image.Width;
-        skin.Height = image.Height;
-        skin.Pixels = std::move(image.Pixels);
+        auto decoded = DecodeImage(ReadWholeFile(file));
+        if (auto* why = std::get_if<std::string>(&decoded)) {
+            Complain(file + ": " + *why);
+            return kUsage;
+        }
+        skin = std::move(std::get<MeshSkin>(decoded));
         return kAccepted;
     } catch (const std::system_error& error) {  // names the file
         Complain(error.what());
         return kFileError;
-    } catch (const std::runtime_error& error) {
-        Complain(file + ": " + error.what());
-        return kUsage;
     }
 }
 
@@ -193,6 +212,15 @@ int runRender(RenderWords& words)
             TAnyModel model;
             if (const ExitStatus status = load(model, *file); status != kAccepted) return status;
             *view = model.Mesh();
+            // A skin named on the command line stands in for every skin the
+            // model names or holds; otherwise those it names are looked for.
+            if (skin.Width > 0) {
+                PutSkinEverywhere(*view, skin);
+            } else {
+                const FoundSkins found = FindSkinFiles(model, *file);
+                for (const std::string& line : found.Warnings) Complain("warning: " + *file + ": " + line);
+                PutSkins(*view, found);
+            }
         } catch (const std::bad_alloc&) {
             Complain(NotEnoughMemoryFor(*file));
             return kFileError;
@@ -202,9 +230,6 @@ int runRender(RenderWords& words)
                      std::to_string(int(view->FrameCount) - 1));
             return kUsage;
         }
-        // A skin named on the command line stands in for the one the file
-        // names but does not hold; texture coordinates count its texels.
-        if (skin.Width > 0) view->Skins.assign(1, skin), view->TriangleSkin.clear();
     }
 
     // Said before any pixel is drawn; a sheet's size depends on its frames.
@@ -265,7 +290,7 @@ Command AddRenderCommand(CLI::App& tool)
     render->add_option("--fit", words->Fit, "frame the camera on the frame drawn or on the whole animation (default: the frame; a sheet keeps one scale over its poses)")
         ->check(CLI::IsMember({"frame", "animation"}));
     render->add_option("--palette", words->Palette, "768 bytes of RGB for 8-bit skins, as in .lmp and raw .pal files")->type_name("FILE");
-    render->add_option("--skin", words->Skin, "a PNG picture to draw as the skin, for models that name their skin without holding it")
-        ->type_name("PNG");
+    render->add_option("--skin", words->Skin, "a picture (TGA, PCX, PNG, JPEG, BMP) drawn as the skin of every triangle, instead of those the model names or holds")
+        ->type_name("IMAGE");
     return {render, [words] { return runRender(*words); }};
 }
