@@ -140,6 +140,7 @@ const MeshSkin* FoundSkins::First() const
 
 FoundSkins FindSkins(std::vector<SkinSlot> slots, const std::string& modelPath, const SkinLookup& lookup)
 {
+    if (slots.empty()) return {};  // a model that holds its skins, or names none
     // 1. a .skin file beside the model puts its paths first, surface by surface
     for (const std::string& file : SkinFileCandidates(modelPath)) {
         const std::optional<std::vector<uint8_t>> bytes = lookup(file);
