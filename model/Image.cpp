@@ -223,6 +223,8 @@ std::variant<MeshSkin, std::string> DecodeImage(std::span<const uint8_t> bytes, 
         if (kind == ImageKind::TGA) return std::string("not a picture of a kind read here (TGA, PCX, PNG, JPEG or BMP)");
         return std::string("the ") + kindName(kind) + " picture is damaged (" + header.Error + ")";
     }
+    // Found by fuzz_image: stb_image gives a BMP of height 0 back as a picture.
+    if (header.Width <= 0 || header.Height <= 0) return std::string("the ") + kindName(kind) + " picture has no size";
     const int64_t pixels = int64_t(header.Width) * header.Height;
     if (pixels > maxPixels) return tooLarge(kind, header.Width, header.Height, maxPixels);
     if (pixels > int64_t(bytes.size()) * pixelsPerByte(kind)) return beyondItsBytes(kind, header.Width, header.Height, bytes.size());
