@@ -8,8 +8,9 @@
 // decoder left out is one less to trust with a file's bytes. Its functions
 // stay private to this file, and it never opens a file. The arithmetic of
 // its JPEG decoder (as Debian has it) on damaged streams overflows and
-// shifts too far, and wraps as the machine does: CMakeLists.txt compiles this
-// file with -fwrapv, and the sanitizer build checks its memory, not that arithmetic.
+// shifts too far, and wraps as the machine does; it copies zero bytes to a
+// null buffer for an empty PNG chunk: CMakeLists.txt compiles this file with
+// -fwrapv, and the sanitizer build checks its memory and bounds, not those.
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_TGA
