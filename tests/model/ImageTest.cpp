@@ -80,6 +80,7 @@ TEST(Image, RefusesEveryCutAndEveryDamageWithAReason)
         {changed(pcx, 4, {0x50}), "has no size"},
         {changed(png, 16, {0, 0, 0x0F, 0xA0, 0, 0, 0x0F, 0xA0}), "more than its"},
         {changed(png, 16, {0, 0, 0x4E, 0x20, 0, 0, 0, 1}), "PNG picture is damaged"},
+        {changed(png, 33, {0x7F, 0xFF, 0xFF, 0xFF}), "a chunk runs past its end"},  // the first data chunk; found by fuzz_image
         {changed(jpeg, table + 5, {255, 100}), "a Huffman table of more than 256 codes"},
         {{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, "not a picture of a kind read here"},
     };
