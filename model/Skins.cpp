@@ -101,10 +101,13 @@ std::vector<std::string> SkinFileCandidates(const std::string& modelPath)
     std::string stem = modelPath.substr(folder.empty() ? 0 : folder.size() + (folder == "/" ? 0 : 1));
     if (const std::size_t dot = stem.rfind('.'); dot != std::string::npos && dot > 0) stem.erase(dot);
     std::vector<std::string> files = {joined(folder, stem + "_default.skin")};
-    // "head_1", "head_2": the levels of detail of "head", skinned alike.
+    // "head_1", "head_2": the game's levels of detail of "head", skinned
+    // alike; "head_lod1": the levels reduce --lods writes.
     const std::size_t underscore = stem.rfind('_');
-    if (underscore != std::string::npos && underscore > 0 && underscore + 1 < stem.size() &&
-        std::all_of(stem.begin() + std::ptrdiff_t(underscore) + 1, stem.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    std::size_t digits = underscore == std::string::npos ? stem.size() : underscore + 1;
+    if (stem.compare(digits, 3, "lod") == 0) digits += 3;
+    if (underscore != std::string::npos && underscore > 0 && digits < stem.size() &&
+        std::all_of(stem.begin() + std::ptrdiff_t(digits), stem.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
         files.push_back(joined(folder, stem.substr(0, underscore) + "_default.skin"));
     return files;
 }

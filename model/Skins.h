@@ -31,8 +31,9 @@ using SkinLookup = std::function<std::optional<std::vector<uint8_t>>(const std::
 std::vector<std::pair<std::string, std::string>> ParseSkinFile(std::string_view text);
 
 // The .skin files that may skin a model at modelPath, best first: the part's
-// "NAME_default.skin" beside it; for a level of detail "NAME_1.md3" also
-// "NAME_default.skin", which the game uses for every level.
+// "NAME_default.skin" beside it; for a level of detail "NAME_1.md3" (the
+// game's) or "NAME_lod1.md3" (reduce --lods) also "NAME_default.skin", which
+// the game uses for every level.
 std::vector<std::string> SkinFileCandidates(const std::string& modelPath);
 
 // The paths to try for a skin the model names (named: as the file gives it,

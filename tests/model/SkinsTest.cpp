@@ -84,8 +84,9 @@ TEST(Skins, SkinFileGivesEachSurfaceItsPictureBeforeTheShaders)
     EXPECT_EQ(ParseSkinFile(skinFile),
               (std::vector<std::pair<std::string, std::string>>{{"LEFT", "models/p/red.tga"}, {"right", "models/p/absent.tga"}}));
 
-    // "upper_1" is a level of detail of "upper": the same .skin file.
-    const FoundSkins found = FindSkins(model.SkinNames(), dir.File("models/p/upper_1.md3"), FileSkinLookup());
+    // "upper_lod1" is a level of detail of "upper": the same .skin file.
+    EXPECT_EQ(SkinFileCandidates("m/head_1.md3"), (std::vector<std::string>{"m/head_1_default.skin", "m/head_default.skin"}));
+    const FoundSkins found = FindSkins(model.SkinNames(), dir.File("models/p/upper_lod1.md3"), FileSkinLookup());
     ASSERT_EQ(found.Skins.size(), 2u);
     EXPECT_EQ(found.Paths[0], dir.File("models/p/red.tga"));  // the .skin file's, not the shader's
     EXPECT_EQ(found.Skins[0].Width, 4);
