@@ -35,9 +35,9 @@ const char* kRenderHelp = R"(The camera:
   one frame fills the picture; --compare frames that frame of both models
   under one camera, so their sizes compare; --sheet draws every cell at one
   scale, the largest pose shown filling its cell (up to 1.8 times the
-  first's), each pose in the middle of its own. --fit animation frames every frame of the animation instead, so
-  that a series of pictures keeps one scale and place; --fit frame frames
-  each cell of a sheet on its own frame.
+  first's), each pose in the middle of its own. --fit animation frames
+  every frame of the animation instead, so that a series of pictures keeps
+  one scale and place; --fit frame frames each cell of a sheet on its own.
 
 Skins: MDL5 and Quake MDL files hold theirs. MD2 and MD3 files name them,
 and render looks for each (a picture, TGA, PCX, PNG, JPEG or BMP): beside the
@@ -45,9 +45,10 @@ model, then by its trailing folders under each folder above it (a game's data
 tree: models/players/sarge/skin.tga under the folder that holds models/),
 also with the other kinds' extensions, regardless of case. A player model's
 part takes the surfaces' paths of the .skin file beside it first
-(upper_default.skin for upper.md3). A skin not found is said on standard
-error and its surfaces are drawn untextured. --skin IMAGE draws that picture
-on every triangle instead, whatever the model names or holds.
+(upper_default.skin for upper.md3, upper_1.md3 and upper_lod1.md3). A skin
+not found is said on standard error and its surfaces are drawn untextured.
+--skin IMAGE draws that picture on every triangle instead, whatever the model
+names or holds.
 
 Skins of 8-bit indices carry no palette: --palette FILE gives one (768 bytes
 of red, green, blue, as .lmp and raw .pal files hold it); without it the
