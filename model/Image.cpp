@@ -164,14 +164,16 @@ bool tgaShortOfPixels(std::span<const uint8_t> bytes)
     return bytes.size() < kTgaHeaderSize + bytes[0] + colourMap + u16(12) * u16(14) * bytesOf(bytes[16]);
 }
 
-// Whether a JPEG holds a Huffman table of more than the 256 codes a table
-// has room for: stb_image (as Debian has it) would write past its tables.
-// The walk visits every segment stb_image may process, and perhaps more: it
-// goes on past markers stb_image stops at, skips stray bytes to the next
-// 0xFF as stb_image does between the header's segments, and takes the end
-// of a scan's coded data at the first marker in it other than a restart,
-// which stb_image's reader never passes.
-bool jpegTableOverflows(std::span<const uint8_t> bytes)
+// Why stb_image (as Debian has it) would read or write outside its Huffman
+// tables for a JPEG, or "": a table of more than the 256 codes it has room
+// for, or a scan that decodes with a table no segment before it defines (its
+// tables are uninitialised memory until then). The walk visits every segment
+// stb_image may process, in its order, and perhaps more after where it
+// stops: it goes on past markers stb_image stops at, skips stray bytes to
+// the next 0xFF as stb_image does between the header's segments, and takes
+// the end of a scan's coded data at the first marker in it other than a
+// restart, which stb_image's reader never passes.
+std::string jpegTableFault(std::span<const uint8_t> bytes)
 {
     constexpr std::size_t kMostCodes = 256;
     const std::size_t size = bytes.size();
@@ -182,22 +184,37 @@ bool jpegTableOverflows(std::span<const uint8_t> bytes)
         while (at < size && bytes[at] == 0xFF) ++at;
         return at < size ? bytes[at++] : -1;
     };
-    if (nextMarker() != 0xD8) return false;
+    bool defined[2][4] = {};  // [DC, AC][table]
+    bool progressive = false;
+    if (nextMarker() != 0xD8) return "";
     for (;;) {
         const int marker = nextMarker();
-        if (marker < 0 || marker == 0xD9) return false;
+        if (marker < 0 || marker == 0xD9) return "";
         if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length follows
         const std::size_t end = at + (std::size_t(byteAt(at)) << 8 | byteAt(at + 1));
+        if (marker >= 0xC0 && marker <= 0xC2) progressive = marker == 0xC2;
         if (marker == 0xC4) {
             // As stb_image reads the segment: a class and number byte, sixteen counts, the codes.
             int64_t left = int64_t(end - at) - 2;
-            std::size_t table = at + 2;
-            while (left > 0) {
+            for (std::size_t table = at + 2; left > 0;) {
                 std::size_t codes = 0;
                 for (std::size_t i = 1; i <= 16; ++i) codes += byteAt(table + i);
-                if (codes > kMostCodes) return true;
+                if (codes > kMostCodes) return "a Huffman table of more than 256 codes";
+                if (const uint8_t kind = byteAt(table); kind >> 4 <= 1 && (kind & 15) <= 3) defined[kind >> 4][kind & 15] = true;
                 table += 17 + codes;
                 left -= int64_t(17 + codes);
+            }
+        }
+        if (marker == 0xDA) {
+            // The tables its components choose, of the kinds it decodes: DC and
+            // AC for baseline; a progressive scan's first DC pass, or AC.
+            const std::size_t count = byteAt(at + 2), spectrum = at + 3 + 2 * count;
+            const bool dc = !progressive || (byteAt(spectrum) == 0 && byteAt(spectrum + 2) >> 4 == 0);
+            const bool ac = !progressive || byteAt(spectrum) > 0;
+            for (std::size_t c = 0; c < count; ++c) {
+                const uint8_t tables = byteAt(at + 4 + 2 * c);
+                if ((dc && (tables >> 4) <= 3 && !defined[0][tables >> 4]) || (ac && (tables & 15) <= 3 && !defined[1][tables & 15]))
+                    return "a scan that decodes with a Huffman table it never defines";
             }
         }
         at = end;
@@ -233,8 +250,8 @@ std::variant<MeshSkin, std::string> DecodeImage(std::span<const uint8_t> bytes, 
     const ImageKind kind = kindOf(bytes);
     if (kind == ImageKind::PCX) return decodePcx(bytes, maxPixels);
     if (kind == ImageKind::PNG && !pngChunksFit(bytes)) return std::string("the PNG picture is cut short (a chunk runs past its end)");
-    if (kind == ImageKind::JPEG && jpegTableOverflows(bytes))
-        return std::string("the JPEG picture is damaged (a Huffman table of more than 256 codes)");
+    if (kind == ImageKind::JPEG)
+        if (const std::string fault = jpegTableFault(bytes); !fault.empty()) return "the JPEG picture is damaged (" + fault + ")";
     // The header's size first, so that nothing is allocated for a size the
     // bytes cannot back; stb_image's reason when it refuses.
     const StbHeader header = StbReadHeader(bytes);

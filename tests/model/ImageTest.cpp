@@ -69,9 +69,14 @@ TEST(Image, RefusesEveryCutAndEveryDamageWithAReason)
         return bytes;
     };
     const std::vector<uint8_t> pcx = sample(PictureKind::PCX8), png = sample(PictureKind::PNG), jpeg = sample(PictureKind::JPEG);
-    // Found by fuzz_image: a table of more codes than stb_image has room for.
-    const uint8_t marker[] = {0xFF, 0xC4};  // then the length, the class byte and sixteen counts
-    const std::size_t table = std::size_t(std::search(jpeg.begin(), jpeg.end(), marker, marker + 2) - jpeg.begin());
+    // Found by fuzz_image: a table of more codes than stb_image has room for,
+    // and a scan that decodes with a table never defined.
+    const auto find = [&](uint8_t marker) {
+        const uint8_t pair[] = {0xFF, marker};
+        return std::size_t(std::search(jpeg.begin(), jpeg.end(), pair, pair + 2) - jpeg.begin());
+    };
+    // A table: its length, class byte, sixteen counts; a scan: its length, count, each component's tables.
+    const std::size_t table = find(0xC4), scan = find(0xDA);
     const std::vector<std::pair<std::vector<uint8_t>, std::string>> rows = {
         {changed(pcx, pcx.size() - 769, {0x0B}), "lacks the 256-colour palette"},
         {changed(pcx, 3, {4}), "4 bits a pixel in 1 plane"},
@@ -82,6 +87,7 @@ TEST(Image, RefusesEveryCutAndEveryDamageWithAReason)
         {changed(png, 16, {0, 0, 0x4E, 0x20, 0, 0, 0, 1}), "PNG picture is damaged"},
         {changed(png, 33, {0x7F, 0xFF, 0xFF, 0xFF}), "a chunk runs past its end"},  // the first data chunk; found by fuzz_image
         {changed(jpeg, table + 5, {255, 100}), "a Huffman table of more than 256 codes"},
+        {changed(jpeg, scan + 6, {0x33}), "a scan that decodes with a Huffman table it never defines"},
         {{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, "not a picture of a kind read here"},
     };
     for (const auto& [bytes, reason] : rows) {
