@@ -19,8 +19,8 @@ PACKAGES := cmake ninja-build g++ make qt6-base-dev libgl-dev libcli11-dev libgt
 PACKAGES += lintian shared-mime-info libglib2.0-bin
 # Root installs directly; anyone else through sudo.
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
-# The PNG library of kelvane-cli render.
-PACKAGES += libspng-dev
+# The PNG library of kelvane-cli render, and the decoder of skins' pictures.
+PACKAGES += libspng-dev libstb-dev
 # The page: the core compiled to WebAssembly (emscripten, whose JavaScript
 # optimiser needs acorn) and the browser its test drives. npm (for the zip
 # library and the test driver) comes with some builds of nodejs, so web

@@ -21,6 +21,7 @@
 #include "measure/Measure.h"
 #include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
+#include "model/SkinFiles.h"
 
 namespace {
 
@@ -36,7 +37,9 @@ const char* kCompareHelp = R"(What is measured:
   samples of both sides; both as percentages of the diagonal of ORIGINAL's
   box in that frame (fractions with --json). Texture: at each area sample,
   how far the skin coordinate at the nearest point of the other surface lies
-  from the sample's own, in texels of ORIGINAL's first skin (RMS and largest).
+  from the sample's own, in texels of ORIGINAL's first skin (RMS and
+  largest); for a file that gives no skin size (MD3), of the first skin
+  found for it as render finds them, else of a nominal 256 x 256.
   The same seed gives the same figures; another seed moves the largest RMS
   by well under 1%.
 
@@ -85,6 +88,9 @@ int runCompare(const CompareOptions& options)
         if (const ExitStatus status = load(options.Original, model, reason); status != kAccepted) return fail(status, reason);
         try {
             ruler = RulerOf(model, options.Frames, true);
+            // Texels of the skin drawn, where the file gives no size: found
+            // as render finds it (quietly: no picture is drawn here).
+            UseFoundSkinTexels(ruler.Loaded, FindSkinFiles(model, options.Original));
         } catch (const std::bad_alloc&) {
             return outOfMemory(options.Original);
         }

@@ -44,27 +44,3 @@ std::vector<uint8_t> EncodePng(const RGBAImage& image)
     const auto* bytes = static_cast<const uint8_t*>(buffer.get());
     return std::vector<uint8_t>(bytes, bytes + length);
 }
-
-RGBAImage DecodePng(std::span<const uint8_t> bytes, int64_t maxPixels)
-{
-    const std::unique_ptr<spng_ctx, ContextFree> context(spng_ctx_new(0));
-    if (!context) throw std::runtime_error("PNG decoder: out of memory");
-    const auto read = [](int error) {
-        if (error != 0) throw std::runtime_error(std::string("PNG decoder: ") + spng_strerror(error));
-    };
-    read(spng_set_png_buffer(context.get(), bytes.data(), bytes.size()));
-    spng_ihdr header{};
-    read(spng_get_ihdr(context.get(), &header));
-    // The header's size is the file's claim: a few bytes may ask for gigabytes.
-    if (int64_t(header.width) * int64_t(header.height) > maxPixels)
-        throw std::runtime_error("the picture of " + std::to_string(header.width) + "x" + std::to_string(header.height) +
-                                 " is larger than " + std::to_string(maxPixels) + " pixels");
-    std::size_t size = 0;
-    read(spng_decoded_image_size(context.get(), SPNG_FMT_RGBA8, &size));
-    RGBAImage image;
-    image.Width = int(header.width);
-    image.Height = int(header.height);
-    image.Pixels.resize(size);
-    read(spng_decode_image(context.get(), image.Pixels.data(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS));
-    return image;
-}

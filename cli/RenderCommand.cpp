@@ -14,6 +14,7 @@
 #include <regex>
 #include <string>
 #include <system_error>
+#include <variant>
 
 #include "cli/Batch.h"
 #include "cli/Commands.h"
@@ -22,16 +23,32 @@
 #include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
 #include "model/ByteIO.h"
+#include "model/Image.h"
+#include "model/SkinFiles.h"
 #include "render/Render.h"
 
 namespace {
 
 const char* kRenderHelp = R"(The camera:
   Z is up. Yaw 0 looks at the model from +X, yaw 90 from +Y; pitch 90 looks
-  straight down. One frame alone is framed on itself, so it fills the
-  picture; --sheet and --compare frame every frame of the animation (with
-  --compare, of both models), so frames and models compare at one scale.
-  --fit chooses either way for any picture.
+  straight down. A picture is framed on the model as that camera sees it:
+  one frame fills the picture; --compare frames that frame of both models
+  under one camera, so their sizes compare; --sheet draws every cell at one
+  scale, the largest pose shown filling its cell (up to 1.8 times the
+  first's), each pose in the middle of its own. --fit animation frames
+  every frame of the animation instead, so that a series of pictures keeps
+  one scale and place; --fit frame frames each cell of a sheet on its own.
+
+Skins: MDL5 and Quake MDL files hold theirs. MD2 and MD3 files name them,
+and render looks for each (a picture, TGA, PCX, PNG, JPEG or BMP): beside the
+model, then by its trailing folders under each folder above it (a game's data
+tree: models/players/sarge/skin.tga under the folder that holds models/),
+also with the other kinds' extensions, regardless of case. A player model's
+part takes the surfaces' paths of the .skin file beside it first
+(upper_default.skin for upper.md3, upper_1.md3 and upper_lod1.md3). A skin
+not found is said on standard error and its surfaces are drawn untextured.
+--skin IMAGE draws that picture on every triangle instead, whatever the model
+names or holds.
 
 Skins of 8-bit indices carry no palette: --palette FILE gives one (768 bytes
 of red, green, blue, as .lmp and raw .pal files hold it); without it the
@@ -42,7 +59,9 @@ Examples:
   kelvane-cli render hero.mdl --frame 12 --size 1024x768 --yaw 90 --wire -o side.png
   kelvane-cli render hero.mdl --compare hero-low.mdl -o before-after.png
   kelvane-cli render hero.mdl --sheet --size 256x256 -o frames.png
-  kelvane-cli render hero.mdl --palette palette.lmp -o hero.png)";
+  kelvane-cli render hero.mdl --palette palette.lmp -o hero.png
+  kelvane-cli render models/players/sarge/upper.md3 -o upper.png
+  kelvane-cli render faerie.md2 --skin faerie.pcx -o faerie.png)";
 
 // Each side of --size; a sheet of 4 x 4 cells still fits the renderer's limit.
 constexpr int kMaxSizeSide = kMaxImageSide / 4;
@@ -56,7 +75,7 @@ struct RenderWords {
     bool Sheet = false;
     std::string Fit;      // "frame" or "animation"; empty: as the picture's kind says
     std::string Palette;  // a palette file, or empty
-    std::string Skin;     // a PNG skin, or empty
+    std::string Skin;     // a picture drawn as every triangle's skin, or empty
     RenderOptions Options;
 };
 
@@ -120,23 +139,27 @@ ExitStatus loadPalette(const std::string& file, RenderOptions& options)
     return kUsage;
 }
 
-// Reads a PNG skin for models whose files name their skins but do not hold
-// them. A skin larger than any picture we draw is refused: it would only cost memory.
+// Reads the picture --skin names. One that is no picture of a kind read, or
+// is damaged, is a usage mistake, as is a file larger than any skin could be
+// (said before it is read).
 ExitStatus loadSkin(const std::string& file, MeshSkin& skin)
 {
+    std::error_code ec;
+    if (const auto size = std::filesystem::file_size(file, ec); !ec && size > kMaxSkinFileBytes) {
+        Complain(file + ": " + std::to_string(size) + " bytes is more than any skin picture read here takes");
+        return kUsage;
+    }
     try {
-        RGBAImage image = DecodePng(ReadWholeFile(file), kMaxImagePixels);
-        skin.Type = MeshSkin::Kind::RGBA8;
-        skin.Width = image.Width;
-        skin.Height = image.Height;
-        skin.Pixels = std::move(image.Pixels);
+        auto decoded = DecodeImage(ReadWholeFile(file));
+        if (auto* why = std::get_if<std::string>(&decoded)) {
+            Complain(file + ": " + *why);
+            return kUsage;
+        }
+        skin = std::move(std::get<MeshSkin>(decoded));
         return kAccepted;
     } catch (const std::system_error& error) {  // names the file
         Complain(error.what());
         return kFileError;
-    } catch (const std::runtime_error& error) {
-        Complain(file + ": " + error.what());
-        return kUsage;
     }
 }
 
@@ -170,9 +193,10 @@ int runRender(RenderWords& words)
         return kUsage;
     }
 
-    // One frame fills the picture; pictures of several compare at one scale.
+    // The frame drawn fills the picture (of both models at once for a pair);
+    // a sheet keeps one scale over the poses it shows.
     const bool single = !words.Sheet && words.Other.empty();
-    words.Options.Fit = words.Fit.empty() ? (single ? CameraFit::Frame : CameraFit::Animation)
+    words.Options.Fit = words.Fit.empty() ? (words.Sheet ? CameraFit::Animation : CameraFit::Frame)
                                           : (words.Fit == "frame" ? CameraFit::Frame : CameraFit::Animation);
     if (!words.Palette.empty())
         if (const ExitStatus status = loadPalette(words.Palette, words.Options); status != kAccepted) return status;
@@ -189,6 +213,15 @@ int runRender(RenderWords& words)
             TAnyModel model;
             if (const ExitStatus status = load(model, *file); status != kAccepted) return status;
             *view = model.Mesh();
+            // A skin named on the command line stands in for every skin the
+            // model names or holds; otherwise those it names are looked for.
+            if (skin.Width > 0) {
+                PutSkinEverywhere(*view, skin);
+            } else {
+                const FoundSkins found = FindSkinFiles(model, *file);
+                for (const std::string& line : found.Warnings) Complain("warning: " + *file + ": " + line);
+                PutSkins(*view, found);
+            }
         } catch (const std::bad_alloc&) {
             Complain(NotEnoughMemoryFor(*file));
             return kFileError;
@@ -198,9 +231,6 @@ int runRender(RenderWords& words)
                      std::to_string(int(view->FrameCount) - 1));
             return kUsage;
         }
-        // A skin named on the command line stands in for the one the file
-        // names but does not hold; texture coordinates count its texels.
-        if (skin.Width > 0) view->Skin = skin;
     }
 
     // Said before any pixel is drawn; a sheet's size depends on its frames.
@@ -258,10 +288,10 @@ Command AddRenderCommand(CLI::App& tool)
     auto* compare = render->add_option("--compare", words->Other, "a second model drawn on the right, with the same camera")->type_name("MODEL");
     auto* sheet = render->add_flag("--sheet", words->Sheet, "up to 16 frames spread evenly over the animation, in a grid");
     sheet->excludes(compare)->excludes(frame);
-    render->add_option("--fit", words->Fit, "frame the camera on the frame drawn or on the whole animation (default: frame for one picture, animation with --sheet or --compare)")
+    render->add_option("--fit", words->Fit, "frame the camera on the frame drawn or on the whole animation (default: the frame; a sheet keeps one scale over its poses)")
         ->check(CLI::IsMember({"frame", "animation"}));
     render->add_option("--palette", words->Palette, "768 bytes of RGB for 8-bit skins, as in .lmp and raw .pal files")->type_name("FILE");
-    render->add_option("--skin", words->Skin, "a PNG picture to draw as the skin, for models that name their skin without holding it")
-        ->type_name("PNG");
+    render->add_option("--skin", words->Skin, "a picture (TGA, PCX, PNG, JPEG, BMP) drawn as the skin of every triangle, instead of those the model names or holds")
+        ->type_name("IMAGE");
     return {render, [words] { return runRender(*words); }};
 }

@@ -11,9 +11,9 @@ _kelvane_cli_help()
         section == "subcommands:" && NF > 0 { print "command", $1 }
         section == "options:" && $1 ~ /^-/ {
             # The value type follows the names in capitals: TEXT, INT, UINT:POSITIVE,
-            # ENUM:value in {fast->0,best->1}, and MODEL, PNG or DIR for a file
+            # ENUM:value in {fast->0,best->1}, and MODEL, PNG, IMAGE or DIR for a file
             # or folder ...; the rest of the line goes with it.
-            kind = ($2 ~ /^(TEXT|INT|UINT|FLOAT|NUMBER|ENUM|MODEL|PNG|DIR)/) ? "value" : "flag"
+            kind = ($2 ~ /^(TEXT|INT|UINT|FLOAT|NUMBER|ENUM|MODEL|PNG|IMAGE|DIR)/) ? "value" : "flag"
             names = $1
             sub(/^ *[^ ]+ */, "")
             count = split(names, name, ",")
@@ -39,7 +39,8 @@ _kelvane_cli()
 
     # After an option that takes a value: its choices when the help lists them
     # ("TEXT:{edge,quadric}", "{fast->0,best->1}"); folders and models after
-    # MODEL, folders and pictures after PNG, folders after DIR; nothing for
+    # MODEL, folders and PNG pictures after PNG, folders and pictures of every
+    # kind read after IMAGE, folders after DIR; nothing for
     # numbers, sizes and other text.
     if [[ $prev == -* ]]; then
         for word in "${listed[@]}"; do
@@ -51,15 +52,17 @@ _kelvane_cli()
                     mapfile -t COMPREPLY < <(compgen -W "$choices" -- "$cur")
                     return 0
                 fi
-                local files
+                local files pictures=''
                 case $type in
                     MODEL*) files='!*.md[l23]' ;;
                     PNG*) files='!*.png' ;;
+                    IMAGE*) files='' pictures='\.(tga|pcx|png|jpe?g|bmp)$' ;;
                     DIR*) files='' ;;
                     *) return 0 ;;
                 esac
                 compopt -o filenames 2>/dev/null
-                mapfile -t COMPREPLY < <(compgen -d -- "$cur"; [[ -z $files ]] || compgen -f -X "$files" -- "$cur")
+                mapfile -t COMPREPLY < <(compgen -d -- "$cur"; [[ -z $files ]] || compgen -f -X "$files" -- "$cur"
+                                         [[ -z $pictures ]] || compgen -f -- "$cur" | grep -iE "$pictures")
                 return 0
             fi
         done

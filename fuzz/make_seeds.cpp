@@ -10,6 +10,7 @@
 #include "tests/support/MD3Builder.h"
 #include "tests/support/MDL7Builder.h"
 #include "tests/support/ModelBuilder.h"
+#include "tests/support/Pictures.h"
 #include "tests/support/QuakeModels.h"
 
 namespace {
@@ -68,6 +69,19 @@ int main(int argc, char** argv)
         write(quake / ("model-" + std::to_string(seed) + ".mdl"), MakeQuakeModel(seed).SaveToBytes());
         write(md2 / ("model-" + std::to_string(seed) + ".md2"), MakeMD2Model(seed).SaveToBytes());
     }
+    // A small picture of every kind, gradients with alpha, one with a side
+    // wider than a PCX run and lines of an odd width.
+    const std::filesystem::path image = std::filesystem::path(argv[1]) / "image";
+    std::filesystem::create_directories(image);
+    int pictures = 0;
+    for (const auto& [width, height] : {std::pair{5, 3}, std::pair{70, 2}}) {
+        std::vector<uint8_t> rgba;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) rgba.insert(rgba.end(), {uint8_t(x * 3), uint8_t(y * 60), uint8_t(x < 40 ? 200 : 10), uint8_t(255 - x)});
+        for (PictureKind kind : {PictureKind::TGA, PictureKind::TGARunLengths, PictureKind::PCX8, PictureKind::PCX24, PictureKind::PNG,
+                                 PictureKind::JPEG, PictureKind::BMP})
+            write(image / ("picture-" + std::to_string(pictures++)), EncodePicture(kind, width, height, rgba));
+    }
     TMD2Model odd = MakeMD2Model();
     SetOddLayout(odd);
     write(md2 / "odd-layout.md2", odd.SaveToBytes());
@@ -80,7 +94,7 @@ int main(int argc, char** argv)
                                                {.Groups = 0}};
     for (std::size_t i = 0; i < mdl7Shapes.size(); ++i)
         write(mdl7 / ("model-" + std::to_string(i) + ".mdl"), MakeMDL7Model(mdl7Shapes[i]).SaveToBytes());
-    std::printf("%zu MDL5, %u Quake MDL, %u MD2, %zu MD3 and %zu MDL7 seeds in %s\n", models.size(), kOtherSeeds + 1, kOtherSeeds + 2,
-                shapes.size(), mdl7Shapes.size(), argv[1]);
+    std::printf("%zu MDL5, %u Quake MDL, %u MD2, %zu MD3, %zu MDL7 and %d picture seeds in %s\n", models.size(), kOtherSeeds + 1,
+                kOtherSeeds + 2, shapes.size(), mdl7Shapes.size(), pictures, argv[1]);
     return 0;
 }

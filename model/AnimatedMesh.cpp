@@ -37,6 +37,7 @@ bool AnimatedMesh::IsConsistent() const
     if (!VertexTexCoords.empty() && (VertexTexCoords.size() != VertexCount || TriangleBack.size() != Triangles.size()))
         return false;
     if (!VertexPart.empty() && VertexPart.size() != VertexCount) return false;
+    if (!TriangleSkin.empty() && TriangleSkin.size() != Triangles.size()) return false;
     for (const auto& own : VertexTexCoords)
         if (own[0] >= TexCoords.size() || own[1] >= TexCoords.size()) return false;
     for (const MeshTriangle& tri : Triangles)
@@ -131,7 +132,10 @@ AnimatedMesh KeptView(const AnimatedMesh& mesh, const MeshSurvivors& survivors)
     }
     if (!mesh.VertexPart.empty())
         for (uint32_t v : survivors.Vertices) kept.VertexPart.push_back(mesh.VertexPart[v]);
-    kept.Skin = mesh.Skin;
+    if (!mesh.TriangleSkin.empty())
+        for (uint32_t t : survivors.TriangleSource) kept.TriangleSkin.push_back(mesh.TriangleSkin[t]);
+    kept.Skins = mesh.Skins;
+    kept.SkinSizeNominal = mesh.SkinSizeNominal;
     return kept;
 }
 

@@ -2,7 +2,7 @@
 // The format-neutral view of an animated mesh: what the collapses, the
 // renderer and the measure need of any format (positions of every frame,
 // triangles with position and texture-coordinate corners, texture
-// coordinates, normals, the first skin), and nothing a format needs to write
+// coordinates, normals, skins), and nothing a format needs to write
 // itself back. Each format builds this view from its own records and takes
 // back a MeshSurvivors that says which records stay: the view is never
 // written, so an untouched record keeps its bytes.
@@ -40,14 +40,22 @@ struct MeshTriangle {
     std::array<uint32_t, 3> TexCoord{};
 };
 
-// The first skin as the renderer draws it: Indexed8 holds palette indices
-// (the file carries no palette), RGBA8 four bytes a texel. Width 0: no skin.
+// A skin as the renderer draws it: Indexed8 holds palette indices (the file
+// carries no palette), RGBA8 four bytes a texel. Width 0: no skin.
 struct MeshSkin {
     enum class Kind : uint8_t { Indexed8, RGBA8 };
     Kind Type = Kind::RGBA8;
     int Width = 0;
     int Height = 0;
     std::vector<uint8_t> Pixels;  // rows top to bottom
+};
+
+// A skin a model names without holding it, as its view numbers its skins:
+// Part is what it covers ("" for the whole model, or an MD3 surface's name),
+// Names the paths the file gives for it, the one to try first first.
+struct SkinSlot {
+    std::string Part;
+    std::vector<std::string> Names;
 };
 
 // What a view is built for: the collapses want positions vertex by vertex and
@@ -118,7 +126,18 @@ struct AnimatedMesh {
     // Vertices of different parts (MD3 surfaces) are never merged.
     std::vector<uint32_t> VertexPart;  // one per vertex; empty: all one part
 
-    MeshSkin Skin;  // empty unless asked for and the file holds one
+    // The skins triangles are drawn with, when asked for: slot k is the k-th
+    // SkinSlot the model names (found elsewhere and put in by the caller), or
+    // the first skin the file holds; a slot of Width 0 draws untextured.
+    // Each skin may have a size of its own: the renderer scales the texture
+    // coordinates from SkinWidth x SkinHeight to it.
+    std::vector<MeshSkin> Skins;
+    // One per triangle, its slot in Skins (MD3: its surface's); empty: slot 0
+    // for every triangle.
+    std::vector<uint32_t> TriangleSkin;
+    // SkinWidth x SkinHeight is a stand-in: the file gives no skin size (MD3,
+    // or a header's size of 0), so a skin found for the model may set it.
+    bool SkinSizeNominal = false;
 
     std::size_t At(uint32_t vertex, uint32_t frame) const
     {
@@ -135,7 +154,8 @@ struct AnimatedMesh {
                 double(p[2]) * t.Scale[2] + t.Offset[2]};
     }
     // True when every triangle's corners name a vertex and a texture coordinate
-    // the view holds, and the lists agree in size. Builders from files always
+    // the view holds, and the lists agree in size (TriangleSkin's slots may
+    // lie past Skins: those triangles draw untextured). Builders from files always
     // give such a view; methods check it for views made in memory.
     bool IsConsistent() const;
 };

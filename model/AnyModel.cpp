@@ -134,6 +134,13 @@ AnimatedMesh TAnyModel::Mesh(const MeshOptions& Options) const
     return std::visit([&Options](const auto& model) { return MeshOf(model, Options); }, Held);
 }
 
+std::vector<SkinSlot> TAnyModel::SkinNames() const
+{
+    // Each format says what it names; a format added to Held (MDL7, whose
+    // skins may be files named by the model) answers through its own SkinNamesOf.
+    return std::visit([](const auto& model) { return SkinNamesOf(model); }, Held);
+}
+
 void TAnyModel::Keep(const MeshSurvivors& Survivors)
 {
     std::visit([&Survivors](auto& model) { KeepSurvivors(model, Survivors); }, Held);

@@ -60,6 +60,9 @@ public:
     ModelFormat Format() const;
     std::string FormatName() const;
     AnimatedMesh Mesh(const MeshOptions& Options = {}) const;
+    // The skins the model names without holding them, a slot for each of the
+    // view's skins (none for formats that hold theirs): model/Skins.h finds them.
+    std::vector<SkinSlot> SkinNames() const;
     void Keep(const MeshSurvivors& Survivors);
     std::string ModelInfoLine() const;
 

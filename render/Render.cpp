@@ -60,15 +60,18 @@ struct Camera {
     double CentreY = 0;
 };
 
-Camera cameraFor(const WorldBox& view, const RenderOptions& options)
+// The eye, its axes and its distance: on the side yaw and pitch say, outside
+// the ball through the box's corners, looking at its centre. Focal and the
+// picture's centre are the framing's to set.
+Camera eyeFor(const WorldBox& view, double yawDegrees, double pitchDegrees)
 {
     Camera camera;
     const Vec centre = view.Empty ? Vec{0, 0, 0} : (view.Min + view.Max) * 0.5;
     double radius = view.Diagonal() * 0.5;
     // A point, or no box at all: any size frames nothing worth seeing.
     if (!(radius > 0) || !std::isfinite(radius)) radius = 1;
-    const double yaw = options.YawDegrees * std::numbers::pi / 180.0;
-    const double pitch = std::clamp(options.PitchDegrees, -90.0, 90.0) * std::numbers::pi / 180.0;
+    const double yaw = yawDegrees * std::numbers::pi / 180.0;
+    const double pitch = std::clamp(pitchDegrees, -90.0, 90.0) * std::numbers::pi / 180.0;
     const Vec towardsEye{std::cos(pitch) * std::cos(yaw), std::cos(pitch) * std::sin(yaw), std::sin(pitch)};
     // Right depends on the yaw alone, so a view straight down still has one.
     camera.Right = {-std::sin(yaw), std::cos(yaw), 0};
@@ -78,15 +81,95 @@ Camera cameraFor(const WorldBox& view, const RenderOptions& options)
     const double distance = radius / std::sin(kHalfFieldRadians);
     camera.Eye = centre + towardsEye * distance;
     camera.Distance = distance;
+    camera.NearDepth = 1e-3 * radius;
+    camera.ToLight = normalized(camera.Forward * -0.7 + camera.Up * 0.55 + camera.Right * -0.45);
+    return camera;
+}
+
+// How much wider or taller than a sheet's first pose its scale allows
+// another pose to be: at kFrameFill, the first fills at least half its cell.
+constexpr double kMostPoseSpread = kFrameFill / 0.5;
+
+// Extents of poses narrower than this share of the ball's are taken for none:
+// a flat pose seen edge on, or a single point, is framed by its other side or its ball.
+constexpr double kLeastPoseSpan = 1e-9;
+
+Camera cameraFor(const CameraFraming& framing, const RenderOptions& options)
+{
+    Camera camera = eyeFor(framing.Box, options.YawDegrees, options.PitchDegrees);
     const double zoom = std::isfinite(options.Zoom) && options.Zoom > 0 ? std::clamp(options.Zoom, 1e-3, 1e3) : 1.0;
     // Zoom narrows the field rather than moving the eye, which therefore
     // never enters the ball and never needs to clip a triangle at the eye.
-    camera.Focal = zoom * kFrameFill * 0.5 * std::min(options.Width, options.Height) / std::tan(kHalfFieldRadians);
-    camera.NearDepth = 1e-3 * radius;
+    const double ballTangent = std::tan(kHalfFieldRadians);
+    camera.Focal = zoom * kFrameFill * 0.5 * std::min(options.Width, options.Height) / ballTangent;
     camera.CentreX = 0.5 * options.Width;
     camera.CentreY = 0.5 * options.Height;
-    camera.ToLight = normalized(camera.Forward * -0.7 + camera.Up * 0.55 + camera.Right * -0.45);
+    // Poses seen from another side than they were framed for may reach past
+    // their extent: the ball holds them from every side.
+    if (!framing.Poses || framing.YawDegrees != options.YawDegrees || framing.PitchDegrees != options.PitchDegrees) return camera;
+    const double least = kLeastPoseSpan * ballTangent;
+    if (!(framing.Across > least) && !(framing.Upwards > least)) return camera;
+    const double byWidth = framing.Across > least ? options.Width / framing.Across : INFINITY;
+    const double byHeight = framing.Upwards > least ? options.Height / framing.Upwards : INFINITY;
+    camera.Focal = zoom * kFrameFill * std::min(byWidth, byHeight);
+    // Screen y grows downwards.
+    camera.CentreX = 0.5 * options.Width - camera.Focal * framing.MiddleX;
+    camera.CentreY = 0.5 * options.Height + camera.Focal * framing.MiddleY;
     return camera;
+}
+
+// Where a pose's points fall as the eye sees them: x / depth and y / depth,
+// least and greatest.
+struct Extent {
+    double Left = INFINITY, Right = -INFINITY, Bottom = INFINITY, Top = -INFINITY;
+    void Add(const Extent& other)
+    {
+        Left = std::min(Left, other.Left), Right = std::max(Right, other.Right);
+        Bottom = std::min(Bottom, other.Bottom), Top = std::max(Top, other.Top);
+    }
+    // False for no points, or points that are not finite (only in a view built in memory).
+    bool Finite() const { return std::isfinite(Left) && std::isfinite(Right) && std::isfinite(Bottom) && std::isfinite(Top); }
+};
+
+// The framing of the poses (frames of meshes) together, and each frame's own
+// extent from the same eye in poses (one per frame, the meshes together).
+CameraFraming framingOf(std::span<const AnimatedMesh* const> meshes, std::span<const int> frames, const RenderOptions& options,
+                        std::vector<Extent>& poses)
+{
+    CameraFraming framing;
+    poses.assign(frames.size(), Extent());
+    const auto inMesh = [](const AnimatedMesh& mesh, int frame) {
+        return frame >= 0 && uint32_t(frame) < mesh.FrameCount && mesh.HasTransforms() &&
+               mesh.Positions.size() >= std::size_t(mesh.VertexCount) * mesh.FrameCount;
+    };
+    for (const AnimatedMesh* mesh : meshes)
+        for (int frame : frames)
+            if (inMesh(*mesh, frame)) framing.Box.Add(FrameBox(*mesh, uint32_t(frame)));
+    if (framing.Box.Empty) return framing;
+    // Every point lies in the ball, so in front of the eye: depth > 0.
+    const Camera eye = eyeFor(framing.Box, options.YawDegrees, options.PitchDegrees);
+    Extent all;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        for (const AnimatedMesh* mesh : meshes) {
+            if (!inMesh(*mesh, frames[i])) continue;
+            for (uint32_t v = 0; v < mesh->VertexCount; ++v) {
+                const Vec fromEye = mesh->World(v, uint32_t(frames[i])) - eye.Eye;
+                const double depth = dot(fromEye, eye.Forward);
+                const double x = dot(fromEye, eye.Right) / depth, y = dot(fromEye, eye.Up) / depth;
+                poses[i].Add(Extent{x, x, y, y});
+            }
+        }
+        all.Add(poses[i]);
+    }
+    if (!all.Finite()) return framing;  // the ball, for points it cannot place
+    framing.Poses = true;
+    framing.YawDegrees = options.YawDegrees;
+    framing.PitchDegrees = options.PitchDegrees;
+    framing.Across = all.Right - all.Left;
+    framing.Upwards = all.Top - all.Bottom;
+    framing.MiddleX = 0.5 * (all.Left + all.Right);
+    framing.MiddleY = 0.5 * (all.Bottom + all.Top);
+    return framing;
 }
 
 // The skin as the rasterizer reads it: four bytes a texel, or one index into
@@ -111,12 +194,11 @@ struct SkinImage {
     }
 };
 
-// The mesh's skin, when it is there, whole, and the picture wants it. Texels
-// were decoded with the view, once per model rather than once per picture.
-SkinImage skinFor(const AnimatedMesh& mesh, const RenderOptions& options)
+// One of the mesh's skins, when it is there, whole, and the picture wants it.
+// Texels were decoded with the view, once per model rather than once per picture.
+SkinImage skinFor(const AnimatedMesh& mesh, const MeshSkin& skin, const RenderOptions& options)
 {
     SkinImage image;
-    const MeshSkin& skin = mesh.Skin;
     if (!options.Textured || skin.Width <= 0 || skin.Height <= 0 || mesh.TexCoords.empty()) return image;
     const std::size_t texels = std::size_t(skin.Width) * std::size_t(skin.Height);
     const bool indexed = skin.Type == MeshSkin::Kind::Indexed8;
@@ -237,7 +319,7 @@ RGBAImage background(int width, int height)
 struct Rasterizer {
     RGBAImage& Image;
     std::vector<float>& Depth;  // 1/depth of the nearest surface so far; 0 is nothing
-    const SkinImage& Skin;
+    const SkinImage* Skin = nullptr;  // the skin of the triangle being drawn; one of Width 0 draws untextured
 
     // Fills one triangle, corners a, b, c; light and texel positions per corner.
     void Triangle(const ScreenVert* a, const ScreenVert* b, const ScreenVert* c, std::array<float, 3> light,
@@ -289,12 +371,13 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
     // Perspective: 1/depth, and each quantity over depth, are linear on screen.
     const float invArea = 1.0f / float(area);
     const float z0 = a->InvDepth, z1 = b->InvDepth, z2 = c->InvDepth;
-    const bool textured = Skin.Width > 0 && u != nullptr;
-    const float maxU = float(Skin.Width - 1), maxV = float(Skin.Height - 1);
+    const SkinImage& skin = *Skin;
+    const bool textured = skin.Width > 0 && u != nullptr;
+    const float maxU = float(skin.Width - 1), maxV = float(skin.Height - 1);
     if (textured)
         for (int k = 0; k < 3; ++k) {
-            us[std::size_t(k)] *= Skin.ScaleU;
-            vs[std::size_t(k)] *= Skin.ScaleV;
+            us[std::size_t(k)] *= skin.ScaleU;
+            vs[std::size_t(k)] *= skin.ScaleV;
         }
     for (int64_t y = minY; y <= maxY; ++y, row0 += stepY0, row1 += stepY1, row2 += stepY2) {
         // Each edge function is linear along the row, so each bounds the
@@ -328,7 +411,7 @@ void Rasterizer::Triangle(const ScreenVert* a, const ScreenVert* b, const Screen
                 // max(0, NaN) is 0: no texel position, however damaged, reads outside the skin.
                 const float su = std::min(maxU, std::max(0.0f, (p0 * us[0] + p1 * us[1] + p2 * us[2]) * toWeight));
                 const float sv = std::min(maxV, std::max(0.0f, (p0 * vs[0] + p1 * vs[1] + p2 * vs[2]) * toWeight));
-                Skin.Colour(std::size_t(sv) * std::size_t(Skin.Width) + std::size_t(su), texel);
+                skin.Colour(std::size_t(sv) * std::size_t(skin.Width) + std::size_t(su), texel);
                 colour = texel;
             }
             uint8_t* pixel = &Image.Pixels[at * 4];
@@ -358,16 +441,35 @@ void Rasterizer::Edge(const ScreenVert& a, const ScreenVert& b)
     }
 }
 
-// The box the camera frames when the caller gives none.
-WorldBox fittedBox(const AnimatedMesh& mesh, const RenderOptions& options)
+// Every frame of a view, as PoseFraming takes frames.
+std::vector<int> everyFrame(uint32_t frameCount)
 {
-    if (options.Fit == CameraFit::Frame) return options.Frame < 0 ? WorldBox() : FrameBox(mesh, uint32_t(options.Frame));
-    return AnimationBox(mesh);
+    std::vector<int> frames(std::min<uint32_t>(frameCount, INT32_MAX));
+    for (std::size_t f = 0; f < frames.size(); ++f) frames[f] = int(f);
+    return frames;
+}
+
+// The framing of the poses options.Fit names, of one mesh or two.
+CameraFraming fittedFraming(std::span<const AnimatedMesh* const> meshes, const RenderOptions& options)
+{
+    if (options.Fit == CameraFit::Frame) {
+        const int frame = options.Frame;
+        return PoseFraming(meshes, std::span<const int>(&frame, 1), options);
+    }
+    uint32_t frameCount = 0;
+    for (const AnimatedMesh* mesh : meshes) frameCount = std::max(frameCount, mesh->FrameCount);
+    return PoseFraming(meshes, everyFrame(frameCount), options);
 }
 
 }  // namespace
 
-RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, const WorldBox& view)
+CameraFraming PoseFraming(std::span<const AnimatedMesh* const> meshes, std::span<const int> frames, const RenderOptions& options)
+{
+    std::vector<Extent> poses;
+    return framingOf(meshes, frames, options, poses);
+}
+
+RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, const CameraFraming& framing)
 {
     RGBAImage image = background(options.Width, options.Height);
     if (image.Pixels.empty() || options.Frame < 0 || uint32_t(options.Frame) >= mesh.FrameCount) return image;
@@ -380,7 +482,7 @@ RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, co
     const bool hasNormals = mesh.Normals.size() == mesh.Positions.size();
 
     // 1. every vertex once: camera space, screen position, light both ways
-    const Camera camera = cameraFor(view, options);
+    const Camera camera = cameraFor(framing, options);
     const NormalDecoder normals(mesh.NormalCode);
     std::vector<ScreenVert> screen(mesh.VertexCount);
     for (uint32_t i = 0; i < mesh.VertexCount; ++i) {
@@ -409,13 +511,18 @@ RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, co
     }
 
     // 2. every triangle, in list order, so that equal depths always resolve alike
-    const SkinImage skin = skinFor(mesh, options);
+    // Each triangle takes its slot's skin; a slot past the skins, or empty, draws untextured.
+    std::vector<SkinImage> skins;
+    for (const MeshSkin& skin : mesh.Skins) skins.push_back(skinFor(mesh, skin, options));
+    const SkinImage untextured;
+    const bool perTriangle = mesh.TriangleSkin.size() == mesh.Triangles.size();
     std::vector<float> depth(std::size_t(image.Width) * std::size_t(image.Height), 0.0f);
-    Rasterizer rasterizer{image, depth, skin};
+    Rasterizer rasterizer{image, depth, &untextured};
     const auto inRange = [](const std::array<uint32_t, 3>& index, std::size_t size) {
         return index[0] < size && index[1] < size && index[2] < size;
     };
-    for (const MeshTriangle& tri : mesh.Triangles) {
+    for (std::size_t t = 0; t < mesh.Triangles.size(); ++t) {
+        const MeshTriangle& tri = mesh.Triangles[t];
         // Views from files are consistent; these guards are for views built in memory.
         if (!inRange(tri.Vertex, screen.size())) continue;
         const ScreenVert& a = screen[tri.Vertex[0]];
@@ -437,7 +544,9 @@ RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, co
             light = seenFromFront ? std::array<float, 3>{a.LightFront, b.LightFront, c.LightFront}
                                   : std::array<float, 3>{a.LightBack, b.LightBack, c.LightBack};
         }
-        if (skin.Width > 0 && inRange(tri.TexCoord, mesh.TexCoords.size())) {
+        const std::size_t slot = perTriangle ? mesh.TriangleSkin[t] : 0;
+        rasterizer.Skin = slot < skins.size() ? &skins[slot] : &untextured;
+        if (rasterizer.Skin->Width > 0 && inRange(tri.TexCoord, mesh.TexCoords.size())) {
             const auto& s0 = mesh.TexCoords[tri.TexCoord[0]];
             const auto& s1 = mesh.TexCoords[tri.TexCoord[1]];
             const auto& s2 = mesh.TexCoords[tri.TexCoord[2]];
@@ -463,7 +572,8 @@ RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, co
 
 RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options)
 {
-    return RenderFrame(mesh, options, fittedBox(mesh, options));
+    const AnimatedMesh* meshes[] = {&mesh};
+    return RenderFrame(mesh, options, fittedFraming(meshes, options));
 }
 
 RGBAImage RenderSideBySide(const AnimatedMesh& left, const AnimatedMesh& right, const RenderOptions& options)
@@ -471,10 +581,10 @@ RGBAImage RenderSideBySide(const AnimatedMesh& left, const AnimatedMesh& right, 
     if (options.Width < 1 || options.Width > kMaxImageSide / 2) return {};
     RGBAImage pair = background(2 * options.Width, options.Height);
     if (pair.Pixels.empty()) return pair;
-    WorldBox view = fittedBox(left, options);
-    view.Add(fittedBox(right, options));
-    place(pair, RenderFrame(left, options, view), 0, 0);
-    place(pair, RenderFrame(right, options, view), options.Width, 0);
+    const AnimatedMesh* meshes[] = {&left, &right};
+    const CameraFraming framing = fittedFraming(meshes, options);
+    place(pair, RenderFrame(left, options, framing), 0, 0);
+    place(pair, RenderFrame(right, options, framing), options.Width, 0);
     return pair;
 }
 
@@ -501,29 +611,45 @@ RGBAImage RenderSheet(const AnimatedMesh& mesh, const RenderOptions& options, in
         return {};
     RGBAImage sheet = background(columns * options.Width, rows * options.Height);
     if (sheet.Pixels.empty()) return sheet;
-    // One camera for every cell, framed on the whole animation, so cells
-    // compare; framed on each frame only when asked.
-    const WorldBox animation = options.Fit == CameraFit::Animation ? AnimationBox(mesh) : WorldBox();
+    // One scale for every cell, that of the largest pose the sheet shows (not
+    // of every frame of the file), so that cells compare; each pose in the
+    // middle of its cell, so that poses far apart (a fall, a leap) still fill
+    // theirs. Framed on each frame alone only when asked.
+    const AnimatedMesh* meshes[] = {&mesh};
+    std::vector<Extent> poses;
+    const CameraFraming shown = framingOf(meshes, frames, options, poses);
+    double across = 0, upwards = 0;
+    for (const Extent& pose : poses)
+        if (pose.Finite()) across = std::max(across, pose.Right - pose.Left), upwards = std::max(upwards, pose.Top - pose.Bottom);
+    // A pose far larger than the first (a body flung apart) may reach past
+    // its cell, so that the first never fills less than half of its own.
+    if (!poses.empty() && poses[0].Finite()) {
+        across = std::min(across, kMostPoseSpread * (poses[0].Right - poses[0].Left));
+        upwards = std::min(upwards, kMostPoseSpread * (poses[0].Top - poses[0].Bottom));
+    }
     RenderOptions cell = options;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         cell.Frame = frames[i];
-        const WorldBox view = options.Fit == CameraFit::Animation ? animation : fittedBox(mesh, cell);
-        place(sheet, RenderFrame(mesh, cell, view), int(i % std::size_t(columns)) * options.Width,
+        CameraFraming framing = options.Fit == CameraFit::Animation ? shown : fittedFraming(meshes, cell);
+        if (options.Fit == CameraFit::Animation && framing.Poses && poses[i].Finite()) {
+            framing.Across = across, framing.Upwards = upwards;
+            framing.MiddleX = 0.5 * (poses[i].Left + poses[i].Right);
+            framing.MiddleY = 0.5 * (poses[i].Bottom + poses[i].Top);
+        }
+        place(sheet, RenderFrame(mesh, cell, framing), int(i % std::size_t(columns)) * options.Width,
               int(i / std::size_t(columns)) * options.Height);
     }
     return sheet;
 }
 
-RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, const WorldBox& view)
+RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, const CameraFraming& framing)
 {
-    return RenderFrame(MeshOf(model), options, view);
+    return RenderFrame(MeshOf(model), options, framing);
 }
 
 RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options)
 {
-    // The model's own boxes: one pass over its packed frames, no view needed for them.
-    const WorldBox view = options.Fit == CameraFit::Frame ? FrameBox(model, options.Frame) : AnimationBox(model);
-    return RenderFrame(MeshOf(model), options, view);
+    return RenderFrame(MeshOf(model), options);
 }
 
 RGBAImage RenderSideBySide(const TMDLModel& left, const TMDLModel& right, const RenderOptions& options)

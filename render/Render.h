@@ -1,11 +1,12 @@
 #pragma once
 // One frame of an animated mesh drawn into an RGBA image: a z-buffered
 // rasterizer with perspective, lit through the stored vertex normals, textured
-// with the mesh's first skin. Plain C++ over the format-neutral view: the
+// with each triangle's skin. Plain C++ over the format-neutral view: the
 // window, the command line and the tests draw the same pixels of any format.
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "model/AnimatedMesh.h"
@@ -34,7 +35,8 @@ struct RGBAImage {
 // surface of the untextured colour matches it.
 inline constexpr uint8_t kBackground[4] = {70, 74, 82, 255};
 
-// How much of the picture's smaller side the framed ball fills at zoom 1.
+// How much of the picture the framed points fill at zoom 1: of its smaller
+// side for a ball, of its width or its height (whichever binds) for poses.
 inline constexpr double kFrameFill = 0.9;
 
 // What the camera is framed on where the renderer chooses: every frame of the
@@ -59,9 +61,37 @@ struct RenderOptions {
     std::vector<uint8_t> Palette;
 };
 
-// Draws options.Frame of mesh with a camera framed on view, a box in world
-// space (pass AnimationBox(mesh), or the union of two meshes' boxes so that
-// both share one camera). Never reads outside a list, even of a view that is
+// What the camera frames. The eye stands on the side yaw and pitch say,
+// outside the ball through Box's corners, looking at its centre. A framing
+// made from a box alone frames that ball, which shows at one size from every
+// side: a view that turns keeps its scale. A framing of poses (PoseFraming)
+// frames the points themselves as that eye sees them, as large as they fit:
+// for pictures taken from the direction it was made for (another direction
+// frames the ball instead).
+struct CameraFraming {
+    WorldBox Box;
+    bool Poses = false;
+    double YawDegrees = 0;  // the direction the poses were seen from
+    double PitchDegrees = 0;
+    // As that eye sees the poses, in x / depth (rightwards) and y / depth
+    // (upwards): the width and the height that fill kFrameFill of the
+    // picture's width or height, whichever binds, and the point put at the
+    // picture's middle.
+    double Across = 0, Upwards = 0, MiddleX = 0, MiddleY = 0;
+
+    CameraFraming() = default;
+    CameraFraming(const WorldBox& box) : Box(box) {}  // implicit: a box alone frames its ball
+};
+
+// The framing of the given frames of each mesh (frames a mesh lacks are left
+// out), seen from options' yaw and pitch: every vertex of those poses inside
+// kFrameFill of the picture, their extent centred. Frame a series of
+// pictures (a sheet, an animation, a pair) on all the poses it shows, so that
+// no picture of it jumps. Reads each pose's vertices once.
+CameraFraming PoseFraming(std::span<const AnimatedMesh* const> meshes, std::span<const int> frames, const RenderOptions& options);
+
+// Draws options.Frame of mesh with a camera framed as framing says (a world
+// box such as AnimationBox(mesh) frames its ball). Never reads outside a list, even of a view that is
 // not IsConsistent(): a triangle naming a vertex or texture coordinate the
 // view lacks is skipped or drawn untextured. A mesh with no frames or no
 // triangles gives the background. Width or height below 1 or above
@@ -71,17 +101,17 @@ struct RenderOptions {
 // box's centre looking towards -X, with +Y to the right of the picture;
 // yaw turns it about Z towards +Y, pitch raises it. Zoom 1 frames the ball
 // through the box's corners so that its outline fills kFrameFill of the
-// smaller side of the picture. The light comes from over the viewer's left
-// shoulder. Skin alpha is not drawn: many skins leave it zero.
-RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, const WorldBox& view);
-// The same, framed as options.Fit says. AnimationBox reads every frame: a view
-// that draws often keeps the box while the mesh stays the same and calls the
-// form above.
+// smaller side of the picture, or the poses as PoseFraming says. The light
+// comes from over the viewer's left shoulder. Skin alpha is not drawn: many
+// skins leave it zero.
+RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, const CameraFraming& framing);
+// The same, framed on the poses options.Fit names: options.Frame's alone, or
+// every frame's.
 RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options);
 
 // left beside right, each in an options.Width x options.Height half, with one
-// camera framed on the union of both meshes' boxes (as options.Fit says) so
-// sizes compare.
+// camera framed on the poses of both meshes (options.Frame's or every
+// frame's, as options.Fit says) so sizes compare.
 RGBAImage RenderSideBySide(const AnimatedMesh& left, const AnimatedMesh& right, const RenderOptions& options);
 
 // Which frames a sheet shows: up to maxFrames spread evenly from the first
@@ -89,13 +119,17 @@ RGBAImage RenderSideBySide(const AnimatedMesh& left, const AnimatedMesh& right, 
 std::vector<int> SheetFrames(int frameCount, int maxFrames);
 // SheetFrames(mesh, maxFrames) in a grid of options.Width x options.Height
 // cells, left to right then top to bottom, as near square as the count
-// allows, every cell under one camera unless options.Fit is Frame;
-// options.Frame is not used. No frames gives one background cell.
+// allows; options.Frame is not used. Every cell at one scale, the largest
+// of the poses shown filling its cell, and each pose in the middle of its
+// own cell (a pose lying far from another still fills its cell); a pose
+// more than 1.8 times as wide or tall as the first may reach past its cell,
+// so that the first fills at least half of its own. Each frame framed alone
+// when options.Fit is Frame. No frames gives one background cell.
 RGBAImage RenderSheet(const AnimatedMesh& mesh, const RenderOptions& options, int maxFrames = 16);
 
 // The MDL5 model's forms: the same pictures of MeshOf(model). Each builds the
 // view anew: a caller that draws one model often keeps its view.
-RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, const WorldBox& view);
+RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options, const CameraFraming& framing);
 RGBAImage RenderFrame(const TMDLModel& model, const RenderOptions& options);
 RGBAImage RenderSideBySide(const TMDLModel& left, const TMDLModel& right, const RenderOptions& options);
 RGBAImage RenderSheet(const TMDLModel& model, const RenderOptions& options, int maxFrames = 16);

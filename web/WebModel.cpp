@@ -72,7 +72,8 @@ ModelSummary WebModel::Summary() const
     // the file holds one per vertex, as MD3 does.
     summary.SkinVertices = int32_t(mesh.VertexTexCoords.empty() ? mesh.TexCoords.size() : mesh.VertexCount);
     summary.FrameNames = mesh.FrameNames;
-    if (mesh.Skin.Width > 0) summary.Skins.push_back({-1, mesh.Skin.Width, mesh.Skin.Height});
+    for (const MeshSkin& skin : mesh.Skins)
+        if (skin.Width > 0) summary.Skins.push_back({-1, skin.Width, skin.Height});
     return summary;
 }
 

@@ -512,10 +512,21 @@ AnimatedMesh MeshOf(const TMD2Model& model, const MeshOptions& options)
         mesh.Triangles.push_back({{tri.Vertex[0], tri.Vertex[1], tri.Vertex[2]}, {tri.TexCoord[0], tri.TexCoord[1], tri.TexCoord[2]}});
     mesh.TexCoords.reserve(model.TexCoords.size());
     for (const MD2TexCoord& tc : model.TexCoords) mesh.TexCoords.push_back({float(tc.S), float(tc.T)});
-    // The file names its skins instead of holding them: no pixels to give.
+    // The file names its skins instead of holding them: no pixels to give
+    // (SkinNamesOf says where to look).
     mesh.SkinWidth = model.Header.SkinWidth > 0 ? model.Header.SkinWidth : 256;
     mesh.SkinHeight = model.Header.SkinHeight > 0 ? model.Header.SkinHeight : 256;
+    mesh.SkinSizeNominal = model.Header.SkinWidth <= 0 || model.Header.SkinHeight <= 0;
     return mesh;
+}
+
+std::vector<SkinSlot> SkinNamesOf(const TMD2Model& model)
+{
+    SkinSlot slot;
+    for (const auto& name : model.SkinNames)
+        if (name[0] != '\0') slot.Names.emplace_back(name.data(), std::find(name.begin(), name.end(), '\0'));
+    if (slot.Names.empty()) return {};
+    return {slot};
 }
 
 void KeepSurvivors(TMD2Model& model, const MeshSurvivors& survivors)

@@ -148,6 +148,10 @@ std::vector<int32_t> BuildGLCommands(const TMD2Model& model);
 // The view: per-frame transforms from each frame's scale and translate;
 // TexCoords are the texture coordinate records, chosen freely by corners.
 AnimatedMesh MeshOf(const TMD2Model& model, const MeshOptions& options = {});
+// The skins the file names, as one slot: the game draws one skin at a time,
+// and the first of the names that is found is drawn. Each name up to its
+// first zero byte, empty ones left out; no slot when the file names none.
+std::vector<SkinSlot> SkinNamesOf(const TMD2Model& model);
 // Keeps the survivors' vertices in every frame, texture coordinates and
 // triangles, each record's bytes as they were; rebuilds the GL command list
 // from the kept triangles (a model without one keeps none), and rewrites

@@ -549,6 +549,9 @@ AnimatedMesh MeshOf(const TMD3Model& model, const MeshOptions& options)
     if (options.Names) NameFrames(mesh.FrameNames, frames, model.Frames);
     mesh.NormalCode = NormalCoding::LatLong;
     mesh.SkinWidth = mesh.SkinHeight = kNominalSkinSize;
+    mesh.SkinSizeNominal = true;
+    // A skin slot per surface, each empty until one is found for it.
+    if (options.Skin) mesh.Skins.resize(model.Surfaces.size());
 
     // A model put together in memory may hold too few vertices: one that is
     // missing stands at the origin, and the view stays consistent.
@@ -585,11 +588,25 @@ AnimatedMesh MeshOf(const TMD3Model& model, const MeshOptions& options)
             MeshTriangle out;
             for (std::size_t j = 0; j < 3; ++j) out.Vertex[j] = out.TexCoord[j] = base + uint32_t(tri.Vertex[j]);
             mesh.Triangles.push_back(out);
+            if (options.Skin) mesh.TriangleSkin.push_back(uint32_t(part));
         }
         base += count;
     }
     mesh.TriangleBack.assign(mesh.Triangles.size(), 0);
     return mesh;
+}
+
+std::vector<SkinSlot> SkinNamesOf(const TMD3Model& model)
+{
+    const auto upToZero = [](const std::array<char, 64>& name) { return std::string(name.data(), std::find(name.begin(), name.end(), '\0')); };
+    std::vector<SkinSlot> slots;
+    for (const TMD3Surface& surface : model.Surfaces) {
+        SkinSlot& slot = slots.emplace_back();
+        slot.Part = upToZero(surface.Name);
+        for (const MD3Shader& shader : surface.Shaders)
+            if (shader.Name[0] != '\0') slot.Names.push_back(upToZero(shader.Name));
+    }
+    return slots;
 }
 
 void KeepSurvivors(TMD3Model& model, const MeshSurvivors& survivors)

@@ -170,6 +170,10 @@ private:
 // of a nominal 256 x 256 skin (a coordinate that is not finite there becomes
 // 0), and no skin: the file names its skins but does not hold them.
 AnimatedMesh MeshOf(const TMD3Model& model, const MeshOptions& options = {});
+// A slot per surface, as the view numbers its skins: the surface's name and
+// its shaders' names, each up to its first zero byte (a player's .skin file
+// may name another path for the surface: see model/Skins.h).
+std::vector<SkinSlot> SkinNamesOf(const TMD3Model& model);
 // Keeps the survivors' vertices (in every frame, bytes unchanged) and their
 // texture coordinates in each surface, and the kept triangles renumbered
 // within their surface; rewrites counts and offsets. A surface that loses

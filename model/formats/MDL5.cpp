@@ -467,12 +467,14 @@ AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options)
     for (const MDLTriangle& tri : model.Triangles.Items) mesh.Triangles.push_back({tri.VertIndex, tri.SkinIndex});
     mesh.TexCoords.reserve(model.SkinVerts.Items.size());
     for (const SkinVert& sv : model.SkinVerts.Items) mesh.TexCoords.push_back({float(sv.U), float(sv.V)});
-    if (options.Skin) mesh.Skin = firstReadableSkin(model);
+    if (options.Skin)
+        if (MeshSkin skin = firstReadableSkin(model); skin.Width > 0) mesh.Skins.push_back(std::move(skin));
     // The skin vertices count texels of the first skin; without one, a
     // nominal square keeps texture distances comparable.
     const TMDLSkin5* first = model.Skins.empty() ? nullptr : &model.Skins.front();
     mesh.SkinWidth = first && first->Width > 0 ? first->Width : 256;
     mesh.SkinHeight = first && first->Height > 0 ? first->Height : 256;
+    mesh.SkinSizeNominal = !first || first->Width <= 0 || first->Height <= 0;
     return mesh;
 }
 

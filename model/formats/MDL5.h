@@ -37,6 +37,8 @@ WorldBox AnimationBox(const TMDLModel& model);
 // The MDL5 model's view: vertices are frame vertices, texture coordinates its
 // skin vertices (texels), one transform (the header's) for every frame.
 AnimatedMesh MeshOf(const TMDLModel& model, const MeshOptions& options = {});
+// MDL5 files hold their skins: none named to look for.
+inline std::vector<SkinSlot> SkinNamesOf(const TMDLModel&) { return {}; }
 // Keeps only the survivors' records in model, in every frame alike, and
 // lowers the header's counts; records keep their bytes.
 void KeepSurvivors(TMDLModel& model, const MeshSurvivors& survivors);

@@ -227,6 +227,9 @@ MDL7Bases BasesOf(const TMDL7Model& model);
 // so that nothing measures its texture. Normals are the 162-entry table's,
 // the nearest for float normals. The first picture skin is decoded as Skin.
 AnimatedMesh MeshOf(const TMDL7Model& model, const MeshOptions& options = {});
+// The skins the model names, a slot per skin of the view: an external file's
+// name for a skin of that kind, none for the others (the file holds them).
+std::vector<SkinSlot> SkinNamesOf(const TMDL7Model& model);
 // Keeps the survivors' main vertices and texture coordinates (and those a
 // kept triangle's second set names) byte for byte, the kept triangles
 // renumbered with their other bytes, each frame's vertices of kept vertices

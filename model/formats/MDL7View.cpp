@@ -248,6 +248,34 @@ const MDL7Skin* firstPicture(const TMDL7Model& model)
     return nullptr;
 }
 
+// Every skin of the model in one list, the list a triangle's material names
+// (the editor writes them all into group 0; later groups' follow).
+std::vector<const MDL7Skin*> skinList(const TMDL7Model& model)
+{
+    std::vector<const MDL7Skin*> skins;
+    for (const MDL7Group& g : model.Groups)
+        for (const MDL7Skin& skin : g.Skins) skins.push_back(&skin);
+    return skins;
+}
+
+// A skin as drawn: its pixels; a material alone (no picture, no file named)
+// as one texel of its diffuse colour; else none (an external file's picture
+// is found by its name, SkinNamesOf).
+MeshSkin drawnSkin(const MDL7Skin& skin)
+{
+    if (skin.IsPicture()) return DecodeSkinPixels(skin.Kind() & 0x7, skin.Width, skin.Height, skin.Data);
+    MeshSkin colour;
+    if (skin.Kind() == 7 || skin.Material.size() < 16) return colour;
+    colour.Width = colour.Height = 1;
+    colour.Pixels.resize(4);
+    for (std::size_t c = 0; c < 4; ++c) {
+        const float value = mdl7::F32At(skin.Material.data() + 4 * c);
+        colour.Pixels[c] = uint8_t(std::isfinite(value) ? std::clamp(value, 0.0f, 1.0f) * 255.0f + 0.5f : 0.0f);
+    }
+    colour.Pixels[3] = 255;
+    return colour;
+}
+
 // Texture coordinates in texels of the first picture skin, triangles and parts.
 void addSurface(const TMDL7Model& model, const MDL7Bases& bases, const MeshOptions& options, AnimatedMesh& mesh)
 {
@@ -257,8 +285,12 @@ void addSurface(const TMDL7Model& model, const MDL7Bases& bases, const MeshOptio
     mesh.SkinHeight = picture ? picture->Height : kNominalSkinSize;
     // Without coordinates there is no texture to measure or draw.
     if (texCoordCount == 0) mesh.SkinWidth = mesh.SkinHeight = 0;
-    if (picture && texCoordCount > 0 && options.Skin)
-        mesh.Skin = DecodeSkinPixels(picture->Kind() & 0x7, picture->Width, picture->Height, picture->Data);
+    // Without a picture the coordinates' size is a stand-in, which a skin
+    // found beside the model may set.
+    mesh.SkinSizeNominal = !picture && texCoordCount > 0;
+    const std::vector<const MDL7Skin*> skins = skinList(model);
+    if (options.Skin)
+        for (const MDL7Skin* skin : skins) mesh.Skins.push_back(drawnSkin(*skin));
     mesh.TexCoords.reserve(texCoordCount + 1);
     mesh.Triangles.reserve(bases.Triangles.back());
     mesh.VertexPart.reserve(mesh.VertexCount);
@@ -279,6 +311,12 @@ void addSurface(const TMDL7Model& model, const MDL7Bases& bases, const MeshOptio
                 tri.TexCoord[j] = s == kMDL7None ? texCoordCount : bases.TexCoords[g] + s;
             }
             mesh.Triangles.push_back(tri);
+            // A triangle names its skin in the one list (-1: none, drawn
+            // untextured as a slot past the list); a 12-byte one has the first.
+            if (options.Skin) {
+                const int32_t material = group.Triangles.RecordSize >= 16 ? mdl7::I32At(group.Triangles[t] + 12) : 0;
+                mesh.TriangleSkin.push_back(material >= 0 && std::size_t(material) < skins.size() ? uint32_t(material) : uint32_t(skins.size()));
+            }
         }
         mesh.VertexPart.insert(mesh.VertexPart.end(), group.MainVertices.Count(), uint32_t(g));
     }
@@ -336,4 +374,18 @@ AnimatedMesh MeshOf(const TMDL7Model& model, const MeshOptions& options)
     }
     assert(mesh.IsConsistent());
     return mesh;
+}
+
+std::vector<SkinSlot> SkinNamesOf(const TMDL7Model& model)
+{
+    // A slot per skin, as the view lists them; only a skin of an external
+    // file names one to look for.
+    std::vector<SkinSlot> slots;
+    for (const MDL7Skin* skin : skinList(model)) {
+        SkinSlot& slot = slots.emplace_back();
+        const auto& head = skin->HeadRest;
+        slot.Part.assign(head.begin(), std::find(head.begin(), head.end(), uint8_t(0)));
+        if (skin->Kind() == 7) slot.Names.emplace_back(skin->Data.begin(), std::find(skin->Data.begin(), skin->Data.end(), uint8_t(0)));
+    }
+    return slots;
 }

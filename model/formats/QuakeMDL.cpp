@@ -343,15 +343,17 @@ AnimatedMesh MeshOf(const TQuakeModel& model, const MeshOptions& options)
     // nominal square keeps texture distances comparable.
     mesh.SkinWidth = h.SkinWidth > 0 ? h.SkinWidth : 256;
     mesh.SkinHeight = h.SkinHeight > 0 ? h.SkinHeight : 256;
+    mesh.SkinSizeNominal = h.SkinWidth <= 0 || h.SkinHeight <= 0;
     const std::size_t pictureSize = std::size_t(std::max<int64_t>(0, int64_t(h.SkinWidth) * h.SkinHeight));
     if (options.Skin && !model.Skins.empty() && model.Skins[0].PictureCount > 0 && pictureSize > 0) {
         const std::size_t first = std::size_t(model.Skins[0].FirstPicture) * pictureSize;
         if (first + pictureSize <= model.SkinPixels.size()) {
-            mesh.Skin.Type = MeshSkin::Kind::Indexed8;
-            mesh.Skin.Width = h.SkinWidth;
-            mesh.Skin.Height = h.SkinHeight;
-            mesh.Skin.Pixels.assign(model.SkinPixels.begin() + std::ptrdiff_t(first),
-                                    model.SkinPixels.begin() + std::ptrdiff_t(first + pictureSize));
+            MeshSkin& skin = mesh.Skins.emplace_back();
+            skin.Type = MeshSkin::Kind::Indexed8;
+            skin.Width = h.SkinWidth;
+            skin.Height = h.SkinHeight;
+            skin.Pixels.assign(model.SkinPixels.begin() + std::ptrdiff_t(first),
+                               model.SkinPixels.begin() + std::ptrdiff_t(first + pictureSize));
         }
     }
     return mesh;

@@ -141,6 +141,8 @@ private:
 // skin vertices (index = vertex index), then one "back" coordinate (s + half
 // the skin width) for each vertex on the seam, in vertex order.
 AnimatedMesh MeshOf(const TQuakeModel& model, const MeshOptions& options = {});
+// Quake MDL files hold their skins: none named to look for.
+inline std::vector<SkinSlot> SkinNamesOf(const TQuakeModel&) { return {}; }
 // Keeps the survivors' vertices (skin vertices and every frame alike) and
 // triangles, each record's bytes as they were, and rewrites the counts.
 // Texture coordinates belong to vertices here, so survivors.TexCoords is not

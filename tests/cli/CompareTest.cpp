@@ -6,7 +6,9 @@
 #include "pipeline/ReportLines.h"
 #include "model/MDLClass.h"
 #include "reduce/Reduce.h"
+#include "tests/support/MD3Builder.h"
 #include "tests/support/ModelBuilder.h"
+#include "tests/support/Pictures.h"
 #include "tests/support/ShapeModels.h"
 #include "tests/support/TestFiles.h"
 
@@ -120,4 +122,26 @@ TEST(CompareCli, FiguresOfEverySizePrintWhole)
     // Texels too: a texture coordinate of 1e30 must not cut the line.
     EXPECT_EQ(FrameDeviationLine({3, "run", 0, 0, 12.5, 1.2289e30}, true),
               "frame 3 run: Hausdorff 0.0000%, RMS 0.0000%, texture RMS 12.50, largest 1.2289e+30 texels");
+}
+
+TEST(CompareCli, CountsTexelsOfTheSkinFoundWhereTheFileGivesNoSize)
+{
+    // Two MD3 copies of one shape, the second's texture moved an eighth of
+    // the skin sideways: 32 texels of MD3's nominal 256, 64 of a 512-wide skin.
+    ScratchDir dir;
+    const TMD3Model original = MakeTwoSurfaceMD3("skins/wide.tga", "skins/wide.tga");
+    TMD3Model moved = original;
+    for (TMD3Surface& surface : moved.Surfaces)
+        for (MD3TexCoord& tc : surface.TexCoords) tc.S += 0.125f;
+    WriteFile(dir.File("a.md3"), original.SaveToBytes());
+    WriteFile(dir.File("b.md3"), moved.SaveToBytes());
+    const auto textureRms = [&] {
+        const CliRun run = RunCli({"compare", dir.File("a.md3"), dir.File("b.md3"), "--json"}, dir);
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        return nlohmann::json::parse(run.Out).at("textureRms").get<double>();
+    };
+    const double nominal = textureRms();
+    EXPECT_NEAR(nominal, 32, 2);
+    WriteFile(dir.File("wide.tga"), EncodePicture(PictureKind::TGA, 512, 64, std::vector<uint8_t>(512 * 64 * 4, 90)));
+    EXPECT_DOUBLE_EQ(textureRms(), 2 * nominal);
 }

@@ -1,37 +1,120 @@
 #include <gtest/gtest.h>
 
-#include <spng.h>
-
+#include <array>
+#include <cstdlib>
 #include <filesystem>
-#include <memory>
+#include <variant>
 
 #include "model/ByteIO.h"
+#include "model/Image.h"
+#include "render/Render.h"
+#include "tests/support/MD3Builder.h"
 #include "tests/support/ModelBuilder.h"
+#include "tests/support/Pictures.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
-struct PngSize {
-    uint32_t Width = 0;
-    uint32_t Height = 0;
-};
-
-// The size of a PNG file, once libspng has decoded all of it; 0 x 0 when it cannot.
-PngSize decodedSize(const std::string& fileName)
+// The picture in a PNG file as the core decodes it (a check of libspng's
+// writing by another decoder); Width 0 when it cannot be decoded.
+MeshSkin decodedPng(const std::string& fileName)
 {
-    const std::vector<uint8_t> bytes = ReadWholeFile(fileName);
-    const std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)> context(spng_ctx_new(0), &spng_ctx_free);
-    spng_ihdr header{};
-    std::size_t length = 0;
-    if (spng_set_png_buffer(context.get(), bytes.data(), bytes.size()) != 0 || spng_get_ihdr(context.get(), &header) != 0 ||
-        spng_decoded_image_size(context.get(), SPNG_FMT_RGBA8, &length) != 0)
-        return {};
-    std::vector<uint8_t> pixels(length);
-    if (spng_decode_image(context.get(), pixels.data(), length, SPNG_FMT_RGBA8, 0) != 0) return {};
-    return {header.width, header.height};
+    auto decoded = DecodeImage(ReadWholeFile(fileName));
+    return std::holds_alternative<MeshSkin>(decoded) ? std::get<MeshSkin>(decoded) : MeshSkin();
+}
+
+// 'R', 'G', 'B' for the strongest channel of a colour, '.' for the
+// background, '-' for a grey (the untextured surface).
+char colourAt(const MeshSkin& picture, int x, int y)
+{
+    const uint8_t* p = &picture.Pixels[(std::size_t(y) * std::size_t(picture.Width) + std::size_t(x)) * 4];
+    if (p[0] == kBackground[0] && p[1] == kBackground[1] && p[2] == kBackground[2]) return '.';
+    if (p[0] > 2 * p[1] && p[0] > 2 * p[2]) return 'R';
+    if (p[1] > 2 * p[0] && p[1] > 2 * p[2]) return 'G';
+    if (p[2] > 2 * p[0] && p[2] > 2 * p[1]) return 'B';
+    return '-';
+}
+
+// A picture of 4 x side texels, rgb above and below (rgb at the bottom too when not given).
+std::vector<uint8_t> picture(PictureKind kind, int side, std::array<uint8_t, 3> rgb, std::array<uint8_t, 3> below = {})
+{
+    std::vector<uint8_t> rgba;
+    for (int i = 0; i < 4 * side; ++i) {
+        const auto& colour = i >= 2 * side && below != std::array<uint8_t, 3>{} ? below : rgb;
+        rgba.insert(rgba.end(), {colour[0], colour[1], colour[2], 255});
+    }
+    return EncodePicture(kind, 4, side, rgba);
 }
 
 }  // namespace
+
+TEST(CliRender, FindsEachSurfacesSkinOrTakesOnePictureForAll)
+{
+    // A built MD3 of two squares, each surface naming its own skin, the
+    // right one without an extension: blue above green, twice as tall as
+    // the left, each drawn at its own size.
+    ScratchDir dir;
+    std::filesystem::create_directories(dir.File("models/p"));
+    const std::string model = dir.File("models/p/upper.md3");
+    WriteFile(model, MakeTwoSurfaceMD3("models/p/left.tga", "models\\p\\right").SaveToBytes());
+    WriteFile(dir.File("models/p/left.tga"), picture(PictureKind::TGARunLengths, 4, {230, 20, 20}));
+    WriteFile(dir.File("models/p/right.pcx"), picture(PictureKind::PCX8, 8, {20, 20, 230}, {20, 230, 20}));
+    WriteFile(dir.File("green.jpg"), picture(PictureKind::JPEG, 8, {20, 230, 20}));
+    WriteFile(dir.File("broken.png"), {0x89, 'P', 'N', 'G', 1, 2, 3});
+    const std::string out = dir.File("out.png");
+    const auto drawn = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = {"render", model, "-o", out, "--size", "80x40", "--yaw", "0", "--pitch", "0"};
+        args.insert(args.end(), more.begin(), more.end());
+        const CliRun run = RunCli(args, dir);
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        const MeshSkin drawing = decodedPng(out);
+        if (drawing.Width != 80 || drawing.Height != 40) return std::pair{std::string("no picture"), run.Err};
+        return std::pair{std::string{colourAt(drawing, 20, 20), colourAt(drawing, 60, 10), colourAt(drawing, 60, 30)}, run.Err};
+    };
+    EXPECT_EQ(drawn({}), std::pair(std::string("RBG"), std::string()));
+    EXPECT_EQ(drawn({"--skin", dir.File("green.jpg")}).first, "GGG");
+    std::filesystem::remove(dir.File("models/p/right.pcx"));
+    const auto [colours, said] = drawn({});
+    EXPECT_EQ(colours, "R--");
+    EXPECT_NE(said.find("kelvane-cli: warning: " + model + ": no skin \"models\\p\\right\" found for surface \"right\""),
+              std::string::npos) << said;
+
+    const CliRun broken = RunCli({"render", model, "-o", out, "--skin", dir.File("broken.png")}, dir);
+    EXPECT_EQ(broken.Status, 2);
+    EXPECT_NE(broken.Err.find("broken.png: the PNG picture is cut short"), std::string::npos) << broken.Err;
+}
+
+// An OpenArena player's parts straight from the folder Debian's
+// openarena-data packs them in, each textured through its .skin file.
+TEST(CliRender, DrawsAnOpenArenaPlayerTexturedFromItsFolder)
+{
+    const std::string package = "/usr/share/games/openarena/baseoa/pak2-players.pk3";
+    if (!std::filesystem::exists(package)) GTEST_SKIP() << package << " is not installed (Debian's openarena-data)";
+    if (std::system("command -v unzip >/dev/null 2>&1") != 0) GTEST_SKIP() << "unzip is not installed";
+    ScratchDir dir;
+    const std::string unpack = "unzip -q " + package + " 'models/players/sergei/*' -d " + dir.path.string();
+    ASSERT_EQ(std::system(unpack.c_str()), 0) << unpack;
+    for (const char* part : {"head", "upper", "lower"}) {
+        const std::string model = dir.File(std::string("models/players/sergei/") + part + ".md3");
+        const CliRun run = RunCli({"render", model, "-o", dir.File("part.png"), "--size", "128x128"}, dir);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(run.Err, "") << part;
+        // The untextured surface is a grey lit brighter or darker; a skin's
+        // colours are not: most of the model's pixels must be colours.
+        const MeshSkin picture = decodedPng(dir.File("part.png"));
+        ASSERT_EQ(picture.Width, 128);
+        int drawn = 0, coloured = 0;
+        for (int i = 0; i < 128 * 128; ++i) {
+            const char colour = colourAt(picture, i % 128, i / 128);
+            drawn += colour != '.';
+            const uint8_t* p = &picture.Pixels[4 * std::size_t(i)];
+            const double shade = p[0] / 200.0;
+            coloured += colour != '.' && (std::abs(p[1] - shade * 196) > 3 || std::abs(p[2] - shade * 188) > 3);
+        }
+        EXPECT_GT(drawn, 128 * 128 / 8) << part;
+        EXPECT_GT(coloured, drawn / 2) << part;
+    }
+}
 
 TEST(CliRender, WritesAPngOfTheAskedSizeOverAPngOrNoFileAtAll)
 {
@@ -84,9 +167,9 @@ TEST(CliRender, WritesAPngOfTheAskedSizeOverAPngOrNoFileAtAll)
             }
             continue;
         }
-        const PngSize size = decodedSize(out);
-        EXPECT_EQ(size.Width, row.Width) << words;
-        EXPECT_EQ(size.Height, row.Height) << words;
+        const MeshSkin picture = decodedPng(out);
+        EXPECT_EQ(picture.Width, int(row.Width)) << words;
+        EXPECT_EQ(picture.Height, int(row.Height)) << words;
         std::filesystem::remove(out);
     }
     // Only a PNG, or no file, is replaced: a model named after -o by mistake stays as it was.

@@ -121,7 +121,7 @@ for word in 'Open MDL5' Reduce 'Save MDL5' Preview Ctrl+P Target Apply; do
 done
 
 # The completion, as bash runs it on Tab, in a folder of models and other files.
-mkdir -p "$work/models/sub" && touch "$work/models/a.mdl" "$work/models/b.txt" "$work/models/c.png"
+mkdir -p "$work/models/sub" && touch "$work/models/a.mdl" "$work/models/b.txt" "$work/models/c.png" "$work/models/d.TGA"
 completionsOf() {  # the program, the words typed before the cursor, then the word being completed
     (cd "$work/models" && bash -c '
         source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _kelvane_cli; printf "%s\n" "${COMPREPLY[@]}"' \
@@ -139,6 +139,7 @@ done
 [[ -z $(completions reduce --level '') ]] || fail "completing a level offers words: $(completions reduce --level '')"
 [[ $(completions reduce -o '') == $'a.mdl\nsub' ]] || fail "completing -o gives: $(completions reduce -o '' | tr '\n' ' ')"
 [[ $(completions render -o '') == $'c.png\nsub' ]] || fail "completing render -o gives: $(completions render -o '' | tr '\n' ' ')"
+[[ $(completions render --skin '') == $'c.png\nd.TGA\nsub' ]] || fail "completing --skin gives: $(completions render --skin '' | tr '\n' ' ')"
 [[ $(completions reduce --out-dir '') == sub ]] || fail "completing --out-dir gives: $(completions reduce --out-dir '' | tr '\n' ' ')"
 [[ -z $(completions render --size '') ]] || fail "completing a size offers words: $(completions render --size '')"
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -147,7 +148,7 @@ TEST(MD3View, ConcatenatesSurfacesInExactSixtyFourthsWithZUp)
     const std::array<float, 2> texels{0.0f, (0.25f + 0.125f) * 256};
     EXPECT_EQ(mesh.TexCoords[4], texels);
     EXPECT_EQ(mesh.FrameNames, (std::vector<std::string>{"frame0", "frame1"}));
-    EXPECT_EQ(mesh.Skin.Width, 0);
+    EXPECT_TRUE(std::all_of(mesh.Skins.begin(), mesh.Skins.end(), [](const MeshSkin& skin) { return skin.Width == 0; }));
     for (uint32_t v = 0; v < mesh.VertexCount; ++v)
         for (uint32_t f = 0; f < 2; ++f) EXPECT_EQ(byVertex.World(v, f), mesh.World(v, f));
 }

@@ -134,8 +134,9 @@ TEST(QuakeMDL, ViewGivesEveryFrameAndBackCoordinatesOnTheSeam)
     EXPECT_GT(mesh.World(2, 0)[2], mesh.World(0, 0)[2]);
     EXPECT_EQ(mesh.Normals[mesh.At(1, 1)], 13 + 1);
 
-    EXPECT_EQ(mesh.Skin.Type, MeshSkin::Kind::Indexed8);
-    EXPECT_EQ(mesh.Skin.Pixels, std::vector<uint8_t>(model.SkinPixels.begin(), model.SkinPixels.begin() + 32));
+    ASSERT_EQ(mesh.Skins.size(), 1u);
+    EXPECT_EQ(mesh.Skins[0].Type, MeshSkin::Kind::Indexed8);
+    EXPECT_EQ(mesh.Skins[0].Pixels, std::vector<uint8_t>(model.SkinPixels.begin(), model.SkinPixels.begin() + 32));
     EXPECT_EQ(MeshOf(model, {true, false, false}).Positions[3 * 4 + 2], mesh.Positions[mesh.At(3, 2)]);  // vertex-major
 }
 

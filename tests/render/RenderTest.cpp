@@ -448,3 +448,50 @@ TEST(Render, SheetAndPairPlaceEachPictureInItsCell)
     EXPECT_TRUE(rightEmpty);
     EXPECT_EQ(0, std::memcmp(pixel(pair, 15, 10), pixel(last, 15, 10), 4));
 }
+
+TEST(Render, SheetKeepsOneScaleWhileEachPoseFillsItsCell)
+{
+    // One triangle: frame 1 the same shape far to the side, frame 2 one and
+    // a half times as large, frame 3 three times. Framed on the box of all
+    // four, frame 0 would be a speck.
+    const auto triangle = [](double y, double size) {
+        return std::vector<FrameVert>{at({0, y, size}), at({0, y + size, -size}), at({0, y - size, -size})};
+    };
+    const AnimatedMesh mesh = MeshOf(worldModel({triangle(0, 1), triangle(40, 1), triangle(0, 1.5), triangle(0, 3)}, {Tri(0, 1, 2)}));
+    RenderOptions options;
+    options.Width = options.Height = 100;
+    options.YawDegrees = options.PitchDegrees = 0;
+    const RGBAImage sheet = RenderSheet(mesh, options);  // 2 x 2 cells
+    ASSERT_EQ(sheet.Width, 200);
+    // The drawn extent in a cell: left, right, top, bottom.
+    const auto extent = [&](int cellX, int cellY) {
+        std::array<int, 4> e{1000, -1, 1000, -1};
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 100; ++x)
+                if (!isBackground(pixel(sheet, cellX * 100 + x, cellY * 100 + y)))
+                    e = {std::min(e[0], x), std::max(e[1], x), std::min(e[2], y), std::max(e[3], y)};
+        return e;
+    };
+    const auto first = extent(0, 0), moved = extent(1, 0), grown = extent(0, 1), huge = extent(1, 1);
+    // The scale lets the largest pose be 1.8 times the first: the first fills
+    // half its cell, the pose three times as large reaches past its own.
+    EXPECT_NEAR(first[1] - first[0] + 1, 50, 2);
+    EXPECT_EQ(moved[1] - moved[0], first[1] - first[0]);
+    EXPECT_NEAR(grown[1] - grown[0] + 1, 75, 2);
+    EXPECT_EQ(huge[0], 0);
+    EXPECT_EQ(huge[1], 99);
+    for (const auto& e : {first, moved, grown}) {  // each pose in the middle of its cell
+        EXPECT_NEAR(e[0] + e[1], 99, 2);
+        EXPECT_NEAR(e[2] + e[3], 99, 2);
+    }
+    // A framing of poses holds for the direction it was made for; from
+    // another, the ball through the poses' box holds them all the same.
+    const AnimatedMesh* meshes[] = {&mesh};
+    const int frames[] = {0, 1, 2, 3};
+    const CameraFraming framing = PoseFraming(meshes, frames, options);
+    options.YawDegrees = 60;  // the triangle seen from aside, not edge on
+    options.Frame = 1;
+    const RGBAImage turned = RenderFrame(mesh, options, framing);
+    EXPECT_EQ(turned.Pixels, RenderFrame(mesh, options, framing.Box).Pixels);
+    EXPECT_FALSE(allBackground(turned));
+}

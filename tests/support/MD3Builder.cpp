@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -44,6 +45,29 @@ TMD3Model MakeMD3Model(int surfaceCount, int frameCount, int tagCount)
             for (int v = 0; v < count; ++v)
                 surface.Vertices.push_back({{{int16_t(v * 100 - 200 + f), int16_t(s * 50 - v * 30), int16_t(64 * v - 100 + 7 * f)}},
                                             uint16_t(v * 257 + s + f)});
+    }
+    model.PlaceSections();
+    return model;
+}
+
+TMD3Model MakeTwoSurfaceMD3(const std::string& leftShader, const std::string& rightShader)
+{
+    TMD3Model model;
+    model.Header.Ident = {'I', 'D', 'P', '3'};
+    model.Header.Version = kMD3Version;
+    model.Frames.push_back({{0, -2, -1}, {0, 2, 1}, {0, 0, 0}, 3, nameOf<16>("still")});
+    for (const auto& [name, shader, left] : {std::tuple{"left", leftShader, -2}, std::tuple{"right", rightShader, 0}}) {
+        TMD3Surface& surface = model.Surfaces.emplace_back();
+        surface.Ident = model.Header.Ident;
+        surface.Name = nameOf<64>(name);
+        surface.Shaders.push_back({nameOf<64>(shader), 0});
+        //  0---1   seen from +X: y grows to the right, z upwards
+        //  | / |
+        //  2---3
+        surface.Triangles = {{{0, 2, 1}}, {{1, 2, 3}}};
+        surface.TexCoords = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+        const auto at = [](int y, int z) { return MD3Vertex{{0, int16_t(64 * y), int16_t(64 * z)}, 0}; };
+        surface.Vertices = {at(left, 1), at(left + 2, 1), at(left, -1), at(left + 2, -1)};  // normals point along +Z: lit alike
     }
     model.PlaceSections();
     return model;
