@@ -12,20 +12,25 @@ void Complain(const std::string& message)
     std::cerr << "kelvane-cli: " << message << '\n';
 }
 
-ExitStatus LoadModelFile(TAnyModel& model, const std::string& file, std::vector<std::string>& problems)
+ExitStatus LoadForCommand(TAnyModel& model, const std::string& file, std::string& reason)
 {
     std::vector<std::string> lines;
     model.LogLines = [&lines](const std::string& line) { lines.push_back(line); };
     try {
         if (model.LoadFromFile(file)) return kAccepted;
     } catch (const std::system_error& error) {  // the message names the file
-        problems = {error.what()};
+        reason = error.what();
+        Complain(reason);
         return kFileError;
     } catch (const std::bad_alloc&) {
-        problems = {NotEnoughMemoryFor(file)};
+        reason = NotEnoughMemoryFor(file);
+        Complain(reason);
         return kFileError;
     }
-    problems = ErrorLines(lines);
+    const std::vector<std::string> errors = ErrorLines(lines);
+    reason = "\"" + file + "\" is refused: " + (errors.empty() ? std::string("not a model") : errors.front());
+    Complain(reason);
+    for (std::size_t i = 1; i < errors.size(); ++i) Complain(file + ": " + errors[i]);
     return kRefused;
 }
 

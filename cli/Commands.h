@@ -36,11 +36,12 @@ Command AddCompareCommand(CLI::App& tool);
 // output holds so far, so that the two read in order.
 void Complain(const std::string& message);
 
-// Loads file into model for a command. Returns kAccepted; kRefused with the
-// model's "ERROR:" lines in problems; or kFileError with one message, naming
-// the file, when it cannot be read or its model does not fit in memory.
-// Says nothing itself: each command words its failures.
-ExitStatus LoadModelFile(TAnyModel& model, const std::string& file, std::vector<std::string>& problems);
+// Loads file into model for a command. Returns kAccepted; or kRefused or
+// kFileError, having said why on standard error ("\"hero.mdl\" is refused:
+// ERROR:..." and any further ERROR: lines after the file's name, or the
+// file error's message, which names the file), and gives that first line in
+// reason for a JSON document.
+ExitStatus LoadForCommand(TAnyModel& model, const std::string& file, std::string& reason);
 
 // How a file's exit status reads in the JSON documents: "accepted", "refused",
 // "error", "over budget" or "usage".

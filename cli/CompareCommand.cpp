@@ -55,17 +55,6 @@ struct CompareOptions {
     MeasureOptions Measure;
 };
 
-// Loads file; otherwise says why, naming the file, and returns the reason.
-ExitStatus load(const std::string& file, TAnyModel& model, std::string& reason)
-{
-    std::vector<std::string> problems;
-    ExitStatus status = LoadModelFile(model, file, problems);
-    if (status == kRefused) reason = "\"" + file + "\" is refused: " + (problems.empty() ? std::string("not a model") : problems.front());
-    if (status == kFileError) reason = problems.front();
-    if (status != kAccepted) Complain(reason);
-    return status;
-}
-
 int runCompare(const CompareOptions& options)
 {
     // A failure is said on standard error and, with --json, as the document.
@@ -85,7 +74,7 @@ int runCompare(const CompareOptions& options)
     Ruler ruler;
     {
         TAnyModel model;
-        if (const ExitStatus status = load(options.Original, model, reason); status != kAccepted) return fail(status, reason);
+        if (const ExitStatus status = LoadForCommand(model, options.Original, reason); status != kAccepted) return fail(status, reason);
         try {
             ruler = RulerOf(model, options.Frames, true);
             // Texels of the skin drawn, where the file gives no size: found
@@ -98,7 +87,7 @@ int runCompare(const CompareOptions& options)
     AnimatedMesh other;
     {
         TAnyModel model;
-        if (const ExitStatus status = load(options.Other, model, reason); status != kAccepted) return fail(status, reason);
+        if (const ExitStatus status = LoadForCommand(model, options.Other, reason); status != kAccepted) return fail(status, reason);
         if (const int64_t frames = model.Counts().Frames; frames != ruler.FrameCount) {
             Complain(reason = "cannot compare \"" + options.Original + "\" with \"" + options.Other + "\": the first model has " +
                               std::to_string(ruler.FrameCount) + " frames and the second " + std::to_string(frames));

@@ -90,18 +90,6 @@ std::optional<std::pair<int, int>> parseSize(const std::string& text)
     return std::pair{width, height};
 }
 
-// Loads one model; a refusal prints its ERROR lines, naming the file.
-ExitStatus load(TAnyModel& model, const std::string& file)
-{
-    std::vector<std::string> problems;
-    const ExitStatus status = LoadModelFile(model, file, problems);
-    if (status == kAccepted) return status;
-    if (status == kFileError) Complain(problems.front());
-    for (const std::string& line : status == kRefused ? problems : std::vector<std::string>()) Complain(file + ": " + line);
-    if (status == kRefused && problems.empty()) Complain(file + ": refused");
-    return status;
-}
-
 // The picture's width and height: one --size, two side by side, or a sheet's
 // grid of cells, as near square as RenderSheet makes it.
 std::pair<int64_t, int64_t> pictureSize(const RenderWords& words, const AnimatedMesh& mesh)
@@ -211,7 +199,8 @@ int runRender(RenderWords& words)
         if (file->empty()) continue;
         try {
             TAnyModel model;
-            if (const ExitStatus status = load(model, *file); status != kAccepted) return status;
+            std::string reason;
+            if (const ExitStatus status = LoadForCommand(model, *file, reason); status != kAccepted) return status;
             *view = model.Mesh();
             // A skin named on the command line stands in for every skin the
             // model names or holds; otherwise those it names are looked for.

@@ -33,17 +33,13 @@ constexpr float kWireDepthSlack = 1.01f;
 constexpr uint8_t kSurfaceColour[3] = {200, 196, 188};  // untextured: warm grey
 constexpr uint8_t kWireColour[3] = {250, 210, 60};  // amber: shows on dark skins and light ones
 
-Vec operator-(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-Vec operator+(const Vec& a, const Vec& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+// The shared arithmetic (model/Geometry.h) as operators, for the camera's sums.
+Vec operator-(const Vec& a, const Vec& b) { return Minus(a, b); }
+Vec operator+(const Vec& a, const Vec& b) { return Plus(a, b); }
 Vec operator*(const Vec& a, double k) { return {a[0] * k, a[1] * k, a[2] * k}; }
-double dot(const Vec& a, const Vec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-Vec cross(const Vec& a, const Vec& b)
-{
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
 Vec normalized(const Vec& a)
 {
-    const double length = std::sqrt(dot(a, a));
+    const double length = std::sqrt(Dot(a, a));
     return length > 0 ? a * (1.0 / length) : Vec{0, 0, 0};
 }
 
@@ -76,7 +72,7 @@ Camera eyeFor(const WorldBox& view, double yawDegrees, double pitchDegrees)
     // Right depends on the yaw alone, so a view straight down still has one.
     camera.Right = {-std::sin(yaw), std::cos(yaw), 0};
     camera.Forward = towardsEye * -1.0;
-    camera.Up = cross(camera.Right, camera.Forward);
+    camera.Up = Cross(camera.Right, camera.Forward);
     // At this distance the ball's outline is seen under the half field exactly.
     const double distance = radius / std::sin(kHalfFieldRadians);
     camera.Eye = centre + towardsEye * distance;
@@ -154,8 +150,8 @@ CameraFraming framingOf(std::span<const AnimatedMesh* const> meshes, std::span<c
             if (!inMesh(*mesh, frames[i])) continue;
             for (uint32_t v = 0; v < mesh->VertexCount; ++v) {
                 const Vec fromEye = mesh->World(v, uint32_t(frames[i])) - eye.Eye;
-                const double depth = dot(fromEye, eye.Forward);
-                const double x = dot(fromEye, eye.Right) / depth, y = dot(fromEye, eye.Up) / depth;
+                const double depth = Dot(fromEye, eye.Forward);
+                const double x = Dot(fromEye, eye.Right) / depth, y = Dot(fromEye, eye.Up) / depth;
                 poses[i].Add(Extent{x, x, y, y});
             }
         }
@@ -286,7 +282,7 @@ int64_t snapToSubpixel(double pixels)
 
 float lightThrough(const Vec& normal, const Camera& camera)
 {
-    return float(kAmbient + kDiffuse * std::max(0.0, dot(normal, camera.ToLight)));
+    return float(kAmbient + kDiffuse * std::max(0.0, Dot(normal, camera.ToLight)));
 }
 
 void fill(RGBAImage& image, const uint8_t colour[4])
@@ -489,9 +485,9 @@ RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, co
         ScreenVert& out = screen[i];
         out.World = mesh.World(i, frame);
         const Vec fromEye = out.World - camera.Eye;
-        const double depth = dot(fromEye, camera.Forward);
-        const double x = camera.CentreX + camera.Focal * dot(fromEye, camera.Right) / depth;
-        const double y = camera.CentreY - camera.Focal * dot(fromEye, camera.Up) / depth;
+        const double depth = Dot(fromEye, camera.Forward);
+        const double x = camera.CentreX + camera.Focal * Dot(fromEye, camera.Right) / depth;
+        const double y = camera.CentreY - camera.Focal * Dot(fromEye, camera.Up) / depth;
         // Depth in units of the eye's distance, so that a float holds its
         // inverse at any model size; a vertex too far for one (only with a
         // view box that misses the model) is not drawn.
@@ -529,18 +525,18 @@ RGBAImage RenderFrame(const AnimatedMesh& mesh, const RenderOptions& options, co
         const ScreenVert& b = screen[tri.Vertex[1]];
         const ScreenVert& c = screen[tri.Vertex[2]];
         if (!a.Drawable || !b.Drawable || !c.Drawable) continue;
-        const Vec faceNormal = cross(b.World - a.World, c.World - a.World);
+        const Vec faceNormal = Cross(b.World - a.World, c.World - a.World);
         const Vec toEye = camera.Eye - a.World;
         std::array<float, 3> light;
         if (options.Flat || !a.HasNormal || !b.HasNormal || !c.HasNormal) {
-            const Vec facing = normalized(dot(faceNormal, toEye) < 0 ? faceNormal * -1.0 : faceNormal);
+            const Vec facing = normalized(Dot(faceNormal, toEye) < 0 ? faceNormal * -1.0 : faceNormal);
             light.fill(lightThrough(facing, camera));
         } else {
             // Seen from the side the vertex normals point away from, the face
             // shows its inside (or its winding disagrees with its normals):
             // light it as the side that faces us.
             const Vec normalSum = a.Normal + b.Normal + c.Normal;
-            const bool seenFromFront = (dot(faceNormal, toEye) >= 0) == (dot(faceNormal, normalSum) >= 0);
+            const bool seenFromFront = (Dot(faceNormal, toEye) >= 0) == (Dot(faceNormal, normalSum) >= 0);
             light = seenFromFront ? std::array<float, 3>{a.LightFront, b.LightFront, c.LightFront}
                                   : std::array<float, 3>{a.LightBack, b.LightBack, c.LightBack};
         }
