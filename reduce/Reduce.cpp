@@ -127,6 +127,95 @@ bool phaseOneCanRun(const TMDLModel& model, uint32_t vertexCount)
     return true;
 }
 
+// Scratch lists of one vertex's look, kept from vertex to vertex.
+struct FanScratch {
+    std::vector<uint32_t> Fan;          // the live triangles about the vertex, ascending
+    std::vector<int32_t> Neighbours;    // their other corners, twice each in a closed fan
+    std::vector<int32_t> Candidates;    // each neighbour once: the possible targets
+};
+
+// Steps 1 and 2 of a vertex's look: whether v lies inside a closed fan of at
+// least three live triangles whose skin vertices stay within maxSpread
+// (squared texels) of the reference point; scratch then holds the fan and
+// the candidates, in the order the pass has always used.
+bool closedFanOf(uint32_t v, FanIndex& fans, const std::vector<MDLTriangle>& triangles, const std::vector<SkinVert>& skinVerts,
+                 const std::vector<uint8_t>& triangleRemoved, int64_t maxSpread, FanScratch& scratch)
+{
+    // 1. gather the fan in ascending triangle order; the first corner whose
+    // skin vertex is not at (0, 0) sets the reference point
+    scratch.Fan.clear();
+    scratch.Neighbours.clear();
+    uint16_t refU = 0;
+    uint16_t refV = 0;
+    bool spreadTooWide = false;
+    for (uint32_t t : fans.SortedOf(v)) {
+        if (triangleRemoved[t]) continue;
+        const MDLTriangle& tri = triangles[t];
+        assert(tri.VertIndex[0] == v || tri.VertIndex[1] == v || tri.VertIndex[2] == v);
+        for (int j = 0; j < 3; ++j) {
+            const SkinVert& skin = skinVerts[tri.SkinIndex[j]];
+            if (refU == 0 && refV == 0) {
+                refU = skin.U;
+                refV = skin.V;
+                continue;
+            }
+            const int64_t du = int64_t(refU) - skin.U;
+            const int64_t dv = int64_t(refV) - skin.V;
+            if (du * du + dv * dv > maxSpread) spreadTooWide = true;
+        }
+        // The spread is checked after each triangle, so a negative limit
+        // stops at the first one even when nothing was measured.
+        if (spreadTooWide || maxSpread < 0) {
+            spreadTooWide = true;
+            break;
+        }
+        for (int j = 0; j < 3; ++j)
+            if (tri.VertIndex[j] != v) scratch.Neighbours.push_back(int32_t(tri.VertIndex[j]));
+        scratch.Fan.push_back(t);
+    }
+    if (spreadTooWide || scratch.Fan.size() < 3 || scratch.Neighbours.size() % 2 != 0) return false;
+
+    // 2. closed fan: every distinct neighbour occurs an even number of times
+    std::sort(scratch.Neighbours.begin(), scratch.Neighbours.end());
+    const std::vector<int32_t>& neighbours = scratch.Neighbours;
+    scratch.Candidates.clear();
+    for (std::size_t k = 0; k + 1 < neighbours.size(); k += 2) {
+        if (neighbours[k] != neighbours[k + 1]) {
+            scratch.Candidates.clear();
+            break;
+        }
+        scratch.Candidates.push_back(neighbours[k]);
+    }
+    return !scratch.Candidates.empty();
+}
+
+// Phase 2: drops the skin vertices no triangle uses and renumbers the rest;
+// returns how many went.
+int32_t compactSkinVerts(TMDLModel& model)
+{
+    int32_t skinVerticesCut = 0;
+    const auto skinCount = uint32_t(model.SkinVerts.Items.size());
+    for (SkinVert& skin : model.SkinVerts.Items) skin.Used = 0;
+    for (const MDLTriangle& tri : model.Triangles.Items)
+        for (uint32_t index : tri.SkinIndex)
+            if (index < skinCount) model.SkinVerts.Items[index].Used = 1;
+    std::vector<uint8_t> skinRemoved(skinCount, 0);
+    for (uint32_t s = 0; s < skinCount; ++s) {
+        showProgressIfDrawn(model, int64_t(s) - skinVerticesCut, int64_t(skinCount) - skinVerticesCut, 2);
+        if (model.SkinVerts.Items[s].Used) continue;
+        skinRemoved[s] = 1;
+        ++skinVerticesCut;
+    }
+    if (skinVerticesCut > 0) {
+        compact(model.SkinVerts.Items, model.SkinVerts.Count, survivors(skinRemoved));
+        const std::vector<uint32_t> skinNumbers = newNumbers(skinRemoved);
+        for (MDLTriangle& tri : model.Triangles.Items)
+            for (uint32_t& index : tri.SkinIndex)
+                if (index < skinCount) index = skinNumbers[index];
+    }
+    return skinVerticesCut;
+}
+
 }  // namespace
 
 float NormalLimitForLevel(int level)
@@ -138,7 +227,6 @@ void TMDLModel::Reduce(float NormalLimit, float UVLimit)
 {
     int32_t verticesCut = 0;
     int32_t facesCut = 0;
-    int32_t skinVerticesCut = 0;
     auto& triangles = Triangles.Items;
     auto& skinVerts = SkinVerts.Items;
 
@@ -158,63 +246,15 @@ void TMDLModel::Reduce(float NormalLimit, float UVLimit)
         // a vertex starts with keeps most slices in place.
         FanIndex fans(collapsible ? std::as_const(triangles) : noTriangles, vertexCount, 2, 4);
         const SmallVector<FrameVert>& pose = Frames[0].Items;  // decisions are taken on frame 0
-        std::vector<uint32_t> fan;
-        std::vector<int32_t> neighbours;
-        std::vector<int32_t> candidates;
-        fan.reserve(64);
-        neighbours.reserve(128);
-        candidates.reserve(64);
+        FanScratch scratch;
 
         for (uint32_t v = 0; v < vertexCount; ++v) {
             // Every vertex removed so far lay below v: its index now is v minus them.
             showProgressIfDrawn(*this, int64_t(v) - verticesCut, int64_t(vertexCount) - verticesCut, 1);
             if (!collapsible) continue;
-
-            // 1. gather the fan in ascending triangle order; the first corner whose
-            // skin vertex is not at (0, 0) sets the reference point
-            fan.clear();
-            neighbours.clear();
-            uint16_t refU = 0;
-            uint16_t refV = 0;
-            bool spreadTooWide = false;
-            for (uint32_t t : fans.SortedOf(v)) {
-                if (triangleRemoved[t]) continue;
-                const MDLTriangle& tri = triangles[t];
-                assert(tri.VertIndex[0] == v || tri.VertIndex[1] == v || tri.VertIndex[2] == v);
-                for (int j = 0; j < 3; ++j) {
-                    const SkinVert& skin = skinVerts[tri.SkinIndex[j]];
-                    if (refU == 0 && refV == 0) {
-                        refU = skin.U;
-                        refV = skin.V;
-                        continue;
-                    }
-                    const int64_t du = int64_t(refU) - skin.U;
-                    const int64_t dv = int64_t(refV) - skin.V;
-                    if (du * du + dv * dv > maxSpread) spreadTooWide = true;
-                }
-                // The spread is checked after each triangle, so a negative limit
-                // stops at the first one even when nothing was measured.
-                if (spreadTooWide || maxSpread < 0) {
-                    spreadTooWide = true;
-                    break;
-                }
-                for (int j = 0; j < 3; ++j)
-                    if (tri.VertIndex[j] != v) neighbours.push_back(int32_t(tri.VertIndex[j]));
-                fan.push_back(t);
-            }
-            if (spreadTooWide || fan.size() < 3 || neighbours.size() % 2 != 0) continue;
-
-            // 2. closed fan: every distinct neighbour occurs an even number of times
-            std::sort(neighbours.begin(), neighbours.end());
-            candidates.clear();
-            for (std::size_t k = 0; k + 1 < neighbours.size(); k += 2) {
-                if (neighbours[k] != neighbours[k + 1]) {
-                    candidates.clear();
-                    break;
-                }
-                candidates.push_back(neighbours[k]);
-            }
-            if (candidates.empty()) continue;
+            if (!closedFanOf(v, fans, triangles, skinVerts, triangleRemoved, maxSpread, scratch)) continue;
+            const std::vector<int32_t>& candidates = scratch.Candidates;
+            const std::vector<uint32_t>& fan = scratch.Fan;
 
             // 3. every candidate's normal must agree; the nearest one in frame 0
             // is the target, the lowest index among equally near ones
@@ -279,25 +319,7 @@ void TMDLModel::Reduce(float NormalLimit, float UVLimit)
     }
 
     // ---- Phase 2: skin-vertex compaction ----
-    const auto skinCount = uint32_t(skinVerts.size());
-    for (SkinVert& skin : skinVerts) skin.Used = 0;
-    for (const MDLTriangle& tri : triangles)
-        for (uint32_t index : tri.SkinIndex)
-            if (index < skinCount) skinVerts[index].Used = 1;
-    std::vector<uint8_t> skinRemoved(skinCount, 0);
-    for (uint32_t s = 0; s < skinCount; ++s) {
-        showProgressIfDrawn(*this, int64_t(s) - skinVerticesCut, int64_t(skinCount) - skinVerticesCut, 2);
-        if (skinVerts[s].Used) continue;
-        skinRemoved[s] = 1;
-        ++skinVerticesCut;
-    }
-    if (skinVerticesCut > 0) {
-        compact(skinVerts, SkinVerts.Count, survivors(skinRemoved));
-        const std::vector<uint32_t> skinNumbers = newNumbers(skinRemoved);
-        for (MDLTriangle& tri : triangles)
-            for (uint32_t& index : tri.SkinIndex)
-                if (index < skinCount) index = skinNumbers[index];
-    }
+    const int32_t skinVerticesCut = compactSkinVerts(*this);
 
     // ---- Finish: the counts are lowered by what was cut, not recounted ----
     Header.NumVerts -= verticesCut;

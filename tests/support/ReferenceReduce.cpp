@@ -16,13 +16,50 @@ void progress(TMDLModel& model, int32_t index, int32_t count, int phase)
     if (ProgressDraw() == 0) model.ShowProgress(ProgressText(index, count, phase));
 }
 
+// Phase 2, record by record: each skin vertex no triangle uses is deleted
+// and every index above it lowered. Returns how many went.
+int32_t deleteUnusedSkinVerts(TMDLModel& model)
+{
+    int32_t skinVerticesCut = 0;
+    const int32_t skinCount = model.SkinVerts.Count;
+    for (int32_t s = 0; s < skinCount; ++s) model.SkinVerts.Items[s].Used = 0;
+    for (const MDLTriangle& tri : model.Triangles.Items)
+        for (uint32_t index : tri.SkinIndex) model.SkinVerts.Items[index].Used = 1;
+    int32_t s = 0;
+    while (model.SkinVerts.Count > s) {
+        progress(model, s, model.SkinVerts.Count, 2);
+        if (model.SkinVerts.Items[s].Used != 0) {
+            ++s;
+            continue;
+        }
+        model.SkinVerts.DeleteSkinVert(s);
+        const int32_t count = model.Triangles.Count;
+        for (int32_t t = 0; t < count; ++t)
+            for (uint32_t& index : model.Triangles.Items[t].SkinIndex)
+                if (index > uint32_t(s)) --index;
+        ++skinVerticesCut;
+    }
+    return skinVerticesCut;
+}
+
+// The counts lowered by what was cut, not recounted, and the two lines.
+void lowerCountsAndLog(TMDLModel& model, int32_t verticesCut, int32_t facesCut, int32_t skinVerticesCut)
+{
+    model.Header.NumVerts -= verticesCut;
+    model.Header.NumTris -= facesCut;
+    model.Header.NumSkinVerts -= skinVerticesCut;
+    model.Log("CUT: " + std::to_string(verticesCut) + "Vertices, " + std::to_string(facesCut) + "Faces, " +
+              std::to_string(skinVerticesCut) + "Skin Vertices.");
+    model.Log("MODEL INFO: " + std::to_string(model.Header.NumVerts) + "Vertices, " + std::to_string(model.Header.NumTris) +
+              "Faces, " + std::to_string(model.Header.NumSkinVerts) + "Skin Vertices.");
+}
+
 }  // namespace
 
 void ReferenceReduce(TMDLModel& model, float NormalLimit, float UVLimit)
 {
     int32_t verticesCut = 0;
     int32_t facesCut = 0;
-    int32_t skinVerticesCut = 0;
     auto& tris = model.Triangles;
     auto& skins = model.SkinVerts;
 
@@ -138,31 +175,7 @@ void ReferenceReduce(TMDLModel& model, float NormalLimit, float UVLimit)
         ++verticesCut;
     }
 
-    // Phase 2
-    const int32_t skinCount = skins.Count;
-    for (int32_t s = 0; s < skinCount; ++s) skins.Items[s].Used = 0;
-    for (const MDLTriangle& tri : tris.Items)
-        for (uint32_t index : tri.SkinIndex) skins.Items[index].Used = 1;
-    int32_t s = 0;
-    while (skins.Count > s) {
-        progress(model, s, skins.Count, 2);
-        if (skins.Items[s].Used != 0) {
-            ++s;
-            continue;
-        }
-        skins.DeleteSkinVert(s);
-        const int32_t count = tris.Count;
-        for (int32_t t = 0; t < count; ++t)
-            for (uint32_t& index : tris.Items[t].SkinIndex)
-                if (index > uint32_t(s)) --index;
-        ++skinVerticesCut;
-    }
+    const int32_t skinVerticesCut = deleteUnusedSkinVerts(model);
 
-    model.Header.NumVerts -= verticesCut;
-    model.Header.NumTris -= facesCut;
-    model.Header.NumSkinVerts -= skinVerticesCut;
-    model.Log("CUT: " + std::to_string(verticesCut) + "Vertices, " + std::to_string(facesCut) + "Faces, " +
-              std::to_string(skinVerticesCut) + "Skin Vertices.");
-    model.Log("MODEL INFO: " + std::to_string(model.Header.NumVerts) + "Vertices, " + std::to_string(model.Header.NumTris) +
-              "Faces, " + std::to_string(model.Header.NumSkinVerts) + "Skin Vertices.");
+    lowerCountsAndLog(model, verticesCut, facesCut, skinVerticesCut);
 }
