@@ -54,7 +54,8 @@ std::string TrailingBytesWarning(const TMDLModel& model)
 
 ExitStatus WorseStatus(ExitStatus a, ExitStatus b)
 {
-    // A usage error ends a run before any file, so it never meets another.
+    // A usage error in the words ends a run before any file; one for a file
+    // (passes asked of a model they cannot take) ranks above every other.
     static constexpr int kRank[] = {/*accepted*/ 0, /*refused*/ 2, /*usage*/ 4, /*file error*/ 3, /*budget missed*/ 1};
     return kRank[a] >= kRank[b] ? a : b;
 }
@@ -169,7 +170,7 @@ JobResult RunJob(const Job& job, const ReducePlan& plan, const std::function<voi
                 return path.string();
             };
             RunReduction(model, plan, result, hooks);
-            if (result.Refused) result.Status = kRefused;
+            if (!result.NotForThisFormat.empty()) result.Status = kUsage;
             else if (plan.Lods.empty()) saveTo(model, job.Output, job);
         }
     } catch (const std::system_error& error) {  // the file layer, and creating output folders

@@ -47,7 +47,7 @@ std::string StatusName(ExitStatus status)
 
 nlohmann::json CountsJson(const ModelCounts& counts)
 {
-    return {{"vertices", counts.Vertices}, {"triangles", counts.Triangles}, {"skinVertices", counts.SkinVertices}};
+    return {{"vertices", counts.Vertices}, {"triangles", counts.Triangles}, {"textureCoordinates", counts.SkinVertices}};
 }
 
 void PrintJson(nlohmann::json files, int status)

@@ -46,7 +46,7 @@ ExitStatus LoadForCommand(TAnyModel& model, const std::string& file, std::string
 // How a file's exit status reads in the JSON documents: "accepted", "refused",
 // "error", "over budget" or "usage".
 std::string StatusName(ExitStatus status);
-// {"vertices", "triangles", "skinVertices"}.
+// {"vertices", "triangles", "textureCoordinates"}: the keys info --details gives them.
 nlohmann::json CountsJson(const ModelCounts& counts);
 // One JSON document on standard output: {"files": files, "status": status}.
 // File names are bytes, not always UTF-8: a byte that is not is replaced

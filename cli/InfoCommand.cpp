@@ -54,7 +54,7 @@ ExitStatus infoOfFile(const std::string& file, const InfoOptions& options, bool 
         entry["lines"] = lines;
         entry["errors"] = ErrorLines(lines);
         if (status == kAccepted) {
-            entry["details"] = ModelDetails(model);
+            entry["details"] = DetailsJson(model);
             entry["trailingBytes"] = mdl5 ? mdl5->TrailingBytes : 0;
         }
         files.push_back(std::move(entry));

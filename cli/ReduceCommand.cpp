@@ -180,6 +180,7 @@ int runReduce(const ReduceOptions& options)
             for (const std::string& line : ErrorLines(result.Lines)) std::cerr << job.Input.string() << ": " << line << '\n';
         }
         if (result.Status == kFileError) Complain(result.FileError);
+        if (result.Status == kUsage) Complain(job.Input.string() + ": " + result.NotForThisFormat);
         // A missed budget is said under --quiet too: a build rule must not take it for success.
         if (fileStatus == kBudgetMissed && result.Budget && !result.BudgetMet)
             Complain(job.Input.string() + ": " + BudgetLine(result, options.Plan.Method) + " Written all the same.");
@@ -197,6 +198,8 @@ int runReduce(const ReduceOptions& options)
                                 {"seconds", result.Seconds},
                                 {"errors", ErrorLines(result.Lines)}};
         if (result.Loaded) entry["trailingBytes"] = result.TrailingBytes;
+        // Present for every file, null when nothing was written.
+        entry["after"] = nlohmann::json();
         if (result.Status == kAccepted) {
             if (result.Lods.empty()) entry["output"] = job.Output.string();
             entry["after"] = CountsJson(result.After);
@@ -213,6 +216,7 @@ int runReduce(const ReduceOptions& options)
             entry["lods"].push_back(level);
         }
         if (result.Status == kFileError) entry["message"] = result.FileError;
+        if (result.Status == kUsage) entry["message"] = result.NotForThisFormat;
         if (result.Deviation) entry["deviation"] = DeviationJson(*result.Deviation);
         files.push_back(std::move(entry));
         if (several) progress.Show("[" + std::to_string(++finished) + "/" + std::to_string(jobs.size()) + "] " + job.Input.string());

@@ -1,135 +1,133 @@
 #include "cli/Report.h"
 
 #include <algorithm>
+#include <string>
 
-#include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
-#include "model/MDLClass.h"
+#include "model/Details.h"
 
 namespace {
 
-std::string frameName(const TMDLFrame& frame)
+// Names as a person reads them: bytes that are not printable ASCII as '?'.
+std::string printable(const std::string& text)
 {
-    std::string name;
-    for (char c : frame.Name) {
-        if (c == '\0') break;
-        name += (c >= ' ' && c <= '~') ? c : '?';
-    }
-    return name;
+    std::string shown = text;
+    for (char& c : shown)
+        if (c < ' ' || c > '~') c = '?';
+    return shown;
 }
 
-// Vertices whose triangles close around them: at least three triangles, and
-// every neighbour met an even number of times, as the reduction pass asks
-// before it looks at texels and normals.
-int64_t closedFanVertices(const TMDLModel& model)
+std::string upToZero(const char* text, std::size_t size)
 {
-    // Sized from the vertices the frames hold, not the header's count: without
-    // frames that count is backed by no bytes, and a small file may claim
-    // hundreds of millions. The pass, too, sees no vertices without frames.
-    const std::size_t vertexCount = model.Frames.empty() ? 0 : model.Frames[0].Items.size();
-    // Each vertex's neighbours, up to two per triangle it is in, in one flat
-    // array behind an offset table: no list per vertex.
-    std::vector<uint32_t> fanSize(vertexCount, 0);
-    auto corners = [&](auto visit) {
-        for (const MDLTriangle& tri : model.Triangles.Items)
-            for (int j = 0; j < 3; ++j) {
-                const uint32_t v = tri.VertIndex[std::size_t(j)];
-                // A vertex named twice in one triangle counts once there.
-                if (std::find(tri.VertIndex.begin(), tri.VertIndex.begin() + j, v) == tri.VertIndex.begin() + j) visit(v, tri);
-            }
-    };
-    for (const MDLTriangle& tri : model.Triangles.Items)
-        for (uint32_t v : tri.VertIndex)
-            if (v >= vertexCount) return 0;  // only for accepted models
-    corners([&](uint32_t v, const MDLTriangle&) { ++fanSize[v]; });
-    std::vector<std::size_t> start(vertexCount + 1, 0);
-    for (std::size_t v = 0; v < vertexCount; ++v) start[v + 1] = start[v] + 2 * std::size_t(fanSize[v]);
-    std::vector<uint32_t> neighbours(start[vertexCount]);
-    std::vector<std::size_t> filled(start.begin(), start.end() - 1);
-    corners([&](uint32_t v, const MDLTriangle& tri) {
-        // A triangle that names v twice gives fewer than two others.
-        for (uint32_t other : tri.VertIndex)
-            if (other != v) neighbours[filled[v]++] = other;
-    });
-    int64_t closed = 0;
-    for (std::size_t v = 0; v < vertexCount; ++v) {
-        if (fanSize[v] < 3 || (filled[v] - start[v]) % 2 != 0) continue;
-        const auto first = neighbours.begin() + std::ptrdiff_t(start[v]);
-        const auto last = neighbours.begin() + std::ptrdiff_t(filled[v]);
-        std::sort(first, last);
-        bool paired = true;
-        for (auto k = first; k + 1 < last && paired; k += 2) paired = *k == *(k + 1);
-        closed += paired ? 1 : 0;
-    }
-    return closed;
+    return std::string(text, std::find(text, text + size, '\0'));
 }
 
-int64_t unusedSkinVertices(const TMDLModel& model)
+// What only the format has, as a JSON object.
+nlohmann::json formatSection(const TMDLModel& model)
 {
-    std::vector<uint8_t> used(model.SkinVerts.Items.size(), 0);
-    for (const MDLTriangle& tri : model.Triangles.Items)
-        for (uint32_t s : tri.SkinIndex)
-            if (s < used.size()) used[s] = 1;
-    return std::count(used.begin(), used.end(), uint8_t(0));
+    nlohmann::json skins = nlohmann::json::array();
+    for (const TMDLSkin5& skin : model.Skins)
+        skins.push_back({{"type", skin.SkinType}, {"bits", 8 * SkinBytesPerPixel(skin.SkinType)}, {"bytes", skin.PixelSize}});
+    return {{"skinRecords", skins}, {"trailingBytes", model.TrailingBytes}};
+}
+
+nlohmann::json formatSection(const TQuakeModel& model)
+{
+    const auto groups = [](const auto& entries) { return std::count_if(entries.begin(), entries.end(), [](const auto& e) { return e.Type != 0; }); };
+    const auto seam = std::count_if(model.SkinVerts.begin(), model.SkinVerts.end(), [](const QuakeSkinVert& sv) { return sv.OnSeam != 0; });
+    return {{"skinGroups", groups(model.Skins)}, {"frameGroups", groups(model.FrameEntries)}, {"seamVertices", seam}};
+}
+
+nlohmann::json formatSection(const TMD2Model& model)
+{
+    nlohmann::json names = nlohmann::json::array();
+    for (const auto& name : model.SkinNames) names.push_back(upToZero(name.data(), name.size()));
+    return {{"skinNames", names}, {"glCommandWords", model.GLCommands.size()}};
+}
+
+nlohmann::json formatSection(const TMD3Model& model)
+{
+    nlohmann::json surfaces = nlohmann::json::array();
+    for (const TMD3Surface& surface : model.Surfaces) {
+        nlohmann::json shaders = nlohmann::json::array();
+        for (const MD3Shader& shader : surface.Shaders) shaders.push_back(upToZero(shader.Name.data(), shader.Name.size()));
+        surfaces.push_back({{"name", upToZero(surface.Name.data(), surface.Name.size())}, {"shaders", shaders},
+                            {"vertices", surface.NumVerts}, {"triangles", surface.NumTriangles}});
+    }
+    nlohmann::json tags = nlohmann::json::array();
+    const std::size_t tagCount = model.Frames.empty() ? 0 : model.Tags.size() / model.Frames.size();
+    for (std::size_t t = 0; t < tagCount; ++t) tags.push_back(upToZero(model.Tags[t].Name.data(), model.Tags[t].Name.size()));
+    return {{"surfaces", surfaces}, {"tags", tags}};
+}
+
+nlohmann::json formatSection(const TMDL7Model& model)
+{
+    nlohmann::json groups = nlohmann::json::array();
+    for (const MDL7Group& group : model.Groups)
+        groups.push_back({{"name", upToZero(group.Name.data(), group.Name.size())}, {"vertices", group.MainVertices.Count()},
+                          {"triangles", group.Triangles.Count()}, {"frames", group.Frames.size()}, {"skins", group.Skins.size()}});
+    return {{"groups", groups}, {"bones", model.Bones.Count()}, {"deformers", model.Deformers.size()},
+            {"entityLumpBytes", model.EntityLump.size()}, {"editorLumpBytes", model.EditorLump.size()}};
+}
+
+// A value of the format's section as text: numbers and names as they are,
+// lists joined by commas.
+std::string asText(const nlohmann::json& value)
+{
+    if (value.is_string()) return printable(value.get<std::string>());
+    if (!value.is_array()) return value.dump();
+    std::string text;
+    for (const nlohmann::json& item : value) text += (text.empty() ? "" : ", ") + asText(item);
+    return text;
 }
 
 }  // namespace
 
-nlohmann::json ModelDetails(const TMDLModel& model)
+nlohmann::json DetailsJson(const TAnyModel& model)
 {
+    const ModelDetails details = DescribeModel(model);
     nlohmann::json skins = nlohmann::json::array();
-    for (const TMDLSkin5& skin : model.Skins)
-        skins.push_back({{"type", skin.SkinType}, {"bits", 8 * SkinBytesPerPixel(skin.SkinType)}, {"width", skin.Width},
-                         {"height", skin.Height}, {"bytes", skin.PixelSize}});
-    nlohmann::json names = nlohmann::json::array();
-    for (const TMDLFrame& frame : model.Frames) names.push_back(frameName(frame));
-    return {{"vertices", model.Header.NumVerts},
-            {"triangles", model.Header.NumTris},
-            {"skinVertices", model.Header.NumSkinVerts},
+    for (const SkinDetails& skin : details.Skins)
+        skins.push_back({{"kind", skin.Kind}, {"width", skin.Width}, {"height", skin.Height}, {"name", skin.Name}});
+    return {{"format", details.Format},
+            {"vertices", details.Vertices},
+            {"triangles", details.Triangles},
+            {"textureCoordinates", details.TexCoords},
             {"skins", skins},
-            {"frames", names},
-            {"closedFanVertices", closedFanVertices(model)},
-            {"unusedSkinVertices", unusedSkinVertices(model)}};
-}
-
-void WriteDetailLines(std::ostream& out, const TMDLModel& model)
-{
-    out << "  skins: " << model.Skins.size() << '\n';
-    int number = 1;
-    for (const TMDLSkin5& skin : model.Skins)
-        out << "    #" << number++ << ": type " << skin.SkinType << " (" << 8 * SkinBytesPerPixel(skin.SkinType) << "-bit), " << skin.Width
-            << " x " << skin.Height << ", " << skin.PixelSize << " bytes\n";
-    out << "  frames: " << model.Frames.size();
-    for (std::size_t f = 0; f < model.Frames.size(); ++f) out << (f == 0 ? ": " : ", ") << frameName(model.Frames[f]);
-    out << "\n  vertices in closed fans: " << closedFanVertices(model) << " of " << model.Header.NumVerts << '\n';
-    out << "  unused skin vertices: " << unusedSkinVertices(model) << " of " << model.Header.NumSkinVerts << '\n';
-}
-
-nlohmann::json ModelDetails(const TAnyModel& model)
-{
-    if (const TMDLModel* mdl5 = model.MDL5()) {
-        nlohmann::json details = ModelDetails(*mdl5);
-        details["format"] = model.FormatName();
-        return details;
-    }
-    // Other formats: what their common view tells, every frame's name included.
-    const AnimatedMesh mesh = model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false});
-    const TAnyModel::RecordCounts counts = model.Counts();
-    return {{"format", model.FormatName()},         {"vertices", counts.Vertices},
-            {"triangles", counts.Triangles},         {"textureCoordinates", counts.TexCoords},
-            {"frames", mesh.FrameNames}};
+            {"frames", details.Frames},
+            {"closedFanVertices", details.ClosedFanVertices},
+            {"unusedTextureCoordinates", details.UnusedTexCoords},
+            {"formatDetails", model.Visit([](const auto& held) { return formatSection(held); })}};
 }
 
 void WriteDetailLines(std::ostream& out, const TAnyModel& model)
 {
-    // MDL5's lines stay as they always were; other formats name themselves.
-    if (const TMDLModel* mdl5 = model.MDL5()) {
-        WriteDetailLines(out, *mdl5);
-        return;
+    // Written from the details as found: the names of a million frames are
+    // not held once more as JSON.
+    const ModelDetails details = DescribeModel(model);
+    out << "  format: " << details.Format << '\n';
+    out << "  skins: " << details.Skins.size() << '\n';
+    int number = 1;
+    for (const SkinDetails& skin : details.Skins) {
+        out << "    #" << number++ << ": " << skin.Kind;
+        if (skin.Width != 0 || skin.Height != 0) out << ", " << skin.Width << " x " << skin.Height;
+        if (!skin.Name.empty()) out << ", \"" << printable(skin.Name) << '"';
+        out << '\n';
     }
-    out << "  format: " << model.FormatName() << '\n';
-    const AnimatedMesh mesh = model.Mesh({.VertexMajor = false, .Normals = false, .Skin = false});
-    out << "  frames: " << mesh.FrameCount;
-    for (std::size_t f = 0; f < mesh.FrameNames.size(); ++f) out << (f == 0 ? ": " : ", ") << mesh.FrameNames[f];
-    out << "\n  texture coordinates: " << model.Counts().TexCoords << '\n';
+    out << "  frames: " << details.Frames.size();
+    for (std::size_t f = 0; f < details.Frames.size(); ++f) out << (f == 0 ? ": " : ", ") << printable(details.Frames[f]);
+    out << "\n  vertices in closed fans: " << details.ClosedFanVertices << " of " << details.Vertices << '\n';
+    out << "  unused texture coordinates: " << details.UnusedTexCoords << " of " << details.TexCoords << '\n';
+    const nlohmann::json section = model.Visit([](const auto& held) { return formatSection(held); });
+    for (const auto& [key, value] : section.items())
+        if (value.is_array() && !value.empty() && value.front().is_object()) {
+            out << "  " << key << ": " << value.size() << '\n';
+            for (std::size_t i = 0; i < value.size(); ++i) {
+                std::string fields;
+                for (const auto& [field, item] : value[i].items()) fields += (fields.empty() ? "" : ", ") + field + " " + asText(item);
+                out << "    #" << i + 1 << ": " << fields << '\n';
+            }
+        } else {
+            out << "  " << key << ": " << (value.is_array() && value.empty() ? "none" : asText(value)) << '\n';
+        }
 }

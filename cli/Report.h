@@ -1,20 +1,17 @@
 #pragma once
-// What `info --details` tells a modder about a model before reducing it.
+// What `info --details` tells a modder about a model before reducing it: the
+// same keys and lines for every format (model/Details.h), then a section of
+// what only that format has.
 
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-class TMDLModel;
 class TAnyModel;
 
-// The details of a loaded model: skins, frames, vertices in closed fans and
-// unused skin vertices. Only meaningful for a model whose load was accepted.
-nlohmann::json ModelDetails(const TMDLModel& model);
+// The details of an accepted model as one JSON object: format, vertices,
+// triangles, textureCoordinates, skins [{kind, width, height, name}],
+// frames, closedFanVertices, unusedTextureCoordinates, and formatDetails.
+nlohmann::json DetailsJson(const TAnyModel& model);
 
-// The same details as indented lines of text, written as they are found: a
-// model of a million frames is not held twice, once more as text.
-void WriteDetailLines(std::ostream& out, const TMDLModel& model);
-// The same for a model of any format: MDL5's details with its format named,
-// or what the common view tells of another format (frames, counts).
-nlohmann::json ModelDetails(const TAnyModel& model);
+// The same details as indented lines of text.
 void WriteDetailLines(std::ostream& out, const TAnyModel& model);

@@ -70,6 +70,13 @@ public:
     // goes to LogLines as it stands when this is called.
     TMDLModel* MDL5();
     const TMDLModel* MDL5() const;
+    // Calls visitor with the held model as its own format's class, for what
+    // only that format has (details a front end tells of it).
+    template <class Visitor>
+    decltype(auto) Visit(Visitor&& visitor) const
+    {
+        return std::visit(std::forward<Visitor>(visitor), Held);
+    }
 
 private:
     // The alternatives follow ModelFormat's order, so that index() is the format.

@@ -7,6 +7,7 @@
 
 #include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
+#include "model/Words.h"
 #include "pipeline/BestReduction.h"
 #include "pipeline/Ruler.h"
 #include "reduce/Quadric.h"
@@ -168,10 +169,8 @@ bool reduceOnce(TAnyModel& model, const ReducePlan& plan, ReductionOutcome& outc
     }
     TMDLModel* mdl5 = model.MDL5();
     if (!mdl5) {
-        if (model.LogLines)
-            model.LogLines("ERROR:The reduction passes (--level, --passes, --method passes) work on MDL5 models only; this is a " +
-                       model.FormatName() + " model.");
-        outcome.Refused = true;
+        outcome.NotForThisFormat = "the reduction passes (--level, --passes, --method passes) work on MDL5 models only; this is " +
+                                   WithArticle(model.FormatName()) + " model";
         return false;
     }
     runPasses(*mdl5, plan, outcome, progress);
@@ -205,7 +204,7 @@ void reduceLevels(TAnyModel& model, const ReducePlan& plan, ReductionOutcome& ou
         level.TargetTriangles = ShareOf(plan.Lods[n - 1], modelTriangles);
         ReductionOutcome levelOutcome;
         if (!reduceOnce(model, level, levelOutcome, progress)) {
-            outcome.Refused = true;
+            outcome.NotForThisFormat = levelOutcome.NotForThisFormat;
             return;
         }
         outcome.PassLevels.insert(outcome.PassLevels.end(), levelOutcome.PassLevels.begin(), levelOutcome.PassLevels.end());

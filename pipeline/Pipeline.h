@@ -86,9 +86,11 @@ struct LevelOutcome {
 struct ReductionOutcome {
     ModelCounts Before;
     ModelCounts After;
-    // The written passes take MDL5 models only: another format is refused
-    // with an "ERROR:" line in the model's log and left as it was.
-    bool Refused = false;
+    // Why the plan does not fit the model's format (the written passes take
+    // MDL5 models only), the model left as it was; empty when it ran. The
+    // model itself is sound: a front end treats this as a mistake in what
+    // it was asked, not as a refused file.
+    std::string NotForThisFormat;
     std::vector<int> PassLevels;      // the level of every pass run
     std::optional<int64_t> Budget;    // the triangle budget, when there was one
     bool BudgetMet = false;

@@ -125,7 +125,10 @@ std::vector<WebOutput> WebModel::Reduce(const ReducePlan& plan, const std::funct
     ReductionOutcome outcome;
     drawnView.reset();
     RunReduction(*model, onOneThread, outcome, hooks);
-    if (outcome.Refused) return {};
+    if (!outcome.NotForThisFormat.empty()) {
+        lines.push_back("ERROR:" + outcome.NotForThisFormat + ".");
+        return {};
+    }
     const auto withReport = [](WebOutput& out, const std::optional<MeasuredDeviation>& deviation) {
         out.Deviation = deviation;
         if (deviation) out.DeviationLine = DeviationLine(*deviation);

@@ -22,6 +22,8 @@
 #include "reduce/Quadric.h"
 #include "reduce/Reduce.h"
 #include "tests/support/AnimatedModels.h"
+#include "tests/support/MD3Builder.h"
+#include "tests/support/MDL7Builder.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/QuakeModels.h"
 #include "tests/support/TestFiles.h"
@@ -292,19 +294,47 @@ TEST(CliBatch, InfoDetailsDescribeTheModel)
 
     const CliRun text = RunCli({"info", "--details", dir.File("octa.mdl")}, dir);
     EXPECT_EQ(text.Status, 0);
-    EXPECT_NE(text.Out.find("    #1: type 4 (24-bit), 4 x 2, 24 bytes\n"), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find("    #1: 24-bit pixels, 4 x 2\n"), std::string::npos) << text.Out;
     EXPECT_NE(text.Out.find("  frames: 2: frame0, frame1\n"), std::string::npos) << text.Out;
     EXPECT_NE(text.Out.find("  vertices in closed fans: 6 of 6\n"), std::string::npos) << text.Out;
-    EXPECT_NE(text.Out.find("  unused skin vertices: 1 of 7\n"), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find("  unused texture coordinates: 1 of 7\n"), std::string::npos) << text.Out;
 
     const CliRun json = RunCli({"info", "--json", dir.File("octa.mdl"), dir.File("bad.mdl")}, dir);
     EXPECT_EQ(json.Status, 1);
     const nlohmann::json report = nlohmann::json::parse(json.Out);
     EXPECT_EQ(report["files"][0]["details"]["closedFanVertices"], 6);
-    EXPECT_EQ(report["files"][0]["details"]["skins"][0]["bits"], 24);
+    EXPECT_EQ(report["files"][0]["details"]["formatDetails"]["skinRecords"][0]["bits"], 24);
     EXPECT_EQ(report["files"][1]["status"], "refused");
     EXPECT_EQ(report["files"][1]["errors"].size(), 1u);  // the identifier is refused before the short header
     EXPECT_FALSE(report["files"][1].contains("details"));
+
+    // Every format gives the same keys, and reduce --json's counts are the
+    // details' own, after null for a refused file.
+    WriteFile(dir.File("q.mdl"), MakeQuakeModel().SaveToBytes());
+    WriteFile(dir.File("m.md2"), MakeMD2Model().SaveToBytes());
+    WriteFile(dir.File("m.md3"), MakeMD3Model(2, 2, 1).SaveToBytes());
+    WriteFile(dir.File("m7.mdl"), MakeMDL7Model({.Groups = 2, .Side = 3, .Frames = 2}).SaveToBytes());
+    const std::vector<std::string> files = {dir.File("octa.mdl"), dir.File("q.mdl"), dir.File("m.md2"), dir.File("m.md3"), dir.File("m7.mdl")};
+    std::vector<std::string> words = {"info", "--json"};
+    words.insert(words.end(), files.begin(), files.end());
+    const nlohmann::json all = nlohmann::json::parse(RunCli(words, dir).Out);
+    words = {"reduce", "--json", "--ratio", "0.5", "--out-dir", dir.File("half"), dir.File("bad.mdl")};
+    words.insert(words.end(), files.begin(), files.end());
+    const nlohmann::json reduced = nlohmann::json::parse(RunCli(words, dir).Out);
+    const auto keysOf = [](const nlohmann::json& object) {
+        std::vector<std::string> keys;
+        for (const auto& item : object.items()) keys.push_back(item.key());
+        return keys;
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const nlohmann::json& details = all["files"][i]["details"];
+        EXPECT_EQ(keysOf(details), keysOf(all["files"][0]["details"])) << files[i];
+        EXPECT_FALSE(details["skins"].empty() && details["formatDetails"].empty()) << files[i];
+        const nlohmann::json& before = reduced["files"][i + 1]["before"];
+        EXPECT_EQ(keysOf(before), keysOf(reduced["files"][i + 1]["after"])) << files[i];
+        for (const std::string key : {"vertices", "triangles", "textureCoordinates"}) EXPECT_EQ(before[key], details[key]) << files[i] << key;
+    }
+    EXPECT_TRUE(reduced["files"][0].contains("after") && reduced["files"][0]["after"].is_null());
 }
 
 TEST(CliBatch, OutputFolderTroubleIsOneLineNamingTheFolder)
@@ -461,13 +491,21 @@ TEST(CliBatch, MissedBudgetIsSaidEvenWhenQuietAndHasItsOwnStatus)
     EXPECT_EQ(RunCli(words, dir).Status, 1);
 }
 
-TEST(CliBatch, PassesRefuseOtherFormatsAndWriteNothing)
+TEST(CliBatch, PassesAskedOfAnotherFormatAreAUsageErrorAndWriteNothing)
 {
     ScratchDir dir;
     WriteFile(dir.File("quake.mdl"), MakeQuakeModel().SaveToBytes());
-    const CliRun run = RunCli({"reduce", "--level", "3", dir.File("quake.mdl"), "-o", dir.File("low.mdl")}, dir);
-    EXPECT_EQ(run.Status, 1);
-    EXPECT_NE(run.Out.find("ERROR:The reduction passes (--level, --passes, --method passes) work on MDL5 models only; this is a Quake MDL model."),
-              std::string::npos) << run.Out;
-    EXPECT_FALSE(fs::exists(dir.File("low.mdl")));
+    WriteFile(dir.File("m.md2"), MakeMD2Model().SaveToBytes());
+    for (const auto& [file, format] : {std::pair{"quake.mdl", "a Quake MDL"}, std::pair{"m.md2", "an MD2"}}) {
+        const CliRun run = RunCli({"reduce", "--level", "3", dir.File(file), "-o", dir.File("low")}, dir);
+        EXPECT_EQ(run.Status, 2) << file;  // the file is sound: the words asked what it cannot take
+        EXPECT_NE(run.Err.find(": the reduction passes (--level, --passes, --method passes) work on MDL5 models only; this is " +
+                               std::string(format) + " model"),
+                  std::string::npos) << run.Err;
+        EXPECT_EQ(run.Out.find("ERROR:"), std::string::npos) << run.Out;
+        EXPECT_FALSE(fs::exists(dir.File("low")));
+    }
+    const nlohmann::json report = nlohmann::json::parse(RunCli({"reduce", "--json", "--level", "3", dir.File("m.md2"), "-o", dir.File("low")}, dir).Out);
+    EXPECT_EQ(report["files"][0]["status"], "usage");
+    EXPECT_TRUE(report["files"][0]["errors"].empty());
 }

@@ -87,8 +87,10 @@ test('the summary and a refusal\'s ERROR: lines are the tool\'s', () => {
             assert.deepEqual(model.lines(), expected.lines, `${file}: the container's lines`);
             if (!expected.details) continue;
             const summary = model.summary();
-            for (const key of ['vertices', 'triangles', 'skinVertices', 'frames']) assert.deepEqual(summary[key], expected.details[key], `${file}: ${key}`);
-            assert.deepEqual(summary.skins, expected.details.skins.map(({ type, width, height }) => ({ type, width, height })), `${file}: skins`);
+            for (const key of ['vertices', 'triangles', 'frames']) assert.deepEqual(summary[key], expected.details[key], `${file}: ${key}`);
+            assert.equal(summary.skinVertices, expected.details.textureCoordinates, `${file}: texture coordinates`);
+            assert.deepEqual(summary.skins, expected.details.skins.map(({ width, height }, i) => ({ type: expected.details.formatDetails.skinRecords[i].type, width, height })),
+                `${file}: skins`);
         } finally {
             model.delete();
         }
