@@ -21,6 +21,7 @@
 #include "measure/Measure.h"
 #include "model/AnimatedMesh.h"
 #include "model/AnyModel.h"
+#include "model/Words.h"
 #include "model/SkinFiles.h"
 
 namespace {
@@ -90,7 +91,7 @@ int runCompare(const CompareOptions& options)
         if (const ExitStatus status = LoadForCommand(model, options.Other, reason); status != kAccepted) return fail(status, reason);
         if (const int64_t frames = model.Counts().Frames; frames != ruler.FrameCount) {
             Complain(reason = "cannot compare \"" + options.Original + "\" with \"" + options.Other + "\": the first model has " +
-                              std::to_string(ruler.FrameCount) + " frames and the second " + std::to_string(frames));
+                              Counted(ruler.FrameCount, "frame", "frames") + " and the second " + std::to_string(frames));
             return fail(kRefused, reason);
         }
         try {

@@ -12,6 +12,7 @@
 
 #include "measure/TriangleGrid.h"
 #include "model/Geometry.h"
+#include "model/Words.h"
 #include "model/formats/MDL5.h"
 
 namespace {
@@ -439,7 +440,7 @@ std::variant<DeviationSummary, std::string> MeasureDeviation(const AnimatedMesh&
 {
     // 1. check everything before measuring anything
     if (original.FrameCount != other.FrameCount)
-        return "the first model has " + std::to_string(original.FrameCount) + " frames and the second " + std::to_string(other.FrameCount);
+        return "the first model has " + Counted(original.FrameCount, "frame", "frames") + " and the second " + std::to_string(other.FrameCount);
     if (original.FrameCount == 0) return std::string("the models have no frames");
     if (options.SamplesPerSide < 0) return std::string("the number of samples must not be negative");
     for (int side = 0; side < 2; ++side)

@@ -9,6 +9,7 @@
 #include "model/ByteIO.h"
 #include "model/NormalTable.h"
 #include "model/ReadChecks.h"
+#include "model/Words.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ std::optional<std::string> TMD2Model::placeSections(std::span<const uint8_t> Byt
     // Vertices live only in frames: without one, a vertex count has nothing
     // behind it, and a view of that many vertices could cost any amount.
     if (Header.NumVertices > 0 && Header.NumFrames == 0)
-        return ("ERROR:The header gives " + std::to_string(Header.NumVertices) + " vertices but no frames to hold them.");
+        return ("ERROR:The header gives " + Counted(Header.NumVertices, "vertex", "vertices") + " but no frames to hold them.");
     const uint64_t vertexBytes = uint64_t(Header.NumVertices) * kTriVertexSize;
     if (Header.NumFrames > 0 && uint64_t(std::max(Header.FrameSize, 0)) < kMD2FrameHeadSize + vertexBytes)
         return ("ERROR:The frame size of " + std::to_string(Header.FrameSize) + " bytes is less than the " +

@@ -11,6 +11,7 @@
 #include "model/ByteIO.h"
 #include "model/NormalTable.h"
 #include "model/ReadChecks.h"
+#include "model/Words.h"
 #include "model/SkinPixels.h"
 
 namespace {
@@ -312,14 +313,14 @@ bool TMDLModel::Load(ByteReader& in)
     FirstFault normalFault;
     if (Header.NumFrames > 0) {
         if (Header.NumVerts < 0)
-            return refuse("ERROR:The header gives " + std::to_string(Header.NumFrames) + " frames but a negative vertex count (" +
+            return refuse("ERROR:The header gives " + Counted(Header.NumFrames, "frame", "frames") + " but a negative vertex count (" +
                           std::to_string(Header.NumVerts) + ").");
         if (auto fault = sectionFault(Header.NumVerts, kDiskFrameVertSize, std::numeric_limits<uint64_t>::max(), "frame vertex"))
             return refuse(*fault);
         const uint64_t frameSize = kDiskFrameHeadSize + uint64_t(Header.NumVerts) * kDiskFrameVertSize;
         if (uint64_t(Header.NumFrames) > in.BytesLeft() / frameSize)
-            return refuse("ERROR:The file ends before its " + std::to_string(Header.NumFrames) + " frames of " +
-                          std::to_string(Header.NumVerts) + " vertices.");
+            return refuse("ERROR:The file ends before its " + Counted(Header.NumFrames, "frame", "frames") + " of " +
+                          Counted(Header.NumVerts, "vertex", "vertices") + ".");
         Frames.resize(std::size_t(Header.NumFrames));
         for (std::size_t f = 0; f < Frames.size(); ++f) {
             Frames[f].ReadFrom(in, Header.NumVerts);

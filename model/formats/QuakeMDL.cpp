@@ -9,6 +9,7 @@
 #include "model/ByteIO.h"
 #include "model/NormalTable.h"
 #include "model/ReadChecks.h"
+#include "model/Words.h"
 
 namespace {
 
@@ -217,7 +218,7 @@ std::optional<std::string> TQuakeModel::readFrames(ByteReader& in, FirstFault& n
     // Vertices live only in frames (a header of no frames, or only empty
     // groups): without one, a vertex count has nothing behind it.
     if (Header.NumVerts > 0 && Frames.empty())
-        return "ERROR:The header gives " + std::to_string(Header.NumVerts) + " vertices but no frames to hold them.";
+        return "ERROR:The header gives " + Counted(Header.NumVerts, "vertex", "vertices") + " but no frames to hold them.";
     return std::nullopt;
 }
 

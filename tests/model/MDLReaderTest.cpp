@@ -238,7 +238,7 @@ TEST(MDLReader, RefusesImpossibleCountsBeforeAllocating)
         {"triangles", header("MDL5", 0, 0, 100000000, 0, 0), "ERROR:The file ends before its 100000000 triangle records."},
         {"skin vertices", header("MDL5", 0, 0, 0, 0, 2147483647), "ERROR:The skin vertex list of 2147483647 records is too large."},
         {"skins", header("MDL5", 2000000000, 0, 0, 0, 0), "ERROR:The skin list of 2000000000 records is too large."},
-        {"negative vertices", header("MDL5", 0, -5, 0, 1, 0), "ERROR:The header gives 1 frames but a negative vertex count (-5)."},
+        {"negative vertices", header("MDL5", 0, -5, 0, 1, 0), "ERROR:The header gives 1 frame but a negative vertex count (-5)."},
     };
     // A skin whose pixels would need more than the file holds, one of negative
     // size and one whose size does not fit in 32 bits.
