@@ -200,6 +200,9 @@ TEST(MD2, KeepingSurvivorsKeepsRecordBytesAndRebuildsTheGLCommands)
             for (std::size_t k = 0; k < kept.size(); ++k)
                 EXPECT_EQ(std::memcmp(&model.FrameVerts[f * 4 + k], &before.FrameVerts[f * 5 + kept[k]], 4), 0);
         EXPECT_EQ(model.TexCoords[2].S, before.TexCoords[5].S);
+        for (std::size_t i = 0; i < 2; ++i)  // each kept corner's coordinate, by value
+            for (std::size_t j = 0; j < 3; ++j)
+                EXPECT_EQ(model.TexCoords[model.Triangles[i].TexCoord[j]].T, before.TexCoords[before.Triangles[2 + i].TexCoord[j]].T);
 
         const std::vector<uint8_t> saved = model.SaveToBytes();
         TMD2Model reloaded;
@@ -223,4 +226,23 @@ TEST(MD2, KeepingSurvivorsKeepsRecordBytesAndRebuildsTheGLCommands)
     EXPECT_EQ(drawnBy(faerie.GLCommands), listed(faerie));
     TMD2Model reloaded;
     EXPECT_TRUE(reloaded.LoadFromBytes(faerie.SaveToBytes()));
+}
+
+TEST(MD2, GLCommandsDrawARowOfQuadsAsOneStripWoundAsListed)
+{
+    //  0---2---4---6   listed as a strip runs: (0 1 2), (2 1 3), (2 3 4), (4 3 5)...
+    //  | / | / | / |
+    //  1---3---5---7
+    TMD2Model row = MakeMD2Model();
+    row.TexCoords.clear();
+    row.Triangles.clear();
+    for (int16_t v = 0; v < 8; ++v) row.TexCoords.push_back({int16_t(4 * v), int16_t(4 * (v % 2))});
+    for (uint16_t a = 0; a < 6; a += 2)
+        for (const std::array<uint16_t, 3> corners : {std::array<uint16_t, 3>{a, uint16_t(a + 1), uint16_t(a + 2)},
+                                                      std::array<uint16_t, 3>{uint16_t(a + 2), uint16_t(a + 1), uint16_t(a + 3)}})
+            row.Triangles.push_back({corners, corners});
+    const std::vector<int32_t> words = BuildGLCommands(row);
+    EXPECT_EQ(words.front(), 8);  // one strip of every corner, then the end
+    EXPECT_EQ(words.size(), 1 + 8 * 3 + 1u);
+    EXPECT_EQ(drawnBy(words), listed(row));
 }

@@ -160,6 +160,12 @@ TEST(QuakeMDL, KeepingSurvivorsKeepsRecordBytesAndReloads)
     TQuakeModel reloaded;
     ASSERT_TRUE(LoadLogged(reloaded, saved).Accepted);
     EXPECT_EQ(reloaded.SaveToBytes(), saved);
+    ASSERT_EQ(reloaded.FrameEntries.size(), before.FrameEntries.size());
+    for (std::size_t e = 0; e < before.FrameEntries.size(); ++e) {  // a group's bounds as read, the upper apart from the lower
+        if (before.FrameEntries[e].Type == 0) continue;
+        for (const auto bounds : {&QuakeFrameEntry::BoundsMin, &QuakeFrameEntry::BoundsMax})
+            EXPECT_EQ(std::memcmp(&(reloaded.FrameEntries[e].*bounds), &(before.FrameEntries[e].*bounds), kTriVertexSize), 0) << e;
+    }
     // Skins and frame heads are untouched: the part before the skin vertices is the same.
     const std::vector<uint8_t> original = before.SaveToBytes();
     EXPECT_TRUE(std::equal(original.begin() + 84, original.begin() + 200, saved.begin() + 84));
